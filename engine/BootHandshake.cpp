@@ -1,0 +1,131 @@
+// Catching the boot ROM, loading the RAM program and configuring it: line
+// speed, identification, segment map and the flash type check.
+#include "engine/CommsThread.h"
+#include "engine/LineSpeed.h"
+#include "engine/RamProgram.h"
+
+namespace kestrune {
+namespace {
+
+constexpr uint8_t BootCall = 0x45;   // "E"
+constexpr uint8_t BootAnswer = 0x43; // "C"
+constexpr uint8_t RamProgramCommand = 0x6A;
+constexpr uint8_t MapAnswer = 0x01;
+constexpr uint32_t RamProgramChunk = 256;
+constexpr uint32_t IdentificationWaits = 10;
+
+} // namespace
+
+void TCommsThread::WaitForByte(uint8_t wanted) {
+  do {
+    BytesRead = ReadComm(RxBuffer, 1);
+  } while (RxBuffer[0] != wanted && StopCode == StopCodeRunning);
+}
+
+void TCommsThread::WaitForOneByte() {
+  do {
+    BytesRead = ReadComm(RxBuffer, 1);
+  } while (BytesRead == 0 && StopCode == StopCodeRunning);
+}
+
+void TCommsThread::SyncWithTarget() {
+  if (StopCode != StopCodeRunning)
+    return;
+  RxBuffer[0] = 0xFF;
+  TxBuffer[0] = BootCall;
+  Timeouts.ReadTotalMultiplier = 5;
+  Timeouts.ReadTotalConstant = 1;
+  if (!CommHandle->ApplyTimeouts(Timeouts)) {
+    LastError = CommHandle->LastError();
+    ReportCommError("Could not set COMM timeouts");
+  }
+  ApplyLineRate(LineRateTable[SpeedRowBoot]);
+  ShowStatus("전원 On/Reset Mobile");
+  while (RxBuffer[0] != BootAnswer && StopCode == StopCodeRunning) {
+    WriteComm(TxBuffer, 1);
+    BytesRead = ReadComm(RxBuffer, 1);
+  }
+}
+
+void TCommsThread::SendRamProgram() {
+  if (StopCode == StopCodeRunning) {
+    ShowStatus("Sending RAM program");
+    PurgeComm();
+    WriteBytes({RamProgramCommand});
+    WriteBytes({0x00, 0x00, 0x00, 0x00});
+    WriteBytes({uint8_t(RamProgramLoadAddress >> 24), uint8_t(RamProgramLoadAddress >> 16),
+                uint8_t(RamProgramLoadAddress >> 8), uint8_t(RamProgramLoadAddress)});
+    WriteBytes({0x00, 0x00});
+    WriteBytes({uint8_t(RamProgramLength >> 8), uint8_t(RamProgramLength)});
+    SendInChunks(RamProgram.data(), RamProgramLength, RamProgramChunk);
+  }
+  if (StopCode != StopCodeRunning)
+    return;
+  RxBuffer[0] = 0xDE;
+  ShowStatus("RAM program loaded.");
+  ShowStatus("Waiting for RAM program ACK.");
+  WaitForByte(AckByte);
+}
+
+void TCommsThread::SendInChunks(const uint8_t *image, uint32_t length, uint32_t chunkSize) {
+  uint32_t count = (length + chunkSize - 1) / chunkSize;
+  Panel.SetProgressMaximum(count);
+  Panel.SetProgressPosition(0);
+  ShowStatus("Sending RAM program");
+  for (uint32_t i = 0; i < count && StopCode == StopCodeRunning; ++i) {
+    uint32_t size = i == count - 1 ? length - i * chunkSize : chunkSize;
+    WriteComm(image, size);
+    Panel.SetProgressPosition(i + 1);
+    image += size;
+  }
+  ShowStatus("RAM program send completed");
+}
+
+void TCommsThread::ConfigureRamProgram() {
+  if (StopCode != StopCodeRunning || FileError != 0)
+    return;
+  ShowStatus("RAM program ACK received.");
+  uint8_t row = SpeedIndex;
+  WriteBytes({AckByte});
+  WriteBytes({0x01, 0x00, 0x00, 0x00});
+  WriteBytes({SpeedCodeTable[row]});
+  ShowStatus("Baud rate settings sent");
+  // The code and the rate come from the same row, even if another channel
+  // changes the choice in between.
+  SetBaudRate(LineRateTable[row]);
+  if (StopCode != StopCodeRunning || FileError != 0)
+    return;
+  ShowStatus("Waiting for man ID and device ID");
+  WriteBytes({AckByte});
+  WriteBytes({0x00});
+  for (uint32_t i = 0; i < IdentificationWaits; ++i)
+    WaitForData();
+  SendMapCommand();
+  WriteBytes({AckByte});
+  ShowStatus("Waiting for ACK of flash type");
+  WaitForOneByte();
+  if (RxBuffer[0] != AckByte) {
+    LastError = StopCodeBadDevice;
+    ReportCommError("Device not supported by RAM program");
+  }
+}
+
+void TCommsThread::SendMapCommand() {
+  WriteBytes({AckByte});
+  WriteBytes({0x02});
+  WriteBytes({0x01, 0x00, 0x00, 0x00});
+  WaitForOneByte();
+  if (RxBuffer[0] != MapAnswer)
+    ShowStatus(" Error Occurred !!");
+  SendSegmentMap();
+}
+
+void TCommsThread::SendSegmentMap() {
+  WriteBytes({uint8_t(SegmentCount >> 8), uint8_t(SegmentCount)});
+  ShowStatus("Sending segment map.");
+  for (uint32_t address : SegmentMap)
+    WriteBytes({uint8_t(address >> 24), uint8_t(address >> 16), uint8_t(address >> 8),
+                uint8_t(address)});
+}
+
+} // namespace kestrune

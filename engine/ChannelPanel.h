@@ -1,0 +1,35 @@
+// The worker's only way to its channel's panel. The Qt window, the command
+// line front end and the tests each implement it; no worker touches a widget.
+#pragma once
+
+#include "engine/LineSpeed.h"
+
+#include <cstdint>
+#include <functional>
+#include <string>
+
+namespace kestrune {
+
+enum class StatusColour {
+  Busy, // the system's button face
+  Done, // sky blue, RGB A6CAF0
+};
+
+class ChannelPanel {
+public:
+  virtual ~ChannelPanel() = default;
+
+  // Called from the worker's thread.
+  virtual std::string PortText() = 0;
+  virtual SpeedButtons SpeedButtonStates() = 0;
+  virtual void SetProgressMaximum(uint32_t maximum) = 0;
+  virtual void SetProgressPosition(uint32_t position) = 0;
+  // Runs fn on the window's thread and returns once it has run.
+  virtual void RunOnGuiThread(const std::function<void()> &fn) = 0;
+
+  // Called on the window's thread only (from inside RunOnGuiThread).
+  virtual void SetStatusText(const std::string &text) = 0;
+  virtual void SetStatusColour(StatusColour colour) = 0;
+};
+
+} // namespace kestrune

@@ -1,0 +1,127 @@
+#include "engine/CommsThread.h"
+
+#include <chrono>
+#include <condition_variable>
+#include <mutex>
+#include <thread>
+
+namespace kestrune {
+namespace {
+
+// Workers free themselves; this count lets a front end wait for them all.
+std::mutex LiveMutex;
+std::condition_variable LiveChanged;
+int LiveCount = 0;
+
+} // namespace
+
+TCommsThread *TCommsThread::Start(const ChannelRow &row, ChannelPanel &panel,
+                                  TerminateHandler onTerminate) {
+  {
+    std::lock_guard lock(LiveMutex);
+    ++LiveCount;
+  }
+  auto *worker = new TCommsThread(row, panel, std::move(onTerminate));
+  std::thread([worker] { worker->ThreadMain(); }).detach();
+  return worker;
+}
+
+TCommsThread::TCommsThread(const ChannelRow &row, ChannelPanel &panel,
+                           TerminateHandler onTerminate)
+    : CommHandle(CreateSerialPort()), ImageFile(CreateImageFileReader()), ChannelRowRef(row),
+      Panel(panel), OnTerminate(std::move(onTerminate)) {}
+
+void TCommsThread::WaitForAllWorkers() {
+  std::unique_lock lock(LiveMutex);
+  LiveChanged.wait(lock, [] { return LiveCount == 0; });
+}
+
+int TCommsThread::LiveWorkers() {
+  std::lock_guard lock(LiveMutex);
+  return LiveCount;
+}
+
+void TCommsThread::RequestStop() {
+  StopRequested = true;
+  StopCode = StopCodeOperator;
+}
+
+void TCommsThread::ThreadMain() {
+  RaiseCurrentThreadPriority();
+  try {
+    RunDownload();
+  } catch (...) {
+    // The run is over; the port and the image file must not stay open.
+    CommHandle->Close();
+    ImageFile->Close();
+  }
+  Panel.RunOnGuiThread([this] {
+    if (OnTerminate)
+      OnTerminate(*this);
+  });
+  delete this;
+  std::lock_guard lock(LiveMutex);
+  --LiveCount;
+  LiveChanged.notify_all();
+}
+
+void TCommsThread::RunDownload() {
+  StatusText.clear();
+  StopCode = StopCodeRunning;
+  if (StopRequested)
+    StopCode = StopCodeOperator;
+  FileError = 0;
+  BytesRead = 0;
+  Panel.RunOnGuiThread([this] { SetBusyColour(); });
+  ReadSpeedChoice(Panel.SpeedButtonStates());
+  OpenCommPort();
+  SyncWithTarget();
+  SendRamProgram();
+  ConfigureRamProgram();
+  if (StopCode == StopCodeRunning)
+    ProgramFlash();
+  Panel.RunOnGuiThread([this] { SetDoneColour(); });
+  if (CommHandle->IsOpen()) {
+    CommHandle->Close();
+    if (StopCode == StopCodeOperator)
+      ShowStatus(ChannelRowRef.StopText);
+  }
+}
+
+void TCommsThread::ShowStatus(const std::string &text) {
+  StatusText = text;
+  Panel.RunOnGuiThread([this] { UpdateStatusBar(); });
+}
+
+void TCommsThread::ReportCommError(const std::string &text) {
+  uint32_t code = LastError;
+  uint32_t stored = code != 0 ? code : StopCodeGeneralFailure;
+  uint32_t expected = StopCodeRunning;
+  // Only the first failure is reported; a stop that came first stays.
+  if (StopCode.compare_exchange_strong(expected, stored)) {
+    StatusText = "ERROR " + text + " (" + std::to_string(code) + ")";
+    Panel.RunOnGuiThread([this] { UpdateStatusBar(); });
+  }
+  if (CommHandle->IsOpen())
+    CommHandle->ClearErrors();
+}
+
+void TCommsThread::ReportFileError(const std::string &text) {
+  if (FileError != 0)
+    return;
+  FileError = LastError;
+  StatusText = "ERROR " + text + " (" + std::to_string(FileError) + ")";
+  if (FileError == 0)
+    FileError = StopCodeGeneralFailure;
+  Panel.RunOnGuiThread([this] { UpdateStatusBar(); });
+}
+
+void TCommsThread::UpdateStatusBar() { Panel.SetStatusText(StatusText); }
+void TCommsThread::SetBusyColour() { Panel.SetStatusColour(StatusColour::Busy); }
+void TCommsThread::SetDoneColour() { Panel.SetStatusColour(StatusColour::Done); }
+
+void TCommsThread::SleepMs(unsigned ms) {
+  std::this_thread::sleep_for(std::chrono::milliseconds(ms));
+}
+
+} // namespace kestrune

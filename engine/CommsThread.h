@@ -1,0 +1,124 @@
+// The channel worker: one thread per running channel that owns the channel's
+// serial port for one download and runs the whole conversation with one
+// handset. One class serves all eight channels, given its channel's row.
+#pragma once
+
+#include "engine/ChannelPanel.h"
+#include "engine/ChannelRow.h"
+#include "platform/ImageFileReader.h"
+#include "platform/SerialPort.h"
+
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+
+namespace kestrune {
+
+// Values of StopCode besides the platform's error codes.
+constexpr uint32_t StopCodeRunning = 0;
+constexpr uint32_t StopCodeOperator = 210;
+constexpr uint32_t StopCodeGeneralFailure = 31;  // the failure's own code was 0
+constexpr uint32_t StopCodeBadDevice = 1200;     // the RAM program refused the flash
+
+constexpr uint8_t AckByte = 0x21;
+constexpr uint8_t NakByte = 0x15;
+
+class TCommsThread {
+public:
+  using TerminateHandler = std::function<void(TCommsThread &)>;
+
+  // Creates the worker and starts its run at once. onTerminate runs on the
+  // window's thread (through the panel) after the run, before the worker
+  // frees itself; it is registered before the thread can possibly end.
+  static TCommsThread *Start(const ChannelRow &row, ChannelPanel &panel,
+                             TerminateHandler onTerminate);
+
+  TCommsThread(const TCommsThread &) = delete;
+  TCommsThread &operator=(const TCommsThread &) = delete;
+
+  // Asks the worker to stop; returns at once, never waits. Kept even when it
+  // arrives before the run has begun.
+  void RequestStop();
+
+  const ChannelRow &Row() const { return ChannelRowRef; }
+  uint32_t StopCodeValue() const { return StopCode.load(); }
+  uint32_t FileErrorValue() const { return FileError; }
+
+  // Blocks until every worker of the process has freed itself.
+  static void WaitForAllWorkers();
+  static int LiveWorkers();
+
+private:
+  TCommsThread(const ChannelRow &row, ChannelPanel &panel, TerminateHandler onTerminate);
+  ~TCommsThread() = default;
+  void ThreadMain();
+
+  // The run, in its fixed order of steps.
+  void RunDownload();
+
+  // Reporting.
+  void ShowStatus(const std::string &text);
+  void ReportCommError(const std::string &text);
+  void ReportFileError(const std::string &text);
+  void UpdateStatusBar();
+  void SetBusyColour();
+  void SetDoneColour();
+
+  // Serial port access.
+  void OpenCommPort();
+  uint32_t WriteComm(const void *buffer, uint32_t count);
+  uint32_t ReadComm(void *buffer, uint32_t count);
+  uint32_t WaitForData();
+  void SetBaudRate(uint32_t rate);
+  bool ApplyLineRate(uint32_t rate);
+  void PurgeComm();
+  void WriteBytes(std::initializer_list<uint8_t> bytes);
+
+  // Boot handshake and RAM program download.
+  void SyncWithTarget();
+  void SendRamProgram();
+  void SendInChunks(const uint8_t *image, uint32_t length, uint32_t chunkSize);
+  void ConfigureRamProgram();
+  void SendMapCommand();
+  void SendSegmentMap();
+  void WaitForByte(uint8_t wanted);
+  void WaitForOneByte();
+
+  // Flash erase and block programming.
+  void ProgramFlash();
+  void WaitForAckOrNak();
+  void WaitForRecord();
+  bool RunEraseReport();
+
+  // Sleeps that a stop does not shorten are only a few milliseconds long.
+  static void SleepMs(unsigned ms);
+
+public:
+  static constexpr uint32_t TxHeaderSize = 8;
+  static constexpr uint32_t BlockSize = 32768;
+
+private:
+  // Every byte sent, but the RAM program image, is placed here first.
+  uint8_t TxBuffer[TxHeaderSize + BlockSize];
+  // Answers are read into its start; only the first eight bytes are used.
+  uint8_t RxBuffer[32788];
+  std::unique_ptr<SerialPort> CommHandle;
+  std::unique_ptr<ImageFileReader> ImageFile;
+  CommTimeouts Timeouts;
+  kestrune::PortSettings PortSettings;
+  uint32_t BytesRead = 0;
+  uint32_t FileError = 0;
+  std::atomic<uint32_t> StopCode{0};
+  std::string StatusText;
+
+  // The platform's code of the latest failed call, as GetLastError() gives it.
+  uint32_t LastError = 0;
+  std::atomic<bool> StopRequested{false};
+  const ChannelRow &ChannelRowRef;
+  ChannelPanel &Panel;
+  TerminateHandler OnTerminate;
+};
+
+} // namespace kestrune
