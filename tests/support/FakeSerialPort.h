@@ -26,7 +26,9 @@ public:
   struct State {
     std::mutex Mutex;
     std::condition_variable Changed;
-    std::deque<uint8_t> Incoming;
+    // Each answer arrives on its own: one read never spans two answers, as
+    // with bytes that the handset sends with pauses between them.
+    std::deque<std::deque<uint8_t>> Incoming;
     std::vector<std::vector<uint8_t>> Writes;
     std::vector<uint32_t> Rates;
     std::map<Op, uint32_t> Failures; // operation -> error code to fail with
@@ -38,7 +40,8 @@ public:
 
     void Answer(std::vector<uint8_t> bytes) {
       std::lock_guard lock(Mutex);
-      Incoming.insert(Incoming.end(), bytes.begin(), bytes.end());
+      if (!bytes.empty())
+        Incoming.emplace_back(bytes.begin(), bytes.end());
       Changed.notify_all();
     }
     void Release(Op op) {
@@ -122,9 +125,14 @@ public:
     std::unique_lock lock(Shared->Mutex);
     while (received < count) {
       if (!Shared->Incoming.empty()) {
-        out[received++] = Shared->Incoming.front();
-        Shared->Incoming.pop_front();
-        continue;
+        auto &answer = Shared->Incoming.front();
+        while (received < count && !answer.empty()) {
+          out[received++] = answer.front();
+          answer.pop_front();
+        }
+        if (answer.empty())
+          Shared->Incoming.pop_front();
+        break;
       }
       if (Shared->Changed.wait_until(lock, deadline) == std::cv_status::timeout &&
           Shared->Incoming.empty())
