@@ -13,4 +13,4 @@ ctest --preset default -j "$jobs"
 # The thread-heavy suites once more under ThreadSanitizer (no desktop program).
 cmake --preset tsan -DKESTRUNE_BUILD_UI=OFF
 cmake --build --preset tsan -j "$jobs"
-ctest --preset tsan -j "$jobs" -L sanitize
+ctest --preset tsan -j "$jobs" -L 'engine|platform|cli|handset|sanitize'
