@@ -69,16 +69,6 @@ TEST(MotInput, ReadsMatchTheLineBufferForAnyChunkSize) {
   }
 }
 
-TEST(MotInput, ExactlyAtTheLimit) {
-  std::string line79(78, 'A');
-  line79 += '\n';
-  std::string line80(79, 'B');
-  line80 += '\n';
-  std::vector<std::string> expected = {line79, line80.substr(0, 79), "\n", "C"};
-  MotMemoryInput input(line79 + line80 + "C", 7);
-  EXPECT_EQ(Reads(input), expected);
-}
-
 // A source that fails after handing over some text.
 class FailingInput final : public MotInput {
 public:

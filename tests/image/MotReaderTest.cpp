@@ -78,21 +78,6 @@ TEST(MotRecord, CountLessOverheadIsTheDataLength) {
   EXPECT_EQ(record.DataLength, 32u);
 }
 
-TEST(MotRecord, OnlyUpperCaseSWithADataTypeIsARecord) {
-  MotRecord record;
-  std::string s1 = Srec('1', 0, Counting(4));
-  EXPECT_TRUE(ParseMotRecord(s1, record));
-  for (char type : {'0', '4', '5', '6', '7', '8', '9', 'X'}) {
-    std::string other = s1;
-    other[1] = type;
-    EXPECT_FALSE(ParseMotRecord(other, record)) << type;
-  }
-  EXPECT_FALSE(ParseMotRecord("s" + s1.substr(1), record));
-  EXPECT_FALSE(ParseMotRecord("", record));
-  EXPECT_FALSE(ParseMotRecord("S", record));
-  EXPECT_FALSE(ParseMotRecord("\n", record));
-}
-
 TEST(MotRecord, RecordsThatDoNotFitTheirLineAreSkipped) {
   MotRecord record;
   // Count below the overhead (would mean 255 bytes).
