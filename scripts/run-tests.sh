@@ -14,3 +14,6 @@ ctest --preset default -j "$jobs"
 cmake --preset tsan -DKESTRUNE_BUILD_UI=OFF
 cmake --build --preset tsan -j "$jobs"
 ctest --preset tsan -j "$jobs" -L 'engine|platform|cli|handset|sanitize'
+
+# A short fuzz run of the S-record reader (clang, AddressSanitizer).
+FUZZ_SECONDS=${FUZZ_SECONDS:-20} scripts/fuzz-image-smoke.sh
