@@ -35,7 +35,7 @@ std::shared_ptr<FakeSerialPort::State> Handset(FakeSerialPort &port, Answers ans
   auto seen = std::make_shared<size_t>(0);
   auto message = std::make_shared<size_t>(0);
   auto previous = std::make_shared<Bytes>();
-  shared->Responder = [=](const Bytes &bytes) {
+  shared->SetResponder([=](const Bytes &bytes) {
     auto s = weak.lock();
     Bytes last = std::exchange(*previous, bytes);
     if (*phase == 0) {
@@ -63,7 +63,7 @@ std::shared_ptr<FakeSerialPort::State> Handset(FakeSerialPort &port, Answers ans
       return; // the first two fields of the start header
     for (const Bytes &answer : answers((*message)++, bytes))
       s->Answer(answer);
-  };
+  });
   return shared;
 }
 
