@@ -94,6 +94,8 @@ public:
   std::string ReadRegString(const std::string &name, const std::string &defaultValue);
 
   int32_t ImageReadyValue() const { return ImageReady; }
+  // The channel's worker while it runs, nothing while the channel is idle.
+  TCommsThread *Worker(int channel) const { return CommsThread[channel]; }
   bool ImageLoadRunning() const { return MotThread.Running(); }
 
 protected:

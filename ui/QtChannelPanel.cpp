@@ -7,6 +7,10 @@
 #include <QStatusBar>
 #include <QThread>
 
+#include <condition_variable>
+#include <memory>
+#include <mutex>
+
 namespace kestrune {
 
 QColor BusyStatusColour() { return QApplication::palette().color(QPalette::Button); }
@@ -67,12 +71,51 @@ void QtChannelPanel::ResetProgress() {
   ProgressBar->setValue(ProgressBar->minimum());
 }
 
+namespace {
+
+// One call handed to the window's thread. The worker waits on it; it is
+// released when the call has run, or when Qt drops the call unrun (its
+// receiver gone), so a worker can never wait for a call that will not come.
+struct PendingGuiCall {
+  std::mutex Mutex;
+  std::condition_variable Finished;
+  bool Done = false;
+};
+
+struct ReleaseOnDestruction {
+  explicit ReleaseOnDestruction(std::shared_ptr<PendingGuiCall> call) : Call(std::move(call)) {}
+  ReleaseOnDestruction(const ReleaseOnDestruction &) = delete;
+  ReleaseOnDestruction &operator=(const ReleaseOnDestruction &) = delete;
+  std::shared_ptr<PendingGuiCall> Call;
+  ~ReleaseOnDestruction() {
+    std::lock_guard lock(Call->Mutex);
+    Call->Done = true;
+    Call->Finished.notify_all();
+  }
+};
+
+} // namespace
+
 void QtChannelPanel::RunOnGuiThread(const std::function<void()> &fn) {
   if (QThread::currentThread() == GuiContext->thread()) {
     fn();
     return;
   }
-  QMetaObject::invokeMethod(GuiContext, [&fn] { fn(); }, Qt::BlockingQueuedConnection);
+  // A queued call plus our own wait rather than a blocking-queued one: the
+  // hand-over of everything the worker wrote before the call, and of what
+  // the call wrote, then goes through this mutex in both directions.
+  auto call = std::make_shared<PendingGuiCall>();
+  auto release = std::make_shared<ReleaseOnDestruction>(call);
+  std::unique_lock lock(call->Mutex);
+  QMetaObject::invokeMethod(
+      GuiContext,
+      [&fn, release = std::move(release)]() mutable {
+        { std::lock_guard handOver(release->Call->Mutex); }
+        fn();
+        release.reset();
+      },
+      Qt::QueuedConnection);
+  call->Finished.wait(lock, [&] { return call->Done; });
 }
 
 void QtChannelPanel::SetStatusText(const std::string &text) {
