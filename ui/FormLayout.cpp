@@ -5,7 +5,6 @@
 #include "ui/KestruneUiForm.h"
 
 #include <QComboBox>
-#include <QFileDialog>
 #include <QGroupBox>
 #include <QHBoxLayout>
 #include <QLabel>
@@ -166,9 +165,6 @@ void TKestruneUiForm::BuildControls() {
   fileRow->addWidget(Label8);
   fileRow->addWidget(FlashFileEdit, 1);
   fileRow->addWidget(FlashFileButton);
-
-  OpenDialog = new QFileDialog(this);
-  OpenDialog->setObjectName("OpenDialog");
 
   CommTimer = new QTimer(this);
   CommTimer->setObjectName("CommTimer");

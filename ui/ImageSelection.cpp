@@ -33,6 +33,11 @@ void TKestruneUiForm::ActivateFlashFileDialog() {
   // One load at a time: a second would rewrite the image under the first.
   if (State != Lifecycle::Open || MotThread.Running())
     return;
+  // Made at first use: a file dialog costs start-up time and a thread.
+  if (OpenDialog == nullptr) {
+    OpenDialog = new QFileDialog(this);
+    OpenDialog->setObjectName("OpenDialog");
+  }
   OpenDialog->setFileMode(QFileDialog::ExistingFile); // path and file must exist
   OpenDialog->setAcceptMode(QFileDialog::AcceptOpen);
   OpenDialog->setSizeGripEnabled(true);
