@@ -33,6 +33,7 @@ trap cleanup EXIT
 # Eight handsets paced at the line rate, with a short erase per segment, so
 # that a run takes a few seconds and can be watched.
 ports=""
+paths=()
 for i in 1 2 3 4 5 6 7 8; do
   "$build/handset/kestrune-handset" --pty --realtime --erase-ms 15 --erase-small-ms 5 \
     >"$work/handset$i.out" 2>"$work/handset$i.err" &
@@ -41,6 +42,7 @@ for i in 1 2 3 4 5 6 7 8; do
   path=$(head -n1 "$work/handset$i.out")
   [ -n "$path" ] || { echo "handset $i did not start: $(cat "$work/handset$i.err")" >&2; exit 1; }
   ports+="$path:"
+  paths+=("$path")
 done
 export KESTRUNE_PORTS=$ports
 echo "virtual handsets on ${ports//:/ }"
@@ -49,6 +51,16 @@ echo "virtual handsets on ${ports//:/ }"
 head -c 262144 /dev/urandom >"$work/sample.bin"
 srec_cat "$work/sample.bin" -binary -o "$work/sample.mot" -motorola -address-length=4
 export XDG_CONFIG_HOME=$work/config XDG_DATA_HOME=$work/data
+
+# Settings as a previous run would have left them: channel n on handset n.
+mkdir -p "$XDG_CONFIG_HOME/Orv"
+{
+  echo "[General]"
+  for i in 0 1 2 3 4 5 6 7; do
+    suffix=$([ "$i" -eq 0 ] && echo "" || echo "$i")
+    echo "COMM%20Port$suffix=${paths[$i]}"
+  done
+} >"$XDG_CONFIG_HOME/Orv/Kestrune.conf"
 
 if [ "$mode" = --screenshots ]; then
   mkdir -p docs/screenshots

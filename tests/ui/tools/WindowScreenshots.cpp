@@ -1,15 +1,15 @@
 // Takes the pictures of the window for docs/: opens it as the program does
 // (real loader, real settings under the current XDG home, ports from
 // KESTRUNE_PORTS), waits for the image, presses Start All, grabs the window
-// once a channel is well into its download and again when all have ended.
+// once a channel is sending its third block and again when all have ended.
 //   ui_window_screenshots MID.png END.png [IMAGE]
 #include "image/MotLoaderThread.h"
 #include "ui/Application.h"
 #include "ui/KestruneUiForm.h"
 
 #include <QApplication>
-#include <QProgressBar>
 #include <QPushButton>
+#include <QStatusBar>
 #include <QTest>
 
 #include <cstdio>
@@ -18,13 +18,14 @@ using namespace kestrune;
 
 namespace {
 
-int MostProgress(QWidget &form) {
-  int best = 0;
-  for (QProgressBar *bar : form.findChildren<QProgressBar *>()) {
-    if (bar->maximum() > bar->minimum())
-      best = std::max(best, 100 * (bar->value() - bar->minimum()) / (bar->maximum() - bar->minimum()));
+// Some channel is sending its third block or later.
+bool WellIntoBlocks(QWidget &form) {
+  for (QStatusBar *status : form.findChildren<QStatusBar *>()) {
+    QString text = status->currentMessage();
+    if (text.startsWith("Sending block ") && text.mid(14).split(' ').front().toInt() >= 3)
+      return true;
   }
-  return best;
+  return false;
 }
 
 } // namespace
@@ -53,7 +54,7 @@ int main(int argc, char **argv) {
   QTest::qWait(200);
   form.findChild<QPushButton *>("StartAllButton")->click();
   // Taken at the time-out too: a picture of a slow run is still a picture.
-  (void)QTest::qWaitFor([&] { return MostProgress(form) >= 40 || form.AllChannelsIdle(); }, 120000);
+  (void)QTest::qWaitFor([&] { return WellIntoBlocks(form) || form.AllChannelsIdle(); }, 120000);
   form.grab().save(args[1]);
   std::printf("mid-run picture: %s\n", qPrintable(args[1]));
   if (!QTest::qWaitFor([&] { return form.AllChannelsIdle(); }, 300000)) {
