@@ -2,6 +2,9 @@
 // what Start, Stop, Start All and Stop All do before any image is ready.
 #include "engine/ChannelRow.h"
 #include "tests/ui/UiTestSupport.h"
+#include "ui/SignalCloser.h"
+
+#include <csignal>
 
 #include <gtest/gtest.h>
 
@@ -13,6 +16,7 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QSettings>
 #include <QTabWidget>
 #include <QTimer>
 #include <QToolButton>
@@ -154,6 +158,26 @@ TEST_F(StartupFixture, PortListsHoldTheProbedPortsSorted) {
       items << ports->itemText(i);
     EXPECT_EQ(items, expected);
   }
+}
+
+} // namespace
+} // namespace kestrune
+
+namespace kestrune {
+namespace {
+
+using namespace uitest;
+
+TEST_F(StartupFixture, TermSignalClosesTheWindowAsItsCloseButtonDoes) {
+  Form->show();
+  Control<QComboBox>(Form.get(), "PortCBox4")->setCurrentText(QString::fromStdString(PortB.Path()));
+  SignalCloser closer(Form.get());
+  ASSERT_TRUE(closer.Active());
+  std::raise(SIGTERM);
+  ASSERT_TRUE(QTest::qWaitFor([&] { return !Form->isVisible(); }, 5000));
+  // The close saved the settings, as a click on the close button does.
+  QSettings settings(Xdg.SettingsFile(), QSettings::IniFormat);
+  EXPECT_EQ(settings.value("COMM Port4").toString().toStdString(), PortB.Path());
 }
 
 } // namespace
