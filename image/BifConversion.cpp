@@ -3,19 +3,11 @@
 #include "image/FileImageSink.h"
 #include "image/ImageNames.h"
 #include "image/ImageState.h"
+#include "image/LoadFailure.h"
 #include "image/MotReader.h"
 
 namespace kestrune {
 namespace {
-
-int Fail(const std::string &text) {
-  LoadStatusText.Set(text);
-  return 1;
-}
-
-int FailWithCode(const char *text, uint32_t code) {
-  return Fail(std::string(text) + " (" + std::to_string(code) + ")");
-}
 
 std::string RangeText(uint32_t start, uint32_t end) {
   return "Start 0x" + Hex6(start) + ", End 0x" + Hex6(end);
@@ -34,25 +26,25 @@ bool WriteBif(MotInput &input, FileWriter &writer, uint32_t start, uint32_t end)
   PutLittleEndian(header, start);
   PutLittleEndian(header + 4, end);
   if (!image.Write(header, sizeof header)) {
-    FailWithCode("ERROR: Cannot write BIF file", image.LastError());
+    FailLoadWithCode("ERROR: Cannot write BIF file", image.LastError());
     return false;
   }
   LoadStatusText.Set("Converting MOT file");
   if (!image.Fill(0xFF, end - start)) {
-    FailWithCode("ERROR: Cannot write BIF file", image.LastError());
+    FailLoadWithCode("ERROR: Cannot write BIF file", image.LastError());
     return false;
   }
   if (!input.Rewind()) {
-    FailWithCode("ERROR: Cannot read MOT file", input.LastError());
+    FailLoadWithCode("ERROR: Cannot read MOT file", input.LastError());
     return false;
   }
   bool written = WriteMotImage(input, image, start);
   if (input.Failed()) {
-    FailWithCode("ERROR: Cannot read MOT file", input.LastError());
+    FailLoadWithCode("ERROR: Cannot read MOT file", input.LastError());
     return false;
   }
   if (!written) {
-    FailWithCode("ERROR: Cannot write BIF file", image.LastError());
+    FailLoadWithCode("ERROR: Cannot write BIF file", image.LastError());
     return false;
   }
   return true;
@@ -62,16 +54,16 @@ bool WriteBif(MotInput &input, FileWriter &writer, uint32_t start, uint32_t end)
 // under the .bif name.
 bool CommitBif(FileWriter &writer, const std::string &bifName, const FatTime &motTime) {
   if (!writer.SyncToDisk() || !writer.Close()) {
-    FailWithCode("ERROR: Cannot write BIF file", writer.LastError());
+    FailLoadWithCode("ERROR: Cannot write BIF file", writer.LastError());
     return false;
   }
   uint32_t error = 0;
   if (!SetLastWriteFatTime(writer.Path(), motTime, error)) {
-    FailWithCode("ERROR: Cannot set BIF file time", error);
+    FailLoadWithCode("ERROR: Cannot set BIF file time", error);
     return false;
   }
   if (!ReplaceFileWith(writer.Path(), bifName, error)) {
-    FailWithCode("ERROR: Cannot replace BIF file", error);
+    FailLoadWithCode("ERROR: Cannot replace BIF file", error);
     return false;
   }
   return true;
@@ -84,13 +76,13 @@ int ConvertMotToBif(MotInput &input, const std::string &bifName, const FatTime &
   uint32_t start = 0;
   uint32_t end = ScanMotRange(input, start);
   if (input.Failed())
-    return FailWithCode("ERROR: Cannot read MOT file", input.LastError());
+    return FailLoadWithCode("ERROR: Cannot read MOT file", input.LastError());
   if (start > end)
-    return Fail("ERROR: No S1/S2/S3 data record in MOT file");
+    return FailLoad("ERROR: No S1/S2/S3 data record in MOT file");
   LoadStatusText.Set(RangeText(start, end));
 
   if (!writer.CreateUnique(bifName))
-    return Fail("ERROR: Cannot open BIF file for writing");
+    return FailLoad("ERROR: Cannot open BIF file for writing");
   if (!WriteBif(input, writer, start, end) || !CommitBif(writer, bifName, motTime)) {
     writer.Close();
     RemoveFile(writer.Path());

@@ -6,7 +6,9 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 namespace kestrune {
@@ -55,15 +57,15 @@ private:
 // out of NextLine.
 class MotMemoryInput final : public MotInput {
 public:
-  explicit MotMemoryInput(std::string_view text, size_t pieceSize = 4096)
-      : MotInput(4096), Text(text), PieceSize(pieceSize > 0 ? pieceSize : 1) {}
+  explicit MotMemoryInput(std::string text, size_t pieceSize = 4096)
+      : MotInput(4096), Text(std::move(text)), PieceSize(pieceSize > 0 ? pieceSize : 1) {}
 
 protected:
   bool ReadSource(char *dest, size_t room, size_t &received, uint32_t &error) override;
   bool RewindSource(uint32_t &error) override;
 
 private:
-  std::string_view Text;
+  std::string Text;
   size_t PieceSize;
   size_t Position = 0;
 };

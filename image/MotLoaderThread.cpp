@@ -3,6 +3,7 @@
 #include "image/BifConversion.h"
 #include "image/ImageNames.h"
 #include "image/ImageState.h"
+#include "image/LoadFailure.h"
 #include "image/MotFileInput.h"
 #include "platform/FileTimes.h"
 #include "platform/ImageFileReader.h"
@@ -12,15 +13,6 @@
 
 namespace kestrune {
 namespace {
-
-int Fail(const std::string &text) {
-  LoadStatusText.Set(text);
-  return 1;
-}
-
-int FailWithCode(const char *text, uint32_t code) {
-  return Fail(std::string(text) + " (" + std::to_string(code) + ")");
-}
 
 bool FileExists(const std::string &path) {
   std::error_code ignored;
@@ -37,7 +29,7 @@ uint32_t ReadLittleEndian(const uint8_t *at) {
 enum class Existing { Current, OutOfDate, Unreadable };
 
 Existing Unreadable(const char *text, uint32_t code) {
-  FailWithCode(text, code);
+  FailLoadWithCode(text, code);
   return Existing::Unreadable;
 }
 
@@ -58,7 +50,7 @@ Existing ReadBif(const std::string &bifName, const FatTime &motTime, uint32_t &s
   if (!file->Read(header, sizeof header, received))
     return Unreadable("ERROR: Cannot read BIF file", file->LastError());
   if (received < sizeof header) {
-    Fail("ERROR: BIF file is too short for its header");
+    FailLoad("ERROR: BIF file is too short for its header");
     return Existing::Unreadable;
   }
   start = ReadLittleEndian(header);
@@ -70,7 +62,7 @@ Existing ReadBif(const std::string &bifName, const FatTime &motTime, uint32_t &s
 bool ReadBin(const std::string &binName, uint32_t &start, uint32_t &end) {
   auto file = CreateImageFileReader();
   if (!file->Open(binName)) {
-    FailWithCode("ERROR: Cannot read BIN file", file->LastError());
+    FailLoadWithCode("ERROR: Cannot read BIN file", file->LastError());
     return false;
   }
   start = 0;
@@ -79,7 +71,7 @@ bool ReadBin(const std::string &binName, uint32_t &start, uint32_t &end) {
   uint8_t first = 0;
   uint32_t received = 0;
   if (end > 0 && !file->Read(&first, 1, received)) {
-    FailWithCode("ERROR: Cannot read BIN file", file->LastError());
+    FailLoadWithCode("ERROR: Cannot read BIN file", file->LastError());
     return false;
   }
   return true;
@@ -90,10 +82,10 @@ int Load(const std::string &path, const LoaderSeams &seams) {
   MotFileInput input;
   uint32_t error = 0;
   if (!input.Open(path, error))
-    return Fail("ERROR: Cannot open MOT file for reading");
+    return FailLoad("ERROR: Cannot open MOT file for reading");
   FatTime motTime;
   if (!GetLastWriteFatTime(path, motTime, error))
-    return FailWithCode("ERROR: Cannot read MOT file time", error);
+    return FailLoadWithCode("ERROR: Cannot read MOT file time", error);
 
   const ImageNames names = NameImageFiles(path);
   bool convert = false;
@@ -131,9 +123,9 @@ int LoadImageFile(const std::string &path, const LoaderSeams &seams) {
   try {
     return Load(path, seams);
   } catch (const std::bad_alloc &) {
-    return Fail("ERROR: Out of memory while loading the image");
+    return FailLoad("ERROR: Out of memory while loading the image");
   } catch (const std::exception &failure) {
-    return Fail(std::string("ERROR: ") + failure.what());
+    return FailLoad(std::string("ERROR: ") + failure.what());
   }
 }
 
