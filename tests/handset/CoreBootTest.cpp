@@ -140,6 +140,8 @@ struct SpeedCase {
   uint32_t Rate;
 };
 
+void PrintTo(const SpeedCase &c, std::ostream *os) { *os << int(c.Code) << "->" << c.Rate; }
+
 class HandsetSpeedCodes : public ::testing::TestWithParam<SpeedCase> {};
 
 TEST_P(HandsetSpeedCodes, SwitchesToTheRateOfTheCode) {
@@ -156,7 +158,8 @@ INSTANTIATE_TEST_SUITE_P(RateTable, HandsetSpeedCodes,
                          ::testing::Values(SpeedCase{0x00, 921600}, SpeedCase{0x01, 460800},
                                            SpeedCase{0x03, 230400}, SpeedCase{0x07, 115200},
                                            SpeedCase{0x0F, 57600}, SpeedCase{0x1F, 28800},
-                                           SpeedCase{0x60, 9600}));
+                                           SpeedCase{0x60, 9600}),
+                         [](const auto &param) { return "Rate" + std::to_string(param.param.Rate); });
 
 TEST(HandsetIdentification, TenBytesEachMoreThan100MsAfterTheLastWrite) {
   CoreRig rig;
@@ -227,6 +230,8 @@ struct SilentCase {
   Phase At;
   int AnswersBefore; // answers of the run before the handset falls silent
 };
+
+void PrintTo(const SilentCase &c, std::ostream *os) { *os << PhaseName(c.At); }
 
 class HandsetSilentAfter : public ::testing::TestWithParam<SilentCase> {};
 
