@@ -148,18 +148,6 @@ TEST_F(StartupFixture, StopAllGivesIdleChannelsTheirIdleText) {
     EXPECT_EQ(StatusText(Form.get(), channel).toStdString(), ChannelRows[channel].IdleText);
 }
 
-TEST_F(StartupFixture, PortListsHoldTheProbedPortsSorted) {
-  QStringList expected{QString::fromStdString(PortA.Path()), QString::fromStdString(PortB.Path())};
-  expected.sort();
-  for (int channel = 0; channel < ChannelCount; ++channel) {
-    auto *ports = Control<QComboBox>(Form.get(), ChannelControlName(channel, "PortCBox"));
-    QStringList items;
-    for (int i = 0; i < ports->count(); ++i)
-      items << ports->itemText(i);
-    EXPECT_EQ(items, expected);
-  }
-}
-
 } // namespace
 } // namespace kestrune
 

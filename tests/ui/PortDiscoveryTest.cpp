@@ -90,11 +90,6 @@ TEST(PortDiscovery, EmptyPortsVariableMeansNoPorts) {
   EXPECT_TRUE(FindCommPorts(HighestPortNumber).empty());
 }
 
-TEST(PortDiscovery, SplitPortListSkipsEmptyEntries) {
-  EXPECT_EQ(SplitPortList(":/dev/a::/dev/b:"), (std::vector<std::string>{"/dev/a", "/dev/b"}));
-  EXPECT_TRUE(SplitPortList("").empty());
-}
-
 TEST(PortDiscovery, WindowsNamesFromTenOnTakeTheDevicePrefix) {
   EXPECT_EQ(WindowsPortPath("COM1"), "COM1");
   EXPECT_EQ(WindowsPortPath("COM9"), "COM9");
