@@ -10,8 +10,9 @@ cmake --preset default
 cmake --build --preset default -j "$jobs"
 ctest --preset default -j "$jobs"
 
-# The thread-heavy suites once more under ThreadSanitizer (no desktop program).
-cmake --preset tsan -DKESTRUNE_BUILD_UI=OFF
+# The thread-heavy suites once more under ThreadSanitizer, the window's
+# channel suites included.
+cmake --preset tsan -DKESTRUNE_BUILD_UI=ON
 cmake --build --preset tsan -j "$jobs"
 ctest --preset tsan -j "$jobs" -L 'engine|platform|cli|handset|e2e|sanitize'
 
