@@ -16,5 +16,6 @@ cmake --preset tsan -DKESTRUNE_BUILD_UI=ON
 cmake --build --preset tsan -j "$jobs"
 ctest --preset tsan -j "$jobs" -L 'engine|platform|cli|handset|e2e|sanitize'
 
-# A short fuzz run of the S-record reader (clang, AddressSanitizer).
-FUZZ_SECONDS=${FUZZ_SECONDS:-20} scripts/fuzz-image-smoke.sh
+# A short fuzz run of the S-record reader and the handset core (clang,
+# AddressSanitizer and UndefinedBehaviorSanitizer).
+FUZZ_SECONDS=${FUZZ_SECONDS:-15} scripts/fuzz-smoke.sh
