@@ -10,12 +10,12 @@ cmake --preset default
 cmake --build --preset default -j "$jobs"
 ctest --preset default -j "$jobs"
 
+# A short fuzz run of the S-record reader and the handset core (clang,
+# AddressSanitizer and UndefinedBehaviorSanitizer).
+FUZZ_SECONDS=${FUZZ_SECONDS:-15} scripts/fuzz-smoke.sh
+
 # The thread-heavy suites once more under ThreadSanitizer, the window's
 # channel suites included.
 cmake --preset tsan -DKESTRUNE_BUILD_UI=ON
 cmake --build --preset tsan -j "$jobs"
 ctest --preset tsan -j "$jobs" -L 'engine|platform|cli|handset|e2e|sanitize'
-
-# A short fuzz run of the S-record reader and the handset core (clang,
-# AddressSanitizer and UndefinedBehaviorSanitizer).
-FUZZ_SECONDS=${FUZZ_SECONDS:-15} scripts/fuzz-smoke.sh
