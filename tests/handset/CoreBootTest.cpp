@@ -242,7 +242,7 @@ TEST_P(HandsetSilentAfter, StopsAnsweringAtThePhase) {
   CoreRig rig(options);
   auto step = [&](const std::vector<uint8_t> &bytes) {
     rig.Send(bytes);
-    rig.RunFor(Ms(1500));
+    rig.RunFor(HandsetCore::IdGap * 10 + Ms(400));
   };
   step({0x45});
   step({0x6A, 0, 0, 0, 0, 0x40, 0, 0, 0, 0, 0, 0x17, 0x00});
@@ -286,7 +286,7 @@ TEST(HandsetRuns, HostCloseMidRunReturnsToTheBootRom) {
   rig.LoadRamProgram();
   rig.SetSpeed(0x00, 921600);
   rig.Send({0x21, 0x00});
-  rig.RunFor(Ms(150));
+  rig.RunFor(HandsetCore::IdGap + Ms(40));
   EXPECT_EQ(rig.Take().size(), 2u);
   rig.Core().HostClosed(rig.Now);
   rig.RunFor(Ms(2000));
