@@ -6,6 +6,8 @@ static const struct FlashPart Parts[] = {
     {RH_FLASH_MANUFACTURER << 16 | RH_FLASH_DEVICE, RH_FLASH_SIZE, {{4, 32}, {127, 128}}},
 };
 
+const struct FlashPart *FlashDefaultPart(void) { return &Parts[0]; }
+
 const struct FlashPart *FlashFindPart(uint32_t id) {
   for (uint32_t i = 0; i < sizeof Parts / sizeof Parts[0]; ++i)
     if (Parts[i].Id == id)

@@ -15,6 +15,8 @@ struct FlashPart {
   struct FlashRegion Regions[2];
 };
 
+/* The part the program is built for. */
+const struct FlashPart *FlashDefaultPart(void);
 /* The part with that identifier, or 0 when it is not supported. */
 const struct FlashPart *FlashFindPart(uint32_t id);
 uint32_t FlashPartSegmentCount(const struct FlashPart *part);

@@ -9,15 +9,17 @@
 #define OP_LINE_SPEED 0x01u
 #define OP_SEGMENT_MAP 0x02u
 #define MAP_ANSWER 0x01u
-#define ID_BYTE_GAP_MICROS 100000u
+#define ID_BYTE_GAP_MICROS 110000u
 
-/* Ten bytes, each at least 100 ms after the one before, so that each of the
-   host's ten short reads takes exactly one: manufacturer and device code,
-   the flash size and its segment count (both 0 for an unknown part). */
+/* Ten bytes, each 110 ms after the one before (the host reads them in ten
+   waits of 41 ms, each of which must take exactly one): the manufacturer
+   and device code the flash gives, then the size and the segment count of
+   the part this program is built for. */
 static void SendIdentification(const struct Session *session) {
   uint8_t bytes[10];
-  uint32_t size = session->Part ? session->Part->Size : 0;
-  uint32_t count = session->Part ? FlashPartSegmentCount(session->Part) : 0;
+  const struct FlashPart *part = FlashDefaultPart();
+  uint32_t size = part->Size;
+  uint32_t count = FlashPartSegmentCount(part);
   for (int i = 0; i < 4; ++i) {
     bytes[i] = (uint8_t)(session->FlashId >> (24 - 8 * i));
     bytes[4 + i] = (uint8_t)(size >> (24 - 8 * i));

@@ -4,7 +4,9 @@
 #include "ramprogram/Clock.h"
 
 /* Speed codes of the host and the divisors of the rates they name:
-   9600, 28800, 57600, 115200, 230400, 460800, 921600 baud. */
+   9600, 28800, 57600, 115200, 230400, 460800, 921600 baud. Any other code
+   is taken as the divisor less one, which is what the codes are but for
+   9600 baud's. */
 static const uint8_t SpeedCodes[] = {0x60, 0x1F, 0x0F, 0x07, 0x03, 0x01, 0x00};
 static const uint8_t SpeedDivisors[] = {96, 32, 16, 8, 4, 2, 1};
 
@@ -77,11 +79,10 @@ void SerialFlush(void) {
 }
 
 void SerialSetSpeedCode(uint8_t code) {
-  for (uint32_t i = 0; i < sizeof SpeedCodes; ++i) {
-    if (SpeedCodes[i] != code)
-      continue;
-    REG32(RH_UART_LINECTRL) = RH_UART_LC_8N2;
-    REG32(RH_UART_DIVISOR) = SpeedDivisors[i];
-    return;
-  }
+  uint32_t divisor = code + 1u;
+  for (uint32_t i = 0; i < sizeof SpeedCodes; ++i)
+    if (SpeedCodes[i] == code)
+      divisor = SpeedDivisors[i];
+  REG32(RH_UART_LINECTRL) = RH_UART_LC_8N2;
+  REG32(RH_UART_DIVISOR) = divisor;
 }

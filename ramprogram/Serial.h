@@ -19,8 +19,8 @@ void SerialPut32(uint32_t value); /* big-endian */
 /* Returns once every byte written has left the transmitter. */
 void SerialFlush(void);
 
-/* Switches to the rate that a speed code names; an unknown code keeps the
-   current rate. The framing stays 8 data bits, no parity, 2 stop bits. */
+/* Switches to the rate that a speed code names. The framing stays 8 data
+   bits, no parity, 2 stop bits. */
 void SerialSetSpeedCode(uint8_t code);
 
 #endif

@@ -114,8 +114,10 @@ void ArmCore::RunCore(uint32_t entry) {
   std::string text;
   {
     std::lock_guard guard(Lock);
+    // Inside a device access the emulator's program counter is only that
+    // of the code block the access is part of: not worth showing then.
     if (!FaultReason.empty())
-      text = StoppedAnswering(FaultReason + ", at " + Hex(pc));
+      text = StoppedAnswering(FaultInDevice ? FaultReason : FaultReason + ", at " + Hex(pc));
     else if (StopWanted)
       state = CoreState::Stopped;
     else if (result != UC_ERR_OK)
@@ -229,6 +231,7 @@ void ArmCore::SleepUntilEvent(uint32_t mask) {
   std::unique_lock lock(Lock);
   if ((mask & AllWakeEvents) == 0) {
     FaultReason = "asleep with no event to wake it";
+    FaultInDevice = true;
     lock.unlock();
     RequestEmulatorStop();
     return;

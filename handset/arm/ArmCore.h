@@ -131,6 +131,7 @@ private:
   std::string EndText;
   bool StopWanted = false;
   std::string FaultReason; // set by the watchdog or a device before it stops the core
+  bool FaultInDevice = false;
 
   Clock::time_point StartTime;
   uint32_t Alarm = 0;

@@ -45,9 +45,15 @@ void FlashChip::Fill(uint32_t address, std::span<const uint8_t> bytes) {
 
 void FlashChip::EraseAll() { std::fill(Array.begin(), Array.end(), 0xFF); }
 
+void FlashChip::FailPrograms(uint32_t fromAddress, uint32_t count, uint8_t status) {
+  ProgramFailFrom = fromAddress & ~1u;
+  ProgramFailsLeft = count;
+  ProgramFailStatus = status;
+}
+
 void FlashChip::ClearFailures() {
   EraseFailures.clear();
-  ProgramFailures.clear();
+  ProgramFailsLeft = 0;
 }
 
 uint32_t FlashChip::ReadIdentifier(uint32_t address) const {
@@ -90,7 +96,7 @@ void FlashChip::Write(uint32_t address, uint32_t value, Clock::time_point now) {
     if (data == RH_FLASH_CMD_CONFIRM)
       Erase(address, now);
     else
-      Status |= RH_FLASH_ST_ERRORS; // command sequence error
+      Status |= RH_FLASH_ST_ERASE_ERROR | RH_FLASH_ST_PROGRAM_ERROR; // command sequence error
     CurrentMode = Mode::ReadStatus;
     return;
   }
@@ -140,8 +146,9 @@ void FlashChip::Erase(uint32_t address, Clock::time_point now) {
 
 void FlashChip::Program(uint32_t address, uint16_t value, Clock::time_point now) {
   ++ProgramCount;
-  if (ProgramFailures.count(address)) {
-    Status |= RH_FLASH_ST_PROGRAM_ERROR;
+  if (ProgramFailsLeft != 0 && address >= ProgramFailFrom) {
+    --ProgramFailsLeft;
+    Status |= ProgramFailStatus;
   } else {
     Array[address] &= uint8_t(value);
     Array[address + 1] &= uint8_t(value >> 8);

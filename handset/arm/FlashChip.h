@@ -55,11 +55,14 @@ public:
   void Fill(uint32_t address, std::span<const uint8_t> bytes);
   void EraseAll();
 
-  // Every erase of that segment (0..130) fails with the erase error bit.
+  // Every erase of that segment (0..130) fails with the erase error bit
+  // and leaves the segment as it was.
   void FailErase(uint32_t segment) { EraseFailures.insert(segment); }
-  // Every program of the word holding that address fails with the program
-  // error bit and leaves the word as it was.
-  void FailProgram(uint32_t address) { ProgramFailures.insert(address & ~1u); }
+  // The next count word programs at or above the address fail: the word
+  // stays as it was and the status register gains the given bits (none: a
+  // silent failure that only a read-back finds).
+  void FailPrograms(uint32_t fromAddress, uint32_t count,
+                    uint8_t status = RH_FLASH_ST_PROGRAM_ERROR);
   void ClearFailures();
 
   static uint32_t SegmentStart(uint32_t segment);
@@ -87,7 +90,9 @@ private:
   uint8_t Status = RH_FLASH_ST_READY;
   Clock::time_point ReadyTime{};
   std::set<uint32_t> EraseFailures;
-  std::set<uint32_t> ProgramFailures;
+  uint32_t ProgramFailFrom = 0;
+  uint32_t ProgramFailsLeft = 0;
+  uint8_t ProgramFailStatus = 0;
   uint64_t EraseCount = 0;
   uint64_t ProgramCount = 0;
 };

@@ -70,15 +70,19 @@
 #define RH_FLASH_ST_READY 0x80u
 #define RH_FLASH_ST_ERASE_ERROR 0x20u
 #define RH_FLASH_ST_PROGRAM_ERROR 0x10u
-#define RH_FLASH_ST_ERRORS (RH_FLASH_ST_ERASE_ERROR | RH_FLASH_ST_PROGRAM_ERROR)
+#define RH_FLASH_ST_SUPPLY_ERROR 0x08u
+#define RH_FLASH_ST_LOCK_ERROR 0x02u
+#define RH_FLASH_ST_ERRORS                                                                    \
+  (RH_FLASH_ST_ERASE_ERROR | RH_FLASH_ST_PROGRAM_ERROR | RH_FLASH_ST_SUPPLY_ERROR |          \
+   RH_FLASH_ST_LOCK_ERROR)
 
 /* Identifier mode: word offsets from a segment's start. */
 #define RH_FLASH_ID_MANUFACTURER 0u
 #define RH_FLASH_ID_DEVICE 1u
 
 /* The reference handset's flash part, and the variant it does not support. */
-#define RH_FLASH_MANUFACTURER 0x00A5u
-#define RH_FLASH_DEVICE 0x5A18u
-#define RH_FLASH_DEVICE_UNSUPPORTED 0x5A17u
+#define RH_FLASH_MANUFACTURER 0x004Bu
+#define RH_FLASH_DEVICE 0x5231u
+#define RH_FLASH_DEVICE_UNSUPPORTED 0x5299u
 
 #endif

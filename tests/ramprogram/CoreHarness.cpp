@@ -14,7 +14,7 @@ CoreHarness::CoreHarness(arm::FlashIdentity identity, arm::CoreOptions options)
         {
           std::lock_guard guard(Lock);
           Incoming.push_back(byte);
-          IncomingLines.push_back(line);
+          Log.push_back({line, arm::Clock::now()});
         }
         Arrived.notify_all();
       },
@@ -52,9 +52,21 @@ bool CoreHarness::Quiet(std::chrono::milliseconds time) {
   return !Arrived.wait_for(lock, time, [&] { return !Incoming.empty(); });
 }
 
-std::vector<arm::UartLine> CoreHarness::LinesOfReceived() const {
+std::vector<CoreHarness::Departure> CoreHarness::Departures() const {
   std::lock_guard guard(Lock);
-  return IncomingLines;
+  return Log;
+}
+
+void CoreHarness::Begin(uint32_t blocks) {
+  ASSERT_EQ(Configure(), 0x21);
+  Send(StartHeader(blocks));
+  ASSERT_EQ(Receive(1), std::vector<uint8_t>{0x21});
+}
+
+bool CoreHarness::BackInBootRom() {
+  if (!Core->WaitUntilEnded(5s))
+    return false;
+  return Core->End().State == arm::CoreState::ReturnedToBootRom;
 }
 
 uint8_t CoreHarness::Configure(uint8_t speedCode, uint32_t rate) {

@@ -33,18 +33,27 @@ public:
 
   void Send(std::span<const uint8_t> bytes);
   void Send(std::initializer_list<uint8_t> bytes) { Send(std::span(bytes.begin(), bytes.size())); }
+  void Send(const std::vector<uint8_t> &bytes) { Send(std::span(bytes)); }
   void SetHostRate(uint32_t rate) { HostLine.Rate = rate; }
 
   // Up to count bytes, waiting at most timeout for all of them.
   std::vector<uint8_t> Receive(size_t count, std::chrono::milliseconds timeout = 5000ms);
   // True when no byte arrives within the time.
   bool Quiet(std::chrono::milliseconds time);
-  // The UART settings the received bytes left at.
-  std::vector<arm::UartLine> LinesOfReceived() const;
+  // Every byte received so far: the UART's setting and the time it left.
+  struct Departure {
+    arm::UartLine Line;
+    arm::Clock::time_point Time;
+  };
+  std::vector<Departure> Departures() const;
 
   // The handshake as the host does it, up to the flash type answer, which
   // it returns (0 if none came). Checks every answer on the way.
-  uint8_t Configure(uint8_t speedCode, uint32_t rate);
+  uint8_t Configure(uint8_t speedCode = 0x00, uint32_t rate = 921600);
+  // Configure, then the start header and its answer.
+  void Begin(uint32_t blocks);
+  // The run has ended with the program back in the boot ROM.
+  bool BackInBootRom();
 
   arm::FlashChip Flash;
   std::unique_ptr<arm::ArmCore> Core;
@@ -54,7 +63,7 @@ private:
   mutable std::mutex Lock;
   std::condition_variable Arrived;
   std::deque<uint8_t> Incoming;
-  std::vector<arm::UartLine> IncomingLines;
+  std::vector<Departure> Log;
 };
 
 // The frame of one block: length, block sum, offset, data.
