@@ -16,19 +16,20 @@ int LiveCount = 0;
 } // namespace
 
 TCommsThread *TCommsThread::Start(const ChannelRow &row, ChannelPanel &panel,
-                                  TerminateHandler onTerminate) {
+                                  TerminateHandler onTerminate,
+                                  std::unique_ptr<SerialPort> port) {
   {
     std::lock_guard lock(LiveMutex);
     ++LiveCount;
   }
-  auto *worker = new TCommsThread(row, panel, std::move(onTerminate));
+  auto *worker = new TCommsThread(row, panel, std::move(onTerminate), std::move(port));
   std::thread([worker] { worker->ThreadMain(); }).detach();
   return worker;
 }
 
 TCommsThread::TCommsThread(const ChannelRow &row, ChannelPanel &panel,
-                           TerminateHandler onTerminate)
-    : CommHandle(CreateSerialPort()), ImageFile(CreateImageFileReader()), ChannelRowRef(row),
+                           TerminateHandler onTerminate, std::unique_ptr<SerialPort> port)
+    : CommHandle(port ? std::move(port) : CreateSerialPort()), ImageFile(CreateImageFileReader()), ChannelRowRef(row),
       Panel(panel), OnTerminate(std::move(onTerminate)) {}
 
 void TCommsThread::WaitForAllWorkers() {

@@ -32,8 +32,11 @@ public:
   // Creates the worker and starts its run at once. onTerminate runs on the
   // window's thread (through the panel) after the run, before the worker
   // frees itself; it is registered before the thread can possibly end.
+  // A port other than the platform's own (a recording or failing one in
+  // tests) may be handed in.
   static TCommsThread *Start(const ChannelRow &row, ChannelPanel &panel,
-                             TerminateHandler onTerminate);
+                             TerminateHandler onTerminate,
+                             std::unique_ptr<SerialPort> port = nullptr);
 
   TCommsThread(const TCommsThread &) = delete;
   TCommsThread &operator=(const TCommsThread &) = delete;
@@ -51,7 +54,8 @@ public:
   static int LiveWorkers();
 
 private:
-  TCommsThread(const ChannelRow &row, ChannelPanel &panel, TerminateHandler onTerminate);
+  TCommsThread(const ChannelRow &row, ChannelPanel &panel, TerminateHandler onTerminate,
+               std::unique_ptr<SerialPort> port);
   ~TCommsThread() = default;
   void ThreadMain();
 

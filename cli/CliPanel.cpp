@@ -1,0 +1,24 @@
+#include "cli/CliPanel.h"
+
+namespace kestrune {
+
+CliPanel::CliPanel(const ChannelRow &row, std::string port, SpeedButtons speed,
+                   GuiCallQueue &queue, std::ostream &out, bool verbose, bool clearLine)
+    : ChannelRowRef(row), Port(port), PortName(std::move(port)), Speed(speed), Queue(queue),
+      Out(out), Verbose(verbose), ClearLine(clearLine) {}
+
+void CliPanel::SetStatusText(const std::string &text) {
+  Text = text;
+  if (ClearLine)
+    Out << "\r\033[K";
+  Out << ChannelRowRef.Number << ": " << text << '\n' << std::flush;
+}
+
+void CliPanel::SetStatusColour(StatusColour colour) {
+  if (Verbose)
+    Out << ChannelRowRef.Number << ": " << (colour == StatusColour::Busy ? "[busy]" : "[done]")
+        << '\n'
+        << std::flush;
+}
+
+} // namespace kestrune

@@ -1,0 +1,52 @@
+// A channel panel for the command line: status texts become lines on the
+// output, progress is kept for the progress display, and calls "onto the
+// window's thread" go to the main thread through a GuiCallQueue.
+#pragma once
+
+#include "engine/ChannelPanel.h"
+#include "engine/ChannelRow.h"
+#include "engine/GuiCallQueue.h"
+
+#include <atomic>
+#include <chrono>
+#include <mutex>
+#include <ostream>
+#include <string>
+
+namespace kestrune {
+
+class CliPanel final : public ChannelPanel {
+public:
+  CliPanel(const ChannelRow &row, std::string port, SpeedButtons speed, GuiCallQueue &queue,
+           std::ostream &out, bool verbose, bool clearLine = false);
+
+  std::string PortText() override { return Port; }
+  SpeedButtons SpeedButtonStates() override { return Speed; }
+  void SetProgressMaximum(uint32_t maximum) override { ProgressMaximum = maximum; }
+  void SetProgressPosition(uint32_t position) override { ProgressPosition = position; }
+  void RunOnGuiThread(const std::function<void()> &fn) override { Queue.RunAndWait(fn); }
+  void SetStatusText(const std::string &text) override;
+  void SetStatusColour(StatusColour colour) override;
+
+  const ChannelRow &Row() const { return ChannelRowRef; }
+  const std::string &Port() const { return PortName; }
+  // Main thread only.
+  const std::string &LastText() const { return Text; }
+  uint32_t Maximum() const { return ProgressMaximum; }
+  uint32_t Position() const { return ProgressPosition; }
+
+private:
+  const ChannelRow &ChannelRowRef;
+  std::string Port;
+  std::string PortName;
+  SpeedButtons Speed;
+  GuiCallQueue &Queue;
+  std::ostream &Out;
+  bool Verbose;
+  bool ClearLine; // a progress line is drawn on the same terminal
+  std::string Text;
+  std::atomic<uint32_t> ProgressMaximum{0};
+  std::atomic<uint32_t> ProgressPosition{0};
+};
+
+} // namespace kestrune

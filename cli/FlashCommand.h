@@ -1,0 +1,38 @@
+// Flashing from the command line: loads the image, runs one worker per port
+// side by side and reports each channel's outcome.
+#pragma once
+
+#include <cstdint>
+#include <ostream>
+#include <string>
+#include <vector>
+
+namespace kestrune {
+
+struct FlashOptions {
+  std::vector<std::string> Ports; // channel 1 first, at most eight
+  uint8_t SpeedRow = 6;           // row of the line speed tables
+  std::string Image;              // empty: use the image state as it is
+  bool Verbose = false;           // also print the status colour changes
+  bool Progress = false;          // draw progress bars (a terminal)
+  std::string SummaryFile;        // tab-separated outcome per channel
+};
+
+enum class ChannelOutcome { Completed, Failed, Stopped };
+
+struct ChannelResult {
+  int Channel = 0;
+  std::string Port;
+  ChannelOutcome Outcome = ChannelOutcome::Failed;
+  double Seconds = 0;
+  std::string LastText;
+};
+
+// Exit status: 0 when every channel completed, 1 otherwise (a failed load
+// included). SIGINT and SIGTERM stop every channel.
+int RunFlash(const FlashOptions &options, std::ostream &out, std::ostream &progress,
+             std::vector<ChannelResult> *results = nullptr);
+
+const char *OutcomeName(ChannelOutcome outcome);
+
+} // namespace kestrune

@@ -1,0 +1,38 @@
+#include "cli/StopSignals.h"
+
+namespace kestrune {
+namespace {
+
+// SIGUSR2 is only used to end the waiting thread.
+sigset_t WaitedSignals() {
+  sigset_t set;
+  sigemptyset(&set);
+  sigaddset(&set, SIGINT);
+  sigaddset(&set, SIGTERM);
+  sigaddset(&set, SIGUSR2);
+  return set;
+}
+
+} // namespace
+
+StopSignals::StopSignals(std::function<void()> onStop) {
+  sigset_t set = WaitedSignals();
+  // Blocked here, before any worker exists, so every later thread inherits it.
+  pthread_sigmask(SIG_BLOCK, &set, &Previous);
+  Waiter = std::thread([set, onStop = std::move(onStop)] {
+    for (;;) {
+      int signal = 0;
+      if (sigwait(&set, &signal) != 0 || signal == SIGUSR2)
+        return;
+      onStop();
+    }
+  });
+}
+
+StopSignals::~StopSignals() {
+  pthread_kill(Waiter.native_handle(), SIGUSR2);
+  Waiter.join();
+  pthread_sigmask(SIG_SETMASK, &Previous, nullptr);
+}
+
+} // namespace kestrune

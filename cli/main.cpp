@@ -1,0 +1,69 @@
+// kestrune-cli: the headless front end. Flashes the image into the handsets
+// on up to eight ports at once, or converts an S-record file.
+#include "cli/ConvertCommand.h"
+#include "cli/FlashCommand.h"
+#include "engine/ChannelRow.h"
+#include "engine/LineSpeed.h"
+
+#include <CLI/CLI.hpp>
+
+#include <unistd.h>
+
+#include <iostream>
+
+using namespace kestrune;
+
+namespace {
+
+constexpr int UsageError = 2;
+
+int Usage(const std::string &message) {
+  std::cerr << "kestrune-cli: " << message << "\nRun 'kestrune-cli --help' for usage.\n";
+  return UsageError;
+}
+
+} // namespace
+
+int main(int argc, char **argv) {
+  CLI::App app{"Flashes firmware into up to eight handsets at once, one per serial port.",
+               "kestrune-cli"};
+  app.usage("kestrune-cli [--speed 115K|460K|920K] [--image FILE] [--verbose] PORT...\n"
+            "       kestrune-cli convert FILE");
+  std::string speed = "920K";
+  FlashOptions options;
+  app.add_option("--speed", speed, "Line speed for all channels: 115K, 460K or 920K");
+  app.add_option("--image", options.Image, "Image to send: S-record, .bif or .bin");
+  app.add_flag("--verbose", options.Verbose, "Also show each channel's status colour");
+  app.add_option("--summary", options.SummaryFile,
+                 "Write one tab-separated line per channel: channel, port, outcome, seconds, "
+                 "last text");
+  app.add_option("PORT", options.Ports, "Serial ports, channel 1 first (at most 8)");
+
+  std::string convertFile;
+  CLI::App *convert = app.add_subcommand("convert", "Convert an S-record file into its .bif");
+  convert->add_option("FILE", convertFile, "S-record, .bif or .bin file")->required();
+
+  try {
+    app.parse(argc, argv);
+  } catch (const CLI::CallForHelp &e) {
+    return app.exit(e);
+  } catch (const CLI::ParseError &e) {
+    return Usage(e.what());
+  }
+
+  if (convert->parsed())
+    return RunConvert(convertFile, std::cout);
+
+  int row = SpeedRowForName(speed.c_str());
+  if (row < 0)
+    return Usage("unknown speed '" + speed + "' (use 115K, 460K or 920K)");
+  options.SpeedRow = uint8_t(row);
+  if (options.Ports.empty())
+    return Usage("no port given");
+  if (options.Ports.size() > size_t(ChannelCount))
+    return Usage("at most " + std::to_string(ChannelCount) + " ports, one per channel");
+  if (!options.Image.empty() && ::access(options.Image.c_str(), R_OK) != 0)
+    return Usage("cannot read image '" + options.Image + "'");
+  options.Progress = ::isatty(STDERR_FILENO) && ::isatty(STDOUT_FILENO);
+  return RunFlash(options, std::cout, std::cerr);
+}

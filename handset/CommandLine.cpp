@@ -1,0 +1,124 @@
+#include "handset/CommandLine.h"
+
+#include <CLI/CLI.hpp>
+
+#include <string>
+
+namespace kestrune::handset {
+namespace {
+
+// Numbers in decimal or with a 0x prefix.
+bool ParseNumber(const std::string &text, uint64_t &value) {
+  try {
+    size_t used = 0;
+    value = std::stoull(text, &used, 0);
+    return used == text.size();
+  } catch (const std::exception &) {
+    return false;
+  }
+}
+
+// "A" or "A:B"; B keeps its default when missing.
+bool ParsePair(const std::string &text, uint64_t &first, uint64_t &second) {
+  size_t colon = text.find(':');
+  if (!ParseNumber(text.substr(0, colon), first))
+    return false;
+  return colon == std::string::npos || ParseNumber(text.substr(colon + 1), second);
+}
+
+} // namespace
+
+int ParseCommandLine(int argc, const char *const *argv, CommandLine &line) {
+  CLI::App app{"Virtual handset: boot ROM, RAM program and NOR flash on a serial line"};
+  HandsetOptions &o = line.Options;
+  std::string silent, mapAnswer, nakBlock, programError;
+  uint32_t eraseMs = 0, eraseSmallMs = 0, programUs = 0, idleMs = 0;
+  bool realistic = false;
+
+  auto *pty = app.add_flag("--pty", line.UsePty,
+                           "create a pseudo-terminal, print its path on the first line and serve it");
+  auto *device = app.add_option("--device", line.DevicePath,
+                                "serve an existing serial device (a null-modem cable to the host)");
+  pty->excludes(device);
+  app.add_option("--power-on-delay", o.PowerOnDelayMs,
+                 "MS: the boot ROM stays silent this long after the host opens the line");
+  app.add_flag("--noise", o.Noise, "send stray bytes before the boot ROM's C");
+  app.add_option("--silent-after", silent, "PHASE: stop answering at " + PhaseNames());
+  app.add_option("--map-answer", mapAnswer, "BYTE: answer to the map command (default 0x01)");
+  app.add_flag("--unsupported-flash", o.UnsupportedFlash,
+               "the flash reports a device the RAM program refuses");
+  app.add_option("--nak-block", nakBlock, "K[:TIMES]: refuse block K (from 1) TIMES times (default 1)");
+  app.add_option("--erase-fail", o.EraseFailSegment, "SEGMENT: the erase of segment 1..131 fails")
+      ->check(CLI::Range(1, 131));
+  auto *programFlag = app.add_option("--program-error", programError,
+                                     "[ADDR[:COUNT]]: the first COUNT word programs at or above "
+                                     "flash address ADDR fail (default 0:1)")
+                          ->expected(0, 1);
+  app.add_option("--disconnect-after", o.DisconnectAfterBytes,
+                 "BYTES: cut the line after this many host bytes, counted from the RAM program header");
+  app.add_flag("--realistic-timing", realistic,
+               "typical NOR times: 0.7 s per 128 KiB segment, 0.3 s per 32 KiB, 12 us per word");
+  app.add_option("--erase-ms", eraseMs, "MS: erase time of a 128 KiB segment");
+  app.add_option("--erase-small-ms", eraseSmallMs, "MS: erase time of a 32 KiB segment");
+  app.add_option("--program-us", programUs, "US: program time of a 16-bit word");
+  app.add_flag("--realtime", o.Realtime, "pace every byte at the line rate in both directions");
+  app.add_flag("--trace", o.TraceToStderr, "log every message received and sent to stderr");
+  app.add_flag("--once", o.Once, "exit after one run");
+  app.add_option("--flash-out", o.FlashOutPath, "FILE: write the flash (16 MiB) after each run");
+  auto *idle = app.add_option("--idle-reset", idleMs,
+                              "MS: back to the boot ROM after this long without traffic "
+                              "(default 3000 on a device, off on a pseudo-terminal; 0 = off)");
+
+  try {
+    app.parse(argc, argv);
+  } catch (const CLI::ParseError &e) {
+    return app.exit(e);
+  }
+  auto usage = [&](const std::string &text) {
+    std::fprintf(stderr, "kestrune-handset: %s\n", text.c_str());
+    return 2;
+  };
+  if (!line.UsePty && line.DevicePath.empty())
+    return usage("give --pty or --device PATH");
+  if (!silent.empty()) {
+    auto phase = PhaseFromName(silent);
+    if (!phase || *phase == Phase::None)
+      return usage("--silent-after takes one of: " + PhaseNames());
+    o.SilentAfter = *phase;
+  }
+  if (!mapAnswer.empty()) {
+    uint64_t value = 0;
+    if (!ParseNumber(mapAnswer, value) || value > 0xFF)
+      return usage("--map-answer takes a byte (0 to 255, or 0x00 to 0xFF)");
+    o.MapAnswer = uint8_t(value);
+  }
+  if (!nakBlock.empty()) {
+    uint64_t block = 0, times = 1;
+    if (!ParsePair(nakBlock, block, times) || block == 0 || block > 0xFFFF || times > 0xFFFFFFFF)
+      return usage("--nak-block takes K[:TIMES] with K from 1");
+    o.NakBlock = uint32_t(block);
+    o.NakTimes = uint32_t(times);
+  }
+  if (programFlag->count() > 0) {
+    uint64_t address = 0, count = 1;
+    if (!programError.empty() &&
+        (!ParsePair(programError, address, count) || address > 0xFFFFFFFF || count > 0xFFFFFFFF))
+      return usage("--program-error takes [ADDR[:COUNT]]");
+    o.ProgramError = true;
+    o.ProgramErrorAddress = uint32_t(address);
+    o.ProgramErrorCount = uint32_t(count);
+  }
+  if (realistic)
+    o.Timing = RealisticTiming();
+  if (eraseMs)
+    o.Timing.LargeEraseUs = eraseMs * 1000;
+  if (eraseSmallMs)
+    o.Timing.SmallEraseUs = eraseSmallMs * 1000;
+  if (programUs)
+    o.Timing.WordProgramUs = programUs;
+  if (idle->count() > 0)
+    o.IdleResetMs = idleMs;
+  return -1;
+}
+
+} // namespace kestrune::handset

@@ -1,0 +1,66 @@
+#include "tests/support/TestPanel.h"
+
+#include <algorithm>
+
+namespace kestrune::test {
+
+void TestPanel::SetStatusText(const std::string &text) {
+  Texts.push_back(text);
+  if (OnText)
+    OnText(text);
+}
+
+bool TestPanel::Saw(const std::string &text) const {
+  return std::find(Texts.begin(), Texts.end(), text) != Texts.end();
+}
+
+TestPanel &WorkerHarness::AddPanel(std::string port, SpeedButtons speed) {
+  Panels.push_back(std::make_unique<TestPanel>(Queue, std::move(port), speed));
+  Workers.push_back(nullptr);
+  return *Panels.back();
+}
+
+TCommsThread *WorkerHarness::Start(int channel, std::unique_ptr<SerialPort> port) {
+  InitSpeedTables();
+  size_t index = size_t(channel - 1);
+  TestPanel &panel = *Panels.at(index);
+  panel.Terminated = false;
+  Workers[index] = TCommsThread::Start(
+      ChannelRows.at(index), panel,
+      [this, index, &panel](TCommsThread &worker) {
+        panel.Terminated = true;
+        panel.FinalStopCode = worker.StopCodeValue();
+        panel.FinalFileError = worker.FileErrorValue();
+        Workers[index] = nullptr;
+      },
+      std::move(port));
+  return Workers[index];
+}
+
+bool WorkerHarness::ServeUntil(const std::function<bool()> &done,
+                               std::chrono::milliseconds timeout) {
+  // The condition may depend on more than the worker's calls (a line, a
+  // flag), so it is looked at every few milliseconds too.
+  auto deadline = std::chrono::steady_clock::now() + timeout;
+  while (!Queue.ServeUntil(done, std::chrono::milliseconds(2))) {
+    if (std::chrono::steady_clock::now() >= deadline)
+      return false;
+  }
+  return true;
+}
+
+bool WorkerHarness::ServeUntilAllEnded(std::chrono::milliseconds timeout) {
+  return Queue.ServeUntil(
+      [this] { return std::all_of(Workers.begin(), Workers.end(), [](auto *w) { return !w; }); },
+      timeout);
+}
+
+WorkerHarness::~WorkerHarness() {
+  for (TCommsThread *worker : Workers)
+    if (worker)
+      worker->RequestStop();
+  ServeUntilAllEnded(std::chrono::seconds(30));
+  TCommsThread::WaitForAllWorkers();
+}
+
+} // namespace kestrune::test
