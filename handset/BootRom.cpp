@@ -118,6 +118,10 @@ void HandsetCore::StartRamProgram() {
   if (Silenced(Phase::RamProgram))
     return;
   Send(Ack, Now, "RAM program ACK");
+  if (Options.Model == RamModel::Arm) {
+    StartEmulated();
+    return;
+  }
   Current = Stage::Speed;
 }
 

@@ -31,7 +31,7 @@ bool ParsePair(const std::string &text, uint64_t &first, uint64_t &second) {
 int ParseCommandLine(int argc, const char *const *argv, CommandLine &line) {
   CLI::App app{"Virtual handset: boot ROM, RAM program and NOR flash on a serial line"};
   HandsetOptions &o = line.Options;
-  std::string silent, mapAnswer, nakBlock, programError;
+  std::string silent, mapAnswer, nakBlock, programError, model;
   uint32_t eraseMs = 0, eraseSmallMs = 0, programUs = 0, idleMs = 0;
   bool realistic = false;
 
@@ -40,6 +40,10 @@ int ParseCommandLine(int argc, const char *const *argv, CommandLine &line) {
   auto *device = app.add_option("--device", line.DevicePath,
                                 "serve an existing serial device (a null-modem cable to the host)");
   pty->excludes(device);
+  app.add_option("--model", model,
+                 "arm|host: run the RAM program on the emulated ARM core (default) or answer "
+                 "in its place in host code")
+      ->check(CLI::IsMember({"arm", "host"}));
   app.add_option("--power-on-delay", o.PowerOnDelayMs,
                  "MS: the boot ROM stays silent this long after the host opens the line");
   app.add_flag("--noise", o.Noise, "send stray bytes before the boot ROM's C");
@@ -80,6 +84,8 @@ int ParseCommandLine(int argc, const char *const *argv, CommandLine &line) {
   };
   if (!line.UsePty && line.DevicePath.empty())
     return usage("give --pty or --device PATH");
+  if (model == "host")
+    o.Model = RamModel::Host;
   if (!silent.empty()) {
     auto phase = PhaseFromName(silent);
     if (!phase || *phase == Phase::None)

@@ -40,7 +40,15 @@ struct FlashTiming {
 // per 32 KiB parameter block, 12 us per word.
 FlashTiming RealisticTiming();
 
+// What runs the RAM program the boot ROM loaded: the real program on the
+// handset's emulated ARM core, or the model of it in host code.
+enum class RamModel : uint8_t { Arm, Host };
+
 struct HandsetOptions {
+  RamModel Model = RamModel::Arm;
+  // The emulated core is reported as no longer answering after this long
+  // without touching its devices while not asleep.
+  uint32_t CoreHangMs = 2000;
   uint32_t PowerOnDelayMs = 0;    // the boot ROM stays silent this long
   bool Noise = false;             // stray bytes go out before the "C"
   Phase SilentAfter = Phase::None;

@@ -19,6 +19,7 @@ enum class RunOutcome : uint8_t {
   HostClosed,        // the host closed the line mid-run
   IdleReset,         // nothing happened for the idle time (operator's reset)
   Disconnected,      // the line was cut by the --disconnect-after fault
+  CoreStopped,       // the emulated core stopped answering
 };
 
 const char *OutcomeName(RunOutcome outcome);

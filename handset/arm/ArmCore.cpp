@@ -38,7 +38,7 @@ std::string StoppedAnswering(const std::string &reason) {
 
 } // namespace
 
-ArmCore::ArmCore(FlashChip &flash, Uart::Sink toHost, CoreOptions options)
+ArmCore::ArmCore(FlashBus &flash, Uart::Sink toHost, CoreOptions options)
     : Flash(flash), Options(options), RamBytes(RH_RAM_SIZE, 0), Serial(std::move(toHost), Lock, Wake) {
   Options.TimeScale = std::max<uint32_t>(Options.TimeScale, 1);
 }
@@ -243,6 +243,7 @@ void ArmCore::SleepUntilEvent(uint32_t mask) {
     deadline = std::min(deadline, Flash.ReadyAt());
   const auto sleptAt = Clock::now();
   Asleep = true;
+  WaitingForHostOnly = mask == RH_WAKE_RX;
   while (!StopWanted && !((mask & RH_WAKE_RX) && Serial.HasInputLocked()) &&
          Clock::now() < deadline) {
     if (deadline == Clock::time_point::max())
@@ -251,6 +252,7 @@ void ArmCore::SleepUntilEvent(uint32_t mask) {
       Wake.wait_until(lock, deadline);
   }
   Asleep = false;
+  WaitingForHostOnly = false;
   Figures.SleepTime += Clock::now() - sleptAt;
   if (StopWanted) {
     lock.unlock();

@@ -10,7 +10,7 @@
 // sleeps waiting for nothing. Stop() always ends the run promptly.
 #pragma once
 
-#include "handset/arm/FlashChip.h"
+#include "handset/arm/FlashBus.h"
 #include "handset/arm/Uart.h"
 
 #include <atomic>
@@ -68,7 +68,7 @@ public:
   using EndHandler = std::function<void(const CoreEnd &)>;
 
   // The flash outlives cores: one handset keeps its flash across runs.
-  ArmCore(FlashChip &flash, Uart::Sink toHost, CoreOptions options = {});
+  ArmCore(FlashBus &flash, Uart::Sink toHost, CoreOptions options = {});
   ~ArmCore();
   ArmCore(const ArmCore &) = delete;
   ArmCore &operator=(const ArmCore &) = delete;
@@ -79,11 +79,15 @@ public:
   std::optional<std::string> Start(std::span<const uint8_t> image, uint32_t address,
                                    const UartLine &bootLine, EndHandler onEnd = {});
 
-  // Host side of the UART (any thread, never blocks).
-  void FromHost(std::span<const uint8_t> bytes, const UartLine &sentWith) {
+  // Host side of the UART (any thread, never blocks). Without a line the
+  // bytes pass whatever the UART is set to (a real line, which garbles by
+  // itself).
+  void FromHost(std::span<const uint8_t> bytes, const std::optional<UartLine> &sentWith) {
     Serial.Receive(bytes, sentWith);
   }
   UartLine Line() const { return Serial.Line(); }
+  // Asleep until the host sends something, with nothing else to wake it.
+  bool AwaitingHost() const { return WaitingForHostOnly; }
 
   bool Running() const;
   // False when the run has not ended within the time-out.
@@ -114,7 +118,7 @@ private:
   static void WriteDevice(uc_struct *uc, uint64_t offset, unsigned size, uint64_t value,
                           void *self);
 
-  FlashChip &Flash;
+  FlashBus &Flash;
   CoreOptions Options;
   uc_struct *Engine = nullptr;
   std::vector<uint8_t> RamBytes;
@@ -137,6 +141,7 @@ private:
   uint32_t Alarm = 0;
   std::atomic<uint64_t> Accesses{0};
   std::atomic<bool> Asleep{false};
+  std::atomic<bool> WaitingForHostOnly{false};
   std::chrono::nanoseconds SinkTotal{0}; // the core's thread only
   CoreStats Figures;
 };

@@ -8,6 +8,7 @@
 // while it runs; everything else only while no core runs.
 #pragma once
 
+#include "handset/arm/FlashBus.h"
 #include "handset/arm/ReferenceHandset.h"
 
 #include <chrono>
@@ -17,8 +18,6 @@
 #include <vector>
 
 namespace kestrune::arm {
-
-using Clock = std::chrono::steady_clock;
 
 struct FlashIdentity {
   uint16_t Manufacturer = RH_FLASH_MANUFACTURER;
@@ -30,24 +29,21 @@ struct FlashTiming {
   std::chrono::microseconds WordProgram{0};
 };
 
-class FlashChip {
+class FlashChip : public FlashBus {
 public:
   static constexpr uint32_t Size = RH_FLASH_SIZE;
   static constexpr uint32_t SegmentCount = 131;
 
   explicit FlashChip(FlashIdentity identity = {}, FlashTiming timing = {});
 
-  // Bus cycles. Writes are 16-bit cycles: a wider write puts its low half
-  // on the bus. Reads of 1, 2 or 4 bytes.
-  uint32_t Read(uint32_t address, unsigned size, Clock::time_point now);
-  void Write(uint32_t address, uint32_t value, Clock::time_point now);
-  // When the operation under way ends; a past time when none is.
-  Clock::time_point ReadyAt() const { return ReadyTime; }
-  bool NeedsClock() const { return Timing.SegmentErase.count() != 0 || Timing.WordProgram.count() != 0; }
-
-  // Power-on state of the interface: read array, status clear. Keeps the
-  // contents.
-  void Reset();
+  // The bus (FlashBus).
+  uint32_t Read(uint32_t address, unsigned size, Clock::time_point now) override;
+  void Write(uint32_t address, uint32_t value, Clock::time_point now) override;
+  Clock::time_point ReadyAt() const override { return ReadyTime; }
+  bool NeedsClock() const override {
+    return Timing.SegmentErase.count() != 0 || Timing.WordProgram.count() != 0;
+  }
+  void Reset() override;
 
   std::span<const uint8_t> Contents() const { return Array; }
   // Writes bytes straight into the array (a handset that left the factory

@@ -11,6 +11,13 @@ constexpr uint8_t GarbleMask = 0x5A;
 
 } // namespace
 
+bool LinesAgree(const UartLine &a, const UartLine &b) {
+  if (a.DataBits != b.DataBits || a.StopBits != b.StopBits || a.Parity != b.Parity)
+    return false;
+  uint64_t diff = a.Rate > b.Rate ? a.Rate - b.Rate : b.Rate - a.Rate;
+  return b.Rate != 0 && diff * 50 <= b.Rate;
+}
+
 std::string UartLine::Describe() const {
   const char parity = Parity == Parity::Odd ? 'O' : Parity == Parity::Even ? 'E' : 'N';
   return std::to_string(Rate) + " " + std::to_string(DataBits) + parity + std::to_string(StopBits);
@@ -34,7 +41,7 @@ UartLine Uart::Line() const {
   return Current;
 }
 
-void Uart::Receive(std::span<const uint8_t> bytes, const UartLine &sentWith) {
+void Uart::Receive(std::span<const uint8_t> bytes, const std::optional<UartLine> &sentWith) {
   {
     std::lock_guard guard(Lock);
     uint32_t room = uint32_t(Ring.size()) - Count;
@@ -63,7 +70,7 @@ uint32_t Uart::PopByte() {
   Head = (Head + 1) % uint32_t(Ring.size());
   --Count;
   TagRun &run = Tags.front();
-  if (!(run.Line == Current)) {
+  if (run.Line && !LinesAgree(*run.Line, Current)) {
     byte ^= GarbleMask;
     FramingError = true;
   }

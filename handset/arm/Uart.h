@@ -16,6 +16,7 @@
 #include <deque>
 #include <functional>
 #include <mutex>
+#include <optional>
 #include <span>
 #include <vector>
 
@@ -33,7 +34,8 @@ public:
 
   // Host side, any thread, never blocks. Beyond the FIFO's depth bytes are
   // lost and the overrun bit is set, as on a real line.
-  void Receive(std::span<const uint8_t> bytes, const UartLine &sentWith);
+  // Without sentWith the bytes pass whatever the UART is set to.
+  void Receive(std::span<const uint8_t> bytes, const std::optional<UartLine> &sentWith);
   UartLine Line() const;
 
   // Core side: the register window at RH_UART_BASE.
@@ -50,7 +52,7 @@ public:
 
 private:
   struct TagRun {
-    UartLine Line;
+    std::optional<UartLine> Line;
     uint32_t Count;
   };
 

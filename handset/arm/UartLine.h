@@ -20,4 +20,8 @@ struct UartLine {
   std::string Describe() const;
 };
 
+// Whether a receiver set to b reads what a sender set to a sends: the same
+// framing, and rates within 2% of each other, as UARTs tolerate.
+bool LinesAgree(const UartLine &a, const UartLine &b);
+
 } // namespace kestrune::arm

@@ -2,6 +2,7 @@
 // that stops answering is reported and never hangs its host, and Stop()
 // always ends a run.
 #include "handset/arm/ArmCore.h"
+#include "handset/arm/FlashChip.h"
 
 #include <gtest/gtest.h>
 

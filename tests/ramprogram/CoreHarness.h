@@ -4,6 +4,7 @@
 #pragma once
 
 #include "handset/arm/ArmCore.h"
+#include "handset/arm/FlashChip.h"
 
 #include <chrono>
 #include <condition_variable>
