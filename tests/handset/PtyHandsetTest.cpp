@@ -4,6 +4,7 @@
 
 #include "engine/RamProgram.h"
 #include "handset/VirtualHandset.h"
+#include "tests/support/Pty.h"
 
 #include <gtest/gtest.h>
 
@@ -225,6 +226,47 @@ TEST_F(PtyHandset, EightHandsetsServeAtOnce) {
   for (std::thread &t : hosts)
     t.join();
   EXPECT_EQ(loaded, std::vector<int>(8, 1));
+}
+
+} // namespace
+} // namespace kestrune::handset::test
+
+namespace kestrune::handset::test {
+namespace {
+
+// A serial device stand-in: the handset opens a pseudo-terminal's slave as
+// its device and the test is the host on the master. On a device the handset
+// sets its own line, so the master shows the handset's settings.
+TEST(DeviceHandset, SetsItsOwnLineAndResetsWhenIdle) {
+  kestrune::test::Pty cable;
+  HandsetOptions options;
+  options.IdleResetMs = 300;
+  VirtualHandset handset(options);
+  ASSERT_TRUE(handset.StartOnDevice(cable.SlavePath())) << handset.ErrorText();
+  EXPECT_EQ(cable.HostSettings().BaudRate, 28800u);
+  EXPECT_EQ(cable.HostSettings().StopBits, 2);
+
+  cable.Write(0x45);
+  EXPECT_EQ(cable.ReadAvailable(Millis(2000)), Bytes{0x43});
+  Bytes load{0x6A, 0, 0, 0, 0, 0x40, 0, 0, 0, 0, 0, 0x17, 0x00};
+  load.insert(load.end(), RamProgram.begin(), RamProgram.end());
+  cable.Write(load);
+  EXPECT_EQ(cable.ReadAvailable(Millis(2000)), Bytes{0x21});
+  cable.Write({0x21, 0x01, 0x00, 0x00, 0x00, 0x07});
+  auto end = Clock::now() + Millis(2000);
+  while (cable.HostSettings().BaudRate != 115200 && Clock::now() < end)
+    std::this_thread::sleep_for(Millis(5));
+  EXPECT_EQ(cable.HostSettings().BaudRate, 115200u) << "the handset switched its UART";
+
+  // Nobody talks for the idle time: the operator's reset, back to 28800.
+  ASSERT_TRUE(handset.WaitForRuns(1, Millis(3000)));
+  EXPECT_EQ(handset.Runs()[0].Outcome, RunOutcome::IdleReset);
+  end = Clock::now() + Millis(2000);
+  while (cable.HostSettings().BaudRate != 28800 && Clock::now() < end)
+    std::this_thread::sleep_for(Millis(5));
+  EXPECT_EQ(cable.HostSettings().BaudRate, 28800u);
+  cable.Write(0x45);
+  EXPECT_EQ(cable.ReadAvailable(Millis(2000)), Bytes{0x43});
 }
 
 } // namespace
