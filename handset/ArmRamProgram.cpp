@@ -39,6 +39,11 @@ ArmRamProgram::ArmRamProgram(NorFlash &flash, const HandsetOptions &options,
           Wake();
       },
       coreOptions);
+  // A handset on a real device sets its port when the program switches.
+  Core->OnLineChange([this](const arm::UartLine &) {
+    if (Wake)
+      Wake();
+  });
 }
 
 ArmRamProgram::~ArmRamProgram() { Core->Stop(); }
@@ -91,18 +96,29 @@ size_t ArmRamProgram::FromHost(const uint8_t *data, size_t length, const HostLin
 }
 
 void ArmRamProgram::TakeAnswers(std::vector<Answer> &out) {
+  bool coreDone = !Core->Running();
   std::vector<Answer> answers;
   {
     std::lock_guard guard(Lock);
     answers.swap(Waiting);
   }
-  for (const Answer &answer : answers)
-    if (auto byte = Watcher.OnAnswer(answer.Value))
+  for (const Answer &answer : answers) {
+    auto byte = Watcher.OnAnswer(answer.Value);
+    if (!byte)
+      continue;
+    if (Watcher.VerdictGiven())
+      Held.push_back({*byte, answer.Rate});
+    else
       out.push_back({*byte, answer.Rate});
+  }
+  if (coreDone) {
+    out.insert(out.end(), Held.begin(), Held.end());
+    Held.clear();
+  }
 }
 
 bool ArmRamProgram::Ended() {
-  if (Core->Running())
+  if (Core->Running() || !Held.empty())
     return false;
   std::lock_guard guard(Lock);
   return Waiting.empty();

@@ -42,6 +42,9 @@ public:
   // Host bytes in order; returns how many the program took. Fewer when
   // the handset falls silent at this point (--silent-after).
   size_t FromHost(const uint8_t *data, size_t length, const HostLine &host);
+  // The answers so far. The verdict and what follows are held back until
+  // the program is back in the boot ROM, so that the run is over (and its
+  // flash dump written) before the host can see the verdict.
   void TakeAnswers(std::vector<Answer> &out);
 
   // The watcher's silence was reached; the program is stopped unless it
@@ -70,6 +73,7 @@ private:
   std::function<void()> Wake;
   std::mutex Lock; // the answers waiting
   std::vector<Answer> Waiting;
+  std::vector<Answer> Held; // the handset's thread only
   std::unique_ptr<arm::ArmCore> Core;
   uint64_t HostBytes = 0;
 };

@@ -54,19 +54,22 @@ ExchangeWatcher::HostStep ExchangeWatcher::OnHostByte(uint8_t byte) {
     Current = Stage::StartHeader;
     Count = 0;
     TypeAnswerDue = true;
+    Notes.push_back("got flash type request 21");
     return MessageDone(Phase::FlashType);
   case Stage::Op:
     Count = 0;
     Current = byte == OpSpeed ? Stage::SpeedArgs : byte == OpMap ? Stage::MapArgs : Stage::Command;
-    if (byte == OpIdentify)
-      return MessageDone(Phase::Id);
-    return {};
+    if (byte != OpIdentify)
+      return {};
+    Notes.push_back("got ID request 21 00");
+    return MessageDone(Phase::Id);
   case Stage::SpeedArgs:
     if (++Count == 3)
       Current = Stage::SpeedCode;
     return {};
   case Stage::SpeedCode:
     Current = Stage::Command;
+    Notes.push_back("got speed message 21 01 00 00 00 " + Hex2(byte));
     return MessageDone(Phase::Speed);
   case Stage::MapArgs:
     if (++Count < 4)
@@ -74,12 +77,14 @@ ExchangeWatcher::HostStep ExchangeWatcher::OnHostByte(uint8_t byte) {
     Current = Stage::MapCount;
     Count = 0;
     MapAnswerDue = true;
+    Notes.push_back("got map command 21 02 01 00 00 00");
     return MessageDone(Phase::Map);
   case Stage::MapCount:
     Message[Count++] = byte;
     if (Count < 2)
       return {};
     MapBytesLeft = 4 * (uint32_t(Message[0]) << 8 | Message[1]);
+    Notes.push_back("got segment map of " + std::to_string(MapBytesLeft / 4) + " entries");
     HaveMap = MapBytesLeft == 0;
     Current = HaveMap ? Stage::Command : Stage::MapEntries;
     return {};
@@ -98,6 +103,8 @@ ExchangeWatcher::HostStep ExchangeWatcher::OnHostByte(uint8_t byte) {
     Current = BadStart ? Stage::Finished : Stage::FrameHeader;
     Count = 0;
     StartAnswerDue = true;
+    Notes.push_back("got start header " + HexBytes(Message, 7) + " (" + std::to_string(Total) +
+                    " blocks)");
     return MessageDone(Phase::Start);
   case Stage::FrameHeader:
     Message[Count++] = byte;
@@ -153,6 +160,9 @@ ExchangeWatcher::HostStep ExchangeWatcher::FrameDone() {
     ++Refused;
   if (last)
     VerdictDue = true;
+  Notes.push_back("got block " + std::to_string(Block) + ": " + std::to_string(FrameLength) +
+                  " bytes at offset 0x" + Hex8(BigEndian32(Message + 4)) + ", sum " +
+                  (good ? "right" : "wrong") + (last ? ", last block" : ""));
   HostStep step;
   if (first && SilenceAt(Phase::Blocks)) {
     step.Withhold = true;
@@ -182,15 +192,19 @@ std::optional<uint8_t> ExchangeWatcher::OnAnswer(uint8_t byte) {
   } else if (TypeAnswerDue) {
     TypeAnswerDue = false;
     FlashRefused = byte != Ack;
+    Notes.push_back(FlashRefused ? "flash refused: " + Hex2(byte) : std::string("flash supported"));
   } else if (StartAnswerDue) {
     StartAnswerDue = false;
     if (Total == 0 && !BadStart)
       VerdictDue = true;
   } else if (VerdictDue && !Verdict) {
     Verdict = byte;
-    Notes.push_back(std::string("verdict ") + Hex2(byte));
+    if (byte == Ack)
+      Notes.push_back("verdict: complete");
   } else if (Verdict && *Verdict == Nak && Record.size() < 8) {
     Record.push_back(byte);
+    if (Record.size() == 8)
+      Notes.push_back("verdict: programming error, record " + HexBytes(Record.data(), 8));
   }
   LastAnswer = byte;
   return byte;

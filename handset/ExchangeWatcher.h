@@ -29,6 +29,8 @@ public:
   // Each answer of the program in order; the byte the host gets, if any.
   std::optional<uint8_t> OnAnswer(uint8_t byte);
 
+  // The verdict has come: what follows it belongs to the run's end.
+  bool VerdictGiven() const { return Verdict.has_value(); }
   // The --silent-after phase was reached.
   bool Silent() const { return SilenceReached; }
   // The silence stops the program at once; at the verdict it finishes its

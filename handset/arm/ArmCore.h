@@ -86,6 +86,11 @@ public:
     Serial.Receive(bytes, sentWith);
   }
   UartLine Line() const { return Serial.Line(); }
+  // Called on the core's thread when the program sets another line; set
+  // before Start.
+  void OnLineChange(std::function<void(const UartLine &)> changed) {
+    Serial.OnLineChange(std::move(changed));
+  }
   // Asleep until the host sends something, with nothing else to wake it.
   bool AwaitingHost() const { return WaitingForHostOnly; }
 

@@ -80,12 +80,20 @@ uint32_t Uart::PopByte() {
 }
 
 void Uart::UpdateLine() {
-  std::lock_guard guard(Lock);
-  Current.Rate = Divisor ? RH_UART_CLOCK_RATE / Divisor : 0;
-  Current.DataBits = uint8_t(5 + (LineControl & RH_UART_LC_BITS_MASK));
-  Current.StopBits = (LineControl & RH_UART_LC_TWO_STOP) ? 2 : 1;
+  UartLine line;
+  line.Rate = Divisor ? RH_UART_CLOCK_RATE / Divisor : 0;
+  line.DataBits = uint8_t(5 + (LineControl & RH_UART_LC_BITS_MASK));
+  line.StopBits = (LineControl & RH_UART_LC_TWO_STOP) ? 2 : 1;
   uint32_t parity = (LineControl & RH_UART_LC_PARITY_MASK) >> RH_UART_LC_PARITY_SHIFT;
-  Current.Parity = parity == 1 ? Parity::Odd : parity == 2 ? Parity::Even : Parity::None;
+  line.Parity = parity == 1 ? Parity::Odd : parity == 2 ? Parity::Even : Parity::None;
+  {
+    std::lock_guard guard(Lock);
+    if (line == Current)
+      return;
+    Current = line;
+  }
+  if (LineChanged)
+    LineChanged(line);
 }
 
 uint32_t Uart::ReadRegister(uint32_t offset) {

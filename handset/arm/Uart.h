@@ -46,6 +46,8 @@ public:
 
   // The setting the boot ROM leaves the UART in before it starts a program.
   void Configure(const UartLine &line);
+  // Called on the core's thread when the program changes the setting.
+  void OnLineChange(std::function<void(const UartLine &)> changed) { LineChanged = std::move(changed); }
 
   uint64_t BytesIn() const { return Received; }
   uint64_t BytesOut() const { return Sent; }
@@ -60,6 +62,7 @@ private:
   void UpdateLine();
 
   Sink ToHost;
+  std::function<void(const UartLine &)> LineChanged;
   std::mutex &Lock;
   std::condition_variable &Wake;
 
