@@ -4,7 +4,7 @@ namespace kestrune {
 
 CliPanel::CliPanel(const ChannelRow &row, std::string port, SpeedButtons speed,
                    GuiCallQueue &queue, std::ostream &out, bool verbose, bool clearLine)
-    : ChannelRowRef(row), Port(port), PortName(std::move(port)), Speed(speed), Queue(queue),
+    : ChannelRowRef(row), PortName(std::move(port)), Speed(speed), Queue(queue),
       Out(out), Verbose(verbose), ClearLine(clearLine) {}
 
 void CliPanel::SetStatusText(const std::string &text) {

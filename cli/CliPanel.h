@@ -20,7 +20,7 @@ public:
   CliPanel(const ChannelRow &row, std::string port, SpeedButtons speed, GuiCallQueue &queue,
            std::ostream &out, bool verbose, bool clearLine = false);
 
-  std::string PortText() override { return Port; }
+  std::string PortText() override { return PortName; }
   SpeedButtons SpeedButtonStates() override { return Speed; }
   void SetProgressMaximum(uint32_t maximum) override { ProgressMaximum = maximum; }
   void SetProgressPosition(uint32_t position) override { ProgressPosition = position; }
@@ -37,8 +37,7 @@ public:
 
 private:
   const ChannelRow &ChannelRowRef;
-  std::string Port;
-  std::string PortName;
+  const std::string PortName;
   SpeedButtons Speed;
   GuiCallQueue &Queue;
   std::ostream &Out;

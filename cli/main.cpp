@@ -27,8 +27,10 @@ int Usage(const std::string &message) {
 int main(int argc, char **argv) {
   CLI::App app{"Flashes firmware into up to eight handsets at once, one per serial port.",
                "kestrune-cli"};
-  app.usage("kestrune-cli [--speed 115K|460K|920K] [--image FILE] [--verbose] PORT...\n"
-            "       kestrune-cli convert FILE");
+  app.footer("Usage: kestrune-cli [--speed 115K|460K|920K] [--image FILE] [--verbose] PORT...\n"
+             "       kestrune-cli convert FILE\n"
+             "Exit status: 0 every channel completed, 1 a channel failed or was stopped, "
+             "2 usage error.");
   std::string speed = "920K";
   FlashOptions options;
   app.add_option("--speed", speed, "Line speed for all channels: 115K, 460K or 920K");

@@ -13,4 +13,7 @@ ctest --preset default -j "$jobs"
 # The thread-heavy suites once more under ThreadSanitizer (no desktop program).
 cmake --preset tsan -DKESTRUNE_BUILD_UI=OFF
 cmake --build --preset tsan -j "$jobs"
-ctest --preset tsan -j "$jobs" -L sanitize
+ctest --preset tsan -j "$jobs" -L 'engine|platform|cli|handset|e2e|sanitize'
+
+# A short fuzz run of the S-record reader (clang, AddressSanitizer).
+FUZZ_SECONDS=${FUZZ_SECONDS:-20} scripts/fuzz-image-smoke.sh

@@ -33,7 +33,7 @@ std::shared_ptr<FakeSerialPort::State> Handset(FakeSerialPort &port, Script scri
   auto after = std::make_shared<size_t>(0);
   auto calls = std::make_shared<int>(0);
   std::weak_ptr<FakeSerialPort::State> weak = shared;
-  shared->Responder = [weak, after, calls, script](const Bytes &bytes) {
+  shared->SetResponder([weak, after, calls, script](const Bytes &bytes) {
     auto s = weak.lock();
     if (*after == 0 && bytes == Bytes{0x45}) {
       ++*calls;
@@ -62,7 +62,7 @@ std::shared_ptr<FakeSerialPort::State> Handset(FakeSerialPort &port, Script scri
       s->Answer({script.MapAnswer});
     if (crossed(flash))
       s->Answer({script.FlashTypeAnswer});
-  };
+  });
   return shared;
 }
 
@@ -208,13 +208,13 @@ TEST(Handshake, ChannelStillWaitingTakesTheSpeedOfALaterStart) {
   TestPanel &second = h.AddPanel("COM5", ButtonsForRow(SpeedRow115K));
   auto port = std::make_unique<FakeSerialPort>();
   auto line = Handset(*port, {});
-  auto silent = line->Responder;
-  line->Responder = nullptr; // switched off for now
+  auto silent = line->GetResponder();
+  line->SetResponder(nullptr); // switched off for now
   h.Start(1, std::move(port));
   ASSERT_TRUE(h.ServeUntil([&] { return first.Saw("전원 On/Reset Mobile"); }));
   h.Start(2, std::make_unique<FakeSerialPort>());
   ASSERT_TRUE(h.ServeUntil([&] { return second.Saw("전원 On/Reset Mobile"); }));
-  line->Responder = silent; // the handset is switched on
+  line->SetResponder(silent); // the handset is switched on
   ASSERT_TRUE(h.ServeUntil([&] { return first.Terminated; }));
   EXPECT_TRUE(first.Saw("Port set to 115200 baud"));
 }

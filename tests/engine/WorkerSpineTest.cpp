@@ -171,13 +171,13 @@ TEST(WorkerSpine, WaitForDataEndsOnStopAndStillWritesTheRestOfTheStep) {
   auto port = std::make_unique<FakeSerialPort>();
   auto shared = port->Shared;
   size_t received = 0;
-  shared->Responder = [&shared, &received](const std::vector<uint8_t> &bytes) {
+  shared->SetResponder([&shared, &received](const std::vector<uint8_t> &bytes) {
     received += bytes.size();
     if (bytes == std::vector<uint8_t>{0x45})
       shared->Answer({0x43});
     if (received == 1 + 13 + 5888 + 0)
       shared->Answer({0x21});
-  };
+  });
   h.Start(1, std::move(port));
   ASSERT_TRUE(h.ServeUntil([&] { return panel.Saw("Waiting for man ID and device ID"); }));
   h.ServeUntil([] { return false; }, milliseconds(100));

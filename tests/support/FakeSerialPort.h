@@ -36,7 +36,16 @@ public:
     bool Open = false;
     bool Closed = false;
     // Called with each write (under no lock); may call Answer().
-    std::function<void(const std::vector<uint8_t> &)> Responder;
+    using ResponderFn = std::function<void(const std::vector<uint8_t> &)>;
+    void SetResponder(ResponderFn fn) {
+      std::lock_guard lock(Mutex);
+      Responder = std::move(fn);
+    }
+    ResponderFn GetResponder() {
+      std::lock_guard lock(Mutex);
+      return Responder;
+    }
+    ResponderFn Responder;
 
     void Answer(std::vector<uint8_t> bytes) {
       std::lock_guard lock(Mutex);
@@ -109,8 +118,8 @@ public:
       std::lock_guard lock(Shared->Mutex);
       Shared->Writes.push_back(bytes);
     }
-    if (Shared->Responder)
-      Shared->Responder(bytes);
+    if (auto responder = Shared->GetResponder())
+      responder(bytes);
     written = count;
     return true;
   }

@@ -1,0 +1,68 @@
+#include "platform/FileTimes.h"
+
+#include <windows.h>
+
+namespace kestrune {
+namespace {
+
+// Opens the file only for its attributes, sharing it with every other user.
+HANDLE OpenForAttributes(const std::string &path, DWORD access) {
+  return CreateFileA(path.c_str(), access, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                     nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+}
+
+} // namespace
+
+bool GetLastWriteFatTime(const std::string &path, FatTime &time, uint32_t &error) {
+  HANDLE file = OpenForAttributes(path, FILE_READ_ATTRIBUTES);
+  if (file == INVALID_HANDLE_VALUE) {
+    error = GetLastError();
+    return false;
+  }
+  FILETIME written{};
+  FILETIME local{};
+  WORD date = 0;
+  WORD clock = 0;
+  BOOL ok = GetFileTime(file, nullptr, nullptr, &written) &&
+            FileTimeToLocalFileTime(&written, &local) &&
+            FileTimeToDosDateTime(&local, &date, &clock);
+  if (!ok)
+    error = GetLastError();
+  CloseHandle(file);
+  if (!ok)
+    return false;
+  time.Year = 1980 + (date >> 9);
+  time.Month = (date >> 5) & 0x0F;
+  time.Day = date & 0x1F;
+  time.Hour = clock >> 11;
+  time.Minute = (clock >> 5) & 0x3F;
+  time.TwoSeconds = clock & 0x1F;
+  return true;
+}
+
+bool SetLastWriteFatTime(const std::string &path, const FatTime &time, uint32_t &error) {
+  if (time.Year < 1980 || time.Year > 2107) {
+    error = ERROR_INVALID_PARAMETER;
+    return false;
+  }
+  WORD date = static_cast<WORD>(((time.Year - 1980) << 9) | (time.Month << 5) | time.Day);
+  WORD clock = static_cast<WORD>((time.Hour << 11) | (time.Minute << 5) | time.TwoSeconds);
+  FILETIME local{};
+  FILETIME written{};
+  if (!DosDateTimeToFileTime(date, clock, &local) || !LocalFileTimeToFileTime(&local, &written)) {
+    error = GetLastError();
+    return false;
+  }
+  HANDLE file = OpenForAttributes(path, FILE_WRITE_ATTRIBUTES);
+  if (file == INVALID_HANDLE_VALUE) {
+    error = GetLastError();
+    return false;
+  }
+  BOOL ok = SetFileTime(file, nullptr, nullptr, &written);
+  if (!ok)
+    error = GetLastError();
+  CloseHandle(file);
+  return ok != 0;
+}
+
+} // namespace kestrune
