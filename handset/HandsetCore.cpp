@@ -70,6 +70,7 @@ void HandsetCore::HostOpened(SimTime now) {
   Queue.Clear();
   ResetToBoot();
   PowerOnAt = now;
+  SeesHostSessions = true;
   Log("host opened the line");
 }
 
@@ -283,6 +284,9 @@ void HandsetCore::EndRun(RunOutcome outcome) {
     RunActive = false;
     Log(std::string("run ended: ") + OutcomeName(outcome));
   }
+  // Without opens to go by, the next run's first call powers the handset on.
+  if (!SeesHostSessions)
+    PowerOnAt.reset();
   ResetToBoot();
 }
 

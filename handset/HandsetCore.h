@@ -143,6 +143,7 @@ private:
   SimTime Now{};
   SimTime LastActivity{};
   std::optional<SimTime> PowerOnAt;
+  bool SeesHostSessions = false; // a pseudo-terminal: opens and closes are reported
   bool PowerOnLogged = false;
 
   // The message being received.
