@@ -34,6 +34,7 @@ void CoreHarness::Boot(std::span<const uint8_t> image) {
     image = RamProgram;
   auto error = Core->Start(image, RamProgramLoadAddress, arm::UartLine{});
   ASSERT_FALSE(error) << *error;
+  ASSERT_EQ(Receive(1), std::vector<uint8_t>{0x21}) << "the program's ACK when it starts";
 }
 
 void CoreHarness::Send(std::span<const uint8_t> bytes) { Core->FromHost(bytes, HostLine); }

@@ -28,8 +28,8 @@ public:
   static arm::CoreOptions FastOptions();
 
   // Loads the image at the start of RAM and starts the core with the UART
-  // at 28800 baud, 8N2, as the boot ROM leaves it. The engine's RAM
-  // program unless told otherwise.
+  // at 28800 baud, 8N2, as the boot ROM leaves it, and takes the program's
+  // first ACK. The engine's RAM program unless told otherwise.
   void Boot(std::span<const uint8_t> image = {});
 
   void Send(std::span<const uint8_t> bytes);
