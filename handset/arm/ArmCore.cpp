@@ -2,6 +2,7 @@
 
 #include "handset/arm/ReferenceHandset.h"
 
+#include <sys/resource.h>
 #include <unicorn/unicorn.h>
 
 #include <algorithm>
@@ -30,6 +31,15 @@ std::chrono::nanoseconds ThreadCpuTime() {
   timespec now{};
   clock_gettime(CLOCK_THREAD_CPUTIME_ID, &now);
   return std::chrono::seconds(now.tv_sec) + std::chrono::nanoseconds(now.tv_nsec);
+}
+
+// Emulation is background work next to the line: the threads that serve a
+// pseudo-terminal must get the processor within milliseconds (the host
+// purges its port 10 ms after the speed message, taking back what the
+// handset has not read by then), so the core gives way to them.
+void YieldToLineThreads() {
+  constexpr int EmulatorNice = 10;
+  setpriority(PRIO_PROCESS, 0, EmulatorNice); // Linux: this thread only
 }
 
 std::string StoppedAnswering(const std::string &reason) {
@@ -107,6 +117,7 @@ std::optional<std::string> ArmCore::Start(std::span<const uint8_t> image, uint32
 }
 
 void ArmCore::RunCore(uint32_t entry) {
+  YieldToLineThreads();
   uc_err result = uc_emu_start(Engine, entry, RH_BOOT_ROM_ENTRY, 0, 0);
   uint32_t pc = 0;
   uc_reg_read(Engine, UC_ARM_REG_PC, &pc);
