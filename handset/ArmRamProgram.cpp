@@ -127,6 +127,12 @@ bool ArmRamProgram::Ended() {
 void ArmRamProgram::Fill(RunSummary &summary) const {
   Watcher.Fill(summary);
   summary.LineRate = Core->Line().Rate;
+  if (Watcher.RecordGiven())
+    return;
+  // No record on the line (a failed erase ends the run without one): the
+  // part's own account.
+  summary.Failures = Bus.Failures();
+  summary.FailureStatus = Bus.FirstFailureStatus();
 }
 
 } // namespace kestrune::handset

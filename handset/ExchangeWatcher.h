@@ -40,7 +40,9 @@ public:
   // How the run went as far as the line shows, once the program is back in
   // the boot ROM.
   RunOutcome Outcome() const;
+  // Fills the summary; C and S only when the record came.
   void Fill(RunSummary &summary) const;
+  bool RecordGiven() const { return Record.size() == 8; }
   std::vector<std::string> TakeNotes();
 
 private:

@@ -49,6 +49,12 @@ void NorFlashBus::Write(uint32_t address, uint32_t value, arm::Clock::time_point
     Pending = Setup::Erase;
   else if ((data & 0xFF) == RH_FLASH_CMD_PROGRAM || (data & 0xFF) == 0x10) // 0x10: the same
     Pending = Setup::Program;
+  if (operation) {
+    // The part is in its status mode now: reading it changes nothing.
+    uint32_t status = Flash.Read16(address) & 0xFF;
+    if (status & RH_FLASH_ST_ERRORS && FailureCount++ == 0)
+      FirstStatus = status;
+  }
   if (operation && Flash.OperationTimeUs() != 0) {
     Busy = true;
     ReadyTime = now + std::chrono::microseconds(Flash.OperationTimeUs());

@@ -20,6 +20,12 @@ public:
   bool NeedsClock() const override;
   void Reset() override;
 
+  // Erases and programs that ended with an error status, as the part
+  // reported them, and the status of the first (a read-back that went
+  // wrong is the program's to find, not the part's).
+  uint32_t Failures() const { return FailureCount; }
+  uint32_t FirstFailureStatus() const { return FirstStatus; }
+
 private:
   enum class Setup : uint8_t { None, Erase, Program };
 
@@ -30,6 +36,8 @@ private:
   Setup Pending = Setup::None;
   bool Busy = false;
   arm::Clock::time_point ReadyTime{};
+  uint32_t FailureCount = 0;
+  uint32_t FirstStatus = 0;
 };
 
 } // namespace kestrune::handset
