@@ -127,6 +127,9 @@ bool ArmRamProgram::Ended() {
 void ArmRamProgram::Fill(RunSummary &summary) const {
   Watcher.Fill(summary);
   summary.LineRate = Core->Line().Rate;
+  arm::CoreStats stats = Core->Stats();
+  summary.CoreCpu = stats.CpuTime;
+  summary.CoreAsleep = stats.SleepTime;
   if (Watcher.RecordGiven())
     return;
   // No record on the line (a failed erase ends the run without one): the

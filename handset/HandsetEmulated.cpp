@@ -10,7 +10,14 @@ namespace kestrune::handset {
 
 void HandsetCore::StartEmulated() {
   Arm = std::make_unique<ArmRamProgram>(FlashPart, Options, Wakeup);
-  if (auto error = Arm->Start(Image, ImageAddress)) {
+  std::vector<uint8_t> program = Image;
+  if (Options.CorruptRam && Options.CorruptRam->Offset + 4 <= program.size()) {
+    for (uint32_t i = 0; i < 4; ++i)
+      program[Options.CorruptRam->Offset + i] = uint8_t(Options.CorruptRam->Word >> (8 * i));
+    Log("RAM corrupted at 0x" + Hex8(ImageAddress + Options.CorruptRam->Offset) + ": " +
+        Hex8(Options.CorruptRam->Word));
+  }
+  if (auto error = Arm->Start(program, ImageAddress)) {
     Log("the emulated core cannot start: " + *error);
     std::fprintf(stderr, "kestrune-handset: %s\n", error->c_str());
     Arm.reset();

@@ -49,6 +49,13 @@ struct HandsetOptions {
   // The emulated core is reported as no longer answering after this long
   // without touching its devices while not asleep.
   uint32_t CoreHangMs = 2000;
+  // A fault of the handset's RAM (emulated core only): the program the
+  // boot ROM starts has this 32-bit word at this byte offset.
+  struct RamWord {
+    uint32_t Offset = 0;
+    uint32_t Word = 0;
+  };
+  std::optional<RamWord> CorruptRam;
   uint32_t PowerOnDelayMs = 0;    // the boot ROM stays silent this long
   bool Noise = false;             // stray bytes go out before the "C"
   Phase SilentAfter = Phase::None;
