@@ -97,7 +97,7 @@ bool ArmCore::MapMemory(std::string &error) {
 
 std::optional<std::string> ArmCore::Start(std::span<const uint8_t> image, uint32_t address,
                                           const UartLine &bootLine, EndHandler onEnd) {
-  if (State != CoreState::NotStarted)
+  if (End().State != CoreState::NotStarted)
     return "the emulated core has already run";
   if (address < RH_RAM_BASE || address - RH_RAM_BASE > RH_RAM_SIZE ||
       image.size() > RH_RAM_SIZE - (address - RH_RAM_BASE))
@@ -110,7 +110,10 @@ std::optional<std::string> ArmCore::Start(std::span<const uint8_t> image, uint32
   Flash.Reset();
   OnEnd = std::move(onEnd);
   StartTime = Clock::now();
-  State = CoreState::Running;
+  {
+    std::lock_guard guard(Lock);
+    State = CoreState::Running;
+  }
   CoreThread = std::thread([this, address] { RunCore(address); });
   WatchThread = std::thread([this] { Watch(); });
   return std::nullopt;

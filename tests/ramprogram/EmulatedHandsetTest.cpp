@@ -31,9 +31,12 @@ void RunWithCorruptRam(uint32_t word, const std::string &report) {
   TestPanel &panel = h.AddPanel(handset->DevicePath());
   h.Start(1);
   // The worker waits for the program's ACK for ever; the handset reports.
-  ASSERT_TRUE(h.ServeUntil([&] { return TraceHas(*handset, report); }, seconds(10)))
-      << "no report of the stopped core";
-  EXPECT_EQ(panel.LastText(), "Waiting for RAM program ACK.");
+  ASSERT_TRUE(h.ServeUntil(
+      [&] {
+        return TraceHas(*handset, report) && panel.LastText() == "Waiting for RAM program ACK.";
+      },
+      seconds(10)))
+      << "no report of the stopped core, or the worker not waiting: " << panel.LastText();
   auto stopping = steady_clock::now();
   h.Worker(1)->RequestStop();
   ASSERT_TRUE(h.ServeUntilAllEnded(seconds(5)));
