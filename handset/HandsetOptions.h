@@ -55,7 +55,7 @@ struct HandsetOptions {
     uint32_t Offset = 0;
     uint32_t Word = 0;
   };
-  std::optional<RamWord> CorruptRam;
+  std::optional<RamWord> CorruptRam{};
   uint32_t PowerOnDelayMs = 0;    // the boot ROM stays silent this long
   bool Noise = false;             // stray bytes go out before the "C"
   Phase SilentAfter = Phase::None;
@@ -69,14 +69,14 @@ struct HandsetOptions {
   uint32_t ProgramErrorCount = 1;   // or above this flash address fail
   uint64_t DisconnectAfterBytes = 0; // cut the line after this many RAM program
                                      // and later host bytes (0: never)
-  FlashTiming Timing;
+  FlashTiming Timing{};
   bool Realtime = false;          // pace every byte at the line rate
   bool TraceToStderr = false;
   // Back to the boot ROM after this long without traffic outside the boot
   // ROM (a stand-in for the operator's reset on a real line). Unset: 3000 ms
   // on a serial device, never on a pseudo-terminal (which sees the host close).
-  std::optional<uint32_t> IdleResetMs;
-  std::string FlashOutPath;       // flash contents written after every run
+  std::optional<uint32_t> IdleResetMs{};
+  std::string FlashOutPath{};       // flash contents written after every run
   // Stop serving after one run: on a pseudo-terminal when the host closes
   // the line after a session in which it sent anything, on a serial device
   // when the first run has ended.
