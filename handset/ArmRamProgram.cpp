@@ -106,7 +106,7 @@ void ArmRamProgram::TakeAnswers(std::vector<Answer> &out) {
     auto byte = Watcher.OnAnswer(answer.Value);
     if (!byte)
       continue;
-    if (Watcher.VerdictGiven())
+    if (Watcher.RunEnding())
       Held.push_back({*byte, answer.Rate});
     else
       out.push_back({*byte, answer.Rate});

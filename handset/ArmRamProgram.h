@@ -42,9 +42,10 @@ public:
   // Host bytes in order; returns how many the program took. Fewer when
   // the handset falls silent at this point (--silent-after).
   size_t FromHost(const uint8_t *data, size_t length, const HostLine &host);
-  // The answers so far. The verdict and what follows are held back until
-  // the program is back in the boot ROM, so that the run is over (and its
-  // flash dump written) before the host can see the verdict.
+  // The answers so far. An answer that ends the run (the verdict, a refused
+  // flash, a failed segment...) and what follows are held back until the
+  // program is back in the boot ROM, so that the run is over (and its flash
+  // dump written) before the host can see it and close the line.
   void TakeAnswers(std::vector<Answer> &out);
 
   // The watcher's silence was reached; the program is stopped unless it

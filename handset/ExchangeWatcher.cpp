@@ -173,8 +173,10 @@ ExchangeWatcher::HostStep ExchangeWatcher::FrameDone() {
     step.Withhold = true;
     return step;
   }
-  if (Block == 2 && !last)
+  if (Block == 2 && !last) {
     ErasedByReport = true;
+    ReportLeft = 131; // each time block 2 comes
+  }
   if (last && SilenceAt(Phase::Verdict))
     Muted = true; // the program still erases and programs; its verdict is lost
   if (good)
@@ -185,19 +187,28 @@ ExchangeWatcher::HostStep ExchangeWatcher::FrameDone() {
 std::optional<uint8_t> ExchangeWatcher::OnAnswer(uint8_t byte) {
   if (Muted)
     return std::nullopt;
-  ++Answers;
   if (MapAnswerDue) {
     MapAnswerDue = false;
     byte = Options.MapAnswer;
   } else if (TypeAnswerDue) {
     TypeAnswerDue = false;
     FlashRefused = byte != Ack;
+    Ending = FlashRefused;
     Notes.push_back(FlashRefused ? "flash refused: " + Hex2(byte) : std::string("flash supported"));
   } else if (StartAnswerDue) {
     StartAnswerDue = false;
+    Ending = BadStart;
     if (Total == 0 && !BadStart)
       VerdictDue = true;
+  } else if (ReportLeft != 0) {
+    --ReportLeft;
+    if (byte == Nak) {
+      EraseFailed = Ending = true;
+      ReportLeft = 0;
+      Notes.push_back("erase failed: NAK in the report");
+    }
   } else if (VerdictDue && !Verdict) {
+    Ending = true;
     Verdict = byte;
     if (byte == Ack)
       Notes.push_back("verdict: complete");
@@ -206,7 +217,6 @@ std::optional<uint8_t> ExchangeWatcher::OnAnswer(uint8_t byte) {
     if (Record.size() == 8)
       Notes.push_back("verdict: programming error, record " + HexBytes(Record.data(), 8));
   }
-  LastAnswer = byte;
   return byte;
 }
 
@@ -217,7 +227,7 @@ RunOutcome ExchangeWatcher::Outcome() const {
     return RunOutcome::BadStartHeader;
   if (Verdict)
     return *Verdict == Ack ? RunOutcome::Complete : RunOutcome::ProgrammingError;
-  if (Answers != 0 && LastAnswer == Nak)
+  if (EraseFailed)
     return RunOutcome::EraseFailed;
   return RunOutcome::HostClosed;
 }

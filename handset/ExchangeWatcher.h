@@ -29,8 +29,10 @@ public:
   // Each answer of the program in order; the byte the host gets, if any.
   std::optional<uint8_t> OnAnswer(uint8_t byte);
 
-  // The verdict has come: what follows it belongs to the run's end.
-  bool VerdictGiven() const { return Verdict.has_value(); }
+  // An answer that ends the run has come (the verdict, a refused flash or
+  // start header, a failed segment): it and what follows belong to the
+  // run's end.
+  bool RunEnding() const { return Ending; }
   // The --silent-after phase was reached.
   bool Silent() const { return SilenceReached; }
   // The silence stops the program at once; at the verdict it finishes its
@@ -84,10 +86,11 @@ private:
   bool StartAnswerDue = false;
   bool VerdictDue = false;
   bool FlashRefused = false;
+  uint32_t ReportLeft = 0; // erase report bytes still to come
+  bool EraseFailed = false;
+  bool Ending = false;
   std::optional<uint8_t> Verdict;
   std::vector<uint8_t> Record;
-  uint8_t LastAnswer = 0;
-  uint32_t Answers = 0;
 };
 
 } // namespace kestrune::handset
