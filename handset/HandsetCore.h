@@ -34,7 +34,14 @@ public:
   static constexpr uint32_t RamBase = 0x40000000;
   static constexpr uint32_t RamSize = 256 * 1024;
   static constexpr uint32_t BlockSize = 32768;
+  // The host reads each identification byte with a 41 ms data wait; the gap
+  // leaves room for a host thread that is scheduled late. Sanitizer builds
+  // run many times slower, so they get a wider margin.
+#if defined(__SANITIZE_THREAD__) || defined(__SANITIZE_ADDRESS__)
+  static constexpr SimTime IdGap = Ms(300);
+#else
   static constexpr SimTime IdGap = Ms(110);
+#endif
 
   HandsetCore(const HandsetOptions &options, Trace &trace);
 

@@ -101,6 +101,7 @@ std::string VirtualHandset::ErrorText() const {
 }
 
 void VirtualHandset::Stop() {
+  std::lock_guard stopping(StopLock);
   {
     std::lock_guard lock(Lock);
     StopRequested = true;

@@ -87,6 +87,7 @@ private:
   bool StopRequested = false;
   int WakeFd = -1;
   std::thread Worker;
+  std::mutex StopLock; // Stop() may come from a signal thread and the owner at once
   mutable std::mutex Lock;
   mutable std::condition_variable Changed;
 };

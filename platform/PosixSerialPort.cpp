@@ -6,6 +6,8 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <sys/file.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <sys/ioctl.h>
 #include <termios.h>
 #include <unistd.h>
@@ -21,6 +23,13 @@ using Clock = std::chrono::steady_clock;
 // Modem-line requests are refused by pseudo-terminals and some adapters;
 // that is no failure of the port.
 bool IsNotSupported(int err) { return err == ENOTTY || err == EINVAL || err == ENOTSUP; }
+
+// Pseudo-terminal slaves (Unix 98 ptys) have character majors 136 to 143.
+bool IsPseudoTerminal(int fd) {
+  struct stat st {};
+  return ::fstat(fd, &st) == 0 && S_ISCHR(st.st_mode) && major(st.st_rdev) >= 136 &&
+         major(st.st_rdev) <= 143;
+}
 
 class PosixSerialPort final : public SerialPort {
 public:
@@ -48,6 +57,7 @@ public:
     }
     Fd = fd;
     HaveRecord = false;
+    PseudoTerminal = IsPseudoTerminal(fd);
     return true;
   }
 
@@ -100,6 +110,11 @@ public:
   bool Purge(bool output, bool input) override {
     if (Fd < 0)
       return Fail(EBADF);
+    // A pseudo-terminal hands every byte to the other end as it is written:
+    // nothing waits to be sent, and an output flush there would take back
+    // bytes the other end has not read yet, which no serial line can do.
+    if (PseudoTerminal)
+      output = false;
     int which = output && input ? TCIOFLUSH : output ? TCOFLUSH : TCIFLUSH;
     if ((output || input) && ::tcflush(Fd, which) != 0)
       return Fail(errno);
@@ -197,6 +212,7 @@ private:
   }
 
   int Fd = -1;
+  bool PseudoTerminal = false;
   LineRecord Record;
   bool HaveRecord = false;
   CommTimeouts Timeouts;

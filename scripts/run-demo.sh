@@ -47,6 +47,7 @@ image_bytes=$(( $(stat -c %s "$work/sample.bif") - 8 ))
 echo
 echo "== Summary (image $image_bytes bytes)"
 printf '%-3s %-12s %-10s %-8s %-9s %s\n' ch port result seconds KiB/s flash
+echo '(seconds and KiB/s for the whole run, boot ROM call and RAM program at 28800 baud included)'
 verified=0
 while IFS=$'\t' read -r channel port outcome seconds _; do
   if "$bin/bench/tools/kestrune-sample-image" verify "$work/flash$channel.bin" "$work/sample.bif" \
@@ -55,7 +56,7 @@ while IFS=$'\t' read -r channel port outcome seconds _; do
   else
     flash="DIFFERS: $(cat "$work/verify$channel.log")"
   fi
-  rate=$(awk -v b="$image_bytes" -v s="$seconds" 'BEGIN { printf "%.1f", s > 0 ? b / 1024 / s : 0 }')
+  rate=$(awk -v b="$image_bytes" -v s="$seconds" 'BEGIN { printf "%.1f", (s > 0 ? b / 1024 / s : 0) }')
   printf '%-3s %-12s %-10s %-8.2f %-9s %s\n' "$channel" "$port" "$outcome" "$seconds" "$rate" "$flash"
 done <"$work/summary.tsv"
 

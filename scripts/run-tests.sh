@@ -10,10 +10,13 @@ cmake --preset default
 cmake --build --preset default -j "$jobs"
 ctest --preset default -j "$jobs"
 
-# The thread-heavy suites once more under ThreadSanitizer (no desktop program).
-cmake --preset tsan -DKESTRUNE_BUILD_UI=OFF
-cmake --build --preset tsan -j "$jobs"
-ctest --preset tsan -j "$jobs" -L 'engine|platform|cli|handset|e2e|sanitize'
+# A short fuzz run of the S-record reader and the handset core (clang,
+# AddressSanitizer and UndefinedBehaviorSanitizer).
+FUZZ_SECONDS=${FUZZ_SECONDS:-15} scripts/fuzz-smoke.sh
 
-# A short fuzz run of the S-record reader (clang, AddressSanitizer).
-FUZZ_SECONDS=${FUZZ_SECONDS:-20} scripts/fuzz-image-smoke.sh
+# The thread-heavy suites once more under ThreadSanitizer, the window's
+# channel suites included.
+cmake --preset tsan -DKESTRUNE_BUILD_UI=ON
+cmake --build --preset tsan -j "$jobs" --target engine_tests platform_tests cli_tests \
+  handset_tests e2e_tests image_thread_tests ui_channels_test ui_download_test
+ctest --preset tsan -j "$jobs" -L 'engine|platform|cli|handset|e2e|sanitize'

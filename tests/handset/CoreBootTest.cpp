@@ -140,6 +140,8 @@ struct SpeedCase {
   uint32_t Rate;
 };
 
+void PrintTo(const SpeedCase &c, std::ostream *os) { *os << int(c.Code) << "->" << c.Rate; }
+
 class HandsetSpeedCodes : public ::testing::TestWithParam<SpeedCase> {};
 
 TEST_P(HandsetSpeedCodes, SwitchesToTheRateOfTheCode) {
@@ -156,7 +158,8 @@ INSTANTIATE_TEST_SUITE_P(RateTable, HandsetSpeedCodes,
                          ::testing::Values(SpeedCase{0x00, 921600}, SpeedCase{0x01, 460800},
                                            SpeedCase{0x03, 230400}, SpeedCase{0x07, 115200},
                                            SpeedCase{0x0F, 57600}, SpeedCase{0x1F, 28800},
-                                           SpeedCase{0x60, 9600}));
+                                           SpeedCase{0x60, 9600}),
+                         [](const auto &param) { return "Rate" + std::to_string(param.param.Rate); });
 
 TEST(HandsetIdentification, TenBytesEachMoreThan100MsAfterTheLastWrite) {
   CoreRig rig;
@@ -228,6 +231,8 @@ struct SilentCase {
   int AnswersBefore; // answers of the run before the handset falls silent
 };
 
+void PrintTo(const SilentCase &c, std::ostream *os) { *os << PhaseName(c.At); }
+
 class HandsetSilentAfter : public ::testing::TestWithParam<SilentCase> {};
 
 // Runs the whole exchange of a three-block image and counts the answers.
@@ -237,7 +242,7 @@ TEST_P(HandsetSilentAfter, StopsAnsweringAtThePhase) {
   CoreRig rig(options);
   auto step = [&](const std::vector<uint8_t> &bytes) {
     rig.Send(bytes);
-    rig.RunFor(Ms(1500));
+    rig.RunFor(HandsetCore::IdGap * 10 + Ms(400));
   };
   step({0x45});
   step({0x6A, 0, 0, 0, 0, 0x40, 0, 0, 0, 0, 0, 0x17, 0x00});
@@ -281,7 +286,7 @@ TEST(HandsetRuns, HostCloseMidRunReturnsToTheBootRom) {
   rig.LoadRamProgram();
   rig.SetSpeed(0x00, 921600);
   rig.Send({0x21, 0x00});
-  rig.RunFor(Ms(150));
+  rig.RunFor(HandsetCore::IdGap + Ms(40));
   EXPECT_EQ(rig.Take().size(), 2u);
   rig.Core().HostClosed(rig.Now);
   rig.RunFor(Ms(2000));

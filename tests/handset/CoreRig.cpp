@@ -83,7 +83,7 @@ void CoreRig::SetSpeed(uint8_t code, uint32_t rate) {
 
 std::vector<uint8_t> CoreRig::Identify() {
   Send({0x21, 0x00});
-  RunFor(Ms(2000));
+  RunFor(HandsetCore::IdGap * 10 + Ms(200));
   return Take();
 }
 

@@ -150,8 +150,9 @@ std::string ReadFile(const std::string &path) {
 
 TEST(HandsetProgram, OneRunWithOnceWritesTheFlashAndExits) {
   std::string dir = ::testing::TempDir();
-  std::string flashFile = dir + "handset-flash.bin";
-  std::string errorFile = dir + "handset-stderr.txt";
+  std::string tag = std::to_string(::getpid());
+  std::string flashFile = dir + "handset-flash-" + tag + ".bin";
+  std::string errorFile = dir + "handset-stderr-" + tag + ".txt";
   ::unlink(flashFile.c_str());
   Child child({KESTRUNE_HANDSET_PROGRAM, "--pty", "--once", "--trace", "--flash-out", flashFile},
               errorFile);
@@ -179,15 +180,19 @@ TEST(HandsetProgram, OneRunWithOnceWritesTheFlashAndExits) {
   EXPECT_EQ(child.WaitExit(Millis(5000)), 0) << "--once ends with the host's close";
   std::string trace = ReadFile(errorFile);
   for (const char *message : {"got E", "got speed message", "got block 2", "verdict: complete"})
-    EXPECT_NE(trace.find(message), std::string::npos) << message;
+    EXPECT_NE(trace.find(message), std::string::npos) << message << " missing from:\n" << trace;
+  ::unlink(flashFile.c_str());
+  ::unlink(errorFile.c_str());
 }
 
 TEST(HandsetProgram, StopsOnSigterm) {
-  Child child({KESTRUNE_HANDSET_PROGRAM, "--pty"}, ::testing::TempDir() + "handset-term.txt");
+  std::string errorFile = ::testing::TempDir() + "handset-term-" + std::to_string(::getpid()) + ".txt";
+  Child child({KESTRUNE_HANDSET_PROGRAM, "--pty"}, errorFile);
   ASSERT_GT(child.Pid, 0);
   ASSERT_FALSE(child.FirstLine(Millis(5000)).empty());
   ::kill(child.Pid, SIGTERM);
   EXPECT_EQ(child.WaitExit(Millis(5000)), 0);
+  ::unlink(errorFile.c_str());
 }
 
 } // namespace

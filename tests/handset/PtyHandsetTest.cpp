@@ -122,6 +122,8 @@ struct FaultCase {
   int Resent;
 };
 
+void PrintTo(const FaultCase &c, std::ostream *os) { *os << c.Name; }
+
 HandsetOptions With(void (*set)(HandsetOptions &)) {
   HandsetOptions options;
   set(options);

@@ -121,3 +121,4 @@ TEST(PortNames, ComNamesMapToLinuxSerialDevices) {
 }
 
 } // namespace
+

@@ -1,0 +1,43 @@
+// The serial ports of this machine, found by trying to open each candidate.
+// A port that cannot be opened because another program holds it still
+// exists and is listed; only "no such device" answers leave a port out.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace kestrune {
+
+// The highest port number the window probes on Windows (COM1 to COM24).
+constexpr int HighestPortNumber = 24;
+
+// The port names present, sorted by text (COM1, COM10, COM2, ...).
+// Windows: "COM1" to "COM<highestPort>". Linux: the device paths of the
+// serial devices in /dev (ttyS, ttyUSB, ttyACM, ttyAMA, rfcomm). When
+// KESTRUNE_PORTS is set, even to nothing, exactly the ports it names are
+// probed instead, on either platform.
+std::vector<std::string> FindCommPorts(int highestPort);
+
+// Opens the port as the channel worker would and closes it at once; true
+// when the port exists (opened, or refused for any reason but absence).
+bool ProbePort(const std::string &portName);
+
+// Whether an open that failed with this code means the device is absent.
+bool IsAbsentPosixPortError(int err);            // ENOENT, ENXIO, ENODEV, EIO
+bool IsAbsentWindowsPortError(uint32_t code);    // ERROR_FILE_NOT_FOUND, ERROR_GEN_FAILURE
+
+// Sorts by text, byte by byte, and drops repeats.
+void SortPortNames(std::vector<std::string> &names);
+
+// The entries of a colon-separated port list; empty entries are skipped.
+std::vector<std::string> SplitPortList(const std::string &list);
+
+// The ports KESTRUNE_PORTS names, or nothing when the variable is unset.
+std::optional<std::vector<std::string>> PortsFromEnvironment();
+
+// Keeps the names whose probe finds a port, in sorted order.
+std::vector<std::string> ProbeAll(std::vector<std::string> candidates);
+
+} // namespace kestrune

@@ -1,0 +1,14 @@
+// The window's tests run on Qt's offscreen platform: no display needed.
+#include "ui/Application.h"
+
+#include <gtest/gtest.h>
+
+#include <QApplication>
+
+int main(int argc, char **argv) {
+  qputenv("QT_QPA_PLATFORM", "offscreen");
+  ::testing::InitGoogleTest(&argc, argv);
+  QApplication application(argc, argv);
+  kestrune::PrepareApplication(application);
+  return RUN_ALL_TESTS();
+}

@@ -1,0 +1,23 @@
+// The application object of the desktop program: its title, its names for
+// the desktop, and the display of an exception that reaches the event loop.
+#pragma once
+
+#include <QApplication>
+
+namespace kestrune {
+
+constexpr const char *ApplicationTitle = "Kestrune";
+
+class KestruneApplication : public QApplication {
+public:
+  KestruneApplication(int &argc, char **argv);
+  bool notify(QObject *receiver, QEvent *event) override;
+};
+
+// Sets the title, the names and the icon; the tests call it as the program does.
+void PrepareApplication(QApplication &application);
+
+// Shows an exception's message in a message box.
+void ShowException(const char *message);
+
+} // namespace kestrune

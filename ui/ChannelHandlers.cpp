@@ -1,0 +1,108 @@
+// Starting and stopping channels, and tidying a panel when its worker ends.
+#include "engine/CommsThread.h"
+#include "ui/KestruneUiForm.h"
+
+#include <QComboBox>
+#include <QPushButton>
+#include <QStatusBar>
+#include <QTabWidget>
+#include <QToolButton>
+
+namespace kestrune {
+
+void TKestruneUiForm::ParameterChange(int channel) {
+  // No channel may start while an image is being prepared: the loader
+  // rewrites the image the workers send.
+  bool ready = ImageReady == 1 && !MotThread.Running();
+  StartButton[channel]->setEnabled(ready && !PortText(channel).isEmpty());
+}
+
+void TKestruneUiForm::PortChange(int channel) { ParameterChange(channel); }
+
+void TKestruneUiForm::StartClick(int channel) {
+  if (State != Lifecycle::Open || MotThread.Running())
+    return;
+  if (ImageReady != 1) {
+    SetStatus(channel, SelectFileText);
+    return;
+  }
+  FlashFileButton->setEnabled(false);
+  if (StartButton[channel]->isEnabled())
+    StartChannel(channel);
+}
+
+void TKestruneUiForm::StartAllClick() {
+  // While a load runs channels 1 and 2 show its progress; nothing starts.
+  if (State != Lifecycle::Open || MotThread.Running())
+    return;
+  if (ImageReady != 1) {
+    SetStatus(0, SelectFileText);
+    return;
+  }
+  FlashFileButton->setEnabled(false);
+  // Every idle channel, with or without a port: one without reports that
+  // its port cannot be opened.
+  for (int channel = 0; channel < ChannelCount; ++channel) {
+    if (CommsThread[channel] == nullptr)
+      StartChannel(channel);
+  }
+}
+
+void TKestruneUiForm::StartChannel(int channel) {
+  // The end handler is handed over with the start: the worker cannot end
+  // before it is in place. Its first step waits for this thread, so the
+  // panel below is set up before the worker shows anything.
+  CommsThread[channel] = TCommsThread::Start(ChannelRows[channel], *Panel[channel],
+                                             [this, channel](TCommsThread &) { CommsTerminate(channel); });
+  Panel[channel]->ResetProgress();
+  TypePageControl->setEnabled(false);
+  StartButton[channel]->setEnabled(false);
+  StopButton[channel]->setEnabled(true);
+  PortCBox[channel]->setEnabled(false);
+  SetStatus(channel, SyncingText);
+}
+
+void TKestruneUiForm::CommsTerminate(int channel) {
+  CommsThread[channel] = nullptr;
+  StartButton[channel]->setEnabled(true);
+  StopButton[channel]->setEnabled(false);
+  PortCBox[channel]->setEnabled(true);
+  Panel[channel]->ResetProgress();
+  ParameterChange(channel);
+  UpdateFileControls();
+  QuitQuietLoopWhenDone();
+}
+
+void TKestruneUiForm::StopClick(int channel) {
+  SetStatus(channel, ShuttingDownText);
+  if (CommsThread[channel] != nullptr)
+    CommsThread[channel]->RequestStop();
+}
+
+void TKestruneUiForm::StopAllClick() {
+  for (int channel = 0; channel < ChannelCount; ++channel) {
+    if (CommsThread[channel] != nullptr) {
+      SetStatus(channel, ShuttingDownText);
+      CommsThread[channel]->RequestStop();
+    } else {
+      SetStatus(channel, ChannelRows[channel].IdleText);
+    }
+  }
+}
+
+bool TKestruneUiForm::AllChannelsIdle() const {
+  for (TCommsThread *worker : CommsThread) {
+    if (worker != nullptr)
+      return false;
+  }
+  return true;
+}
+
+void TKestruneUiForm::UpdateFileControls() {
+  if (!AllChannelsIdle())
+    return;
+  TypePageControl->setEnabled(true);
+  FlashFileButton->setEnabled(true);
+}
+
+} // namespace kestrune

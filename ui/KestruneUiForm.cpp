@@ -1,0 +1,145 @@
+// The window's start-up and shut-down, and the wiring of its controls.
+#include "ui/KestruneUiForm.h"
+
+#include "engine/CommsThread.h"
+#include "engine/LineSpeed.h"
+#include "platform/SettingsStore.h"
+#include "ui/PlatformSettings.h"
+
+#include <QCloseEvent>
+#include <QComboBox>
+#include <QEventLoop>
+#include <QGuiApplication>
+#include <QLineEdit>
+#include <QMouseEvent>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QScreen>
+#include <QStatusBar>
+#include <QTimer>
+#include <QToolButton>
+
+namespace kestrune {
+
+TKestruneUiForm::TKestruneUiForm(FormEnvironment environment, QWidget *parent)
+    : QWidget(parent), Environment(std::move(environment)) {
+  BuildControls();
+  ConnectControls();
+  FlashCreate();
+  // Centred on the screen at start.
+  adjustSize();
+  if (QScreen *screen = QGuiApplication::primaryScreen())
+    move(screen->availableGeometry().center() - rect().center());
+}
+
+TKestruneUiForm::~TKestruneUiForm() {
+  if (State == Lifecycle::Open)
+    FlashDestroy();
+}
+
+void TKestruneUiForm::ConnectControls() {
+  for (int channel = 0; channel < ChannelCount; ++channel) {
+    connect(StartButton[channel], &QPushButton::clicked, this, [this, channel] { StartClick(channel); });
+    connect(StopButton[channel], &QPushButton::clicked, this, [this, channel] { StopClick(channel); });
+    // The worker reads the port text from a copy the window keeps current.
+    connect(PortCBox[channel], &QComboBox::currentTextChanged, this,
+            [this, channel](const QString &text) { Panel[channel]->SetPortText(text.toStdString()); });
+    connect(PortCBox[channel], &QComboBox::currentIndexChanged, this,
+            [this, channel] { PortChange(channel); });
+  }
+  connect(StartAllButton, &QPushButton::clicked, this, [this] { StartAllClick(); });
+  connect(StopAllButton, &QPushButton::clicked, this, [this] { StopAllClick(); });
+  connect(FlashFileEdit, &QLineEdit::textChanged, this, [this] { ParameterChange(0); });
+  FlashFileEdit->installEventFilter(this);
+  connect(FlashFileButton, &QToolButton::clicked, this, [this] { ActivateFlashFileDialog(); });
+  connect(CommTimer, &QTimer::timeout, this, [this] { TimerExpire(); });
+
+  // Workers read the speed choice from a copy the window keeps current.
+  auto mirror = [this] {
+    Speeds.Radio920Button = Radio920Button->isChecked();
+    Speeds.Radio230Button = Radio230Button->isChecked();
+    Speeds.Radio460Button = Radio460Button->isChecked();
+  };
+  for (QRadioButton *button : {Radio230Button, Radio460Button, Radio920Button})
+    connect(button, &QRadioButton::toggled, this, mirror);
+  mirror();
+}
+
+bool TKestruneUiForm::eventFilter(QObject *watched, QEvent *event) {
+  // A click on the file edit opens the file dialog, as its button does.
+  if (watched == FlashFileEdit && event->type() == QEvent::MouseButtonRelease &&
+      static_cast<QMouseEvent *>(event)->button() == Qt::LeftButton && FlashFileEdit->isEnabled()) {
+    ActivateFlashFileDialog();
+    return true;
+  }
+  return QWidget::eventFilter(watched, event);
+}
+
+void TKestruneUiForm::FlashCreate() {
+  CommsThread.fill(nullptr);
+  Registry = Environment.CreateSettings ? Environment.CreateSettings() : CreatePlatformSettings();
+  FillPortLists();
+  InitSpeedTables();
+  WriteFileAssociation();
+  LoadSettings();
+  TakeCommandLineFile();
+  if (!FlashFileEdit->text().isEmpty())
+    StartMotLoad(FlashFileEdit->text());
+  for (QPushButton *stop : StopButton)
+    stop->setEnabled(false);
+  for (int channel = 0; channel < ChannelCount; ++channel)
+    ParameterChange(channel);
+  for (int channel = 0; channel < ChannelCount; ++channel)
+    SetStatus(channel, ChannelRows[channel].IdleText);
+}
+
+void TKestruneUiForm::closeEvent(QCloseEvent *event) {
+  // A second close while the first still waits for the workers is ignored;
+  // the first one closes the window.
+  if (State == Lifecycle::Closing) {
+    event->ignore();
+    return;
+  }
+  if (State == Lifecycle::Open)
+    FlashDestroy();
+  event->accept();
+}
+
+void TKestruneUiForm::FlashDestroy() {
+  State = Lifecycle::Closing;
+  for (TCommsThread *worker : CommsThread) {
+    if (worker != nullptr)
+      worker->RequestStop();
+  }
+  // The workers still show their last texts and need this thread for that;
+  // it serves them until every end handler has run, so no worker outlives
+  // the controls it reports to.
+  WaitForQuiet();
+  SaveSettings();
+  Registry.reset();
+  // Past their end handlers the workers only free themselves.
+  TCommsThread::WaitForAllWorkers();
+  State = Lifecycle::Closed;
+}
+
+void TKestruneUiForm::WaitForQuiet() {
+  if (AllChannelsIdle() && !MotThread.Running())
+    return;
+  QEventLoop loop;
+  QuietLoop = &loop;
+  loop.exec();
+  QuietLoop = nullptr;
+}
+
+void TKestruneUiForm::QuitQuietLoopWhenDone() {
+  if (QuietLoop != nullptr && AllChannelsIdle() && !MotThread.Running())
+    QuietLoop->quit();
+}
+
+QString TKestruneUiForm::PortText(int channel) const { return PortCBox[channel]->currentText(); }
+
+void TKestruneUiForm::SetStatus(int channel, const QString &text) {
+  StatusBar[channel]->showMessage(text);
+}
+
+} // namespace kestrune

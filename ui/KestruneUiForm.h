@@ -1,0 +1,161 @@
+// The program's one window: eight channel panels (port list, Start, Stop,
+// progress bar, status line) and the controls that serve all channels
+// (speed, Start All, Stop All, the image file). It starts a channel worker
+// per Start, asks workers to stop, tidies a panel when its worker has ended,
+// loads the image file on a thread of its own and keeps the operator's
+// choices between runs.
+#pragma once
+
+#include "engine/ChannelRow.h"
+#include "ui/ImageLoad.h"
+#include "ui/QtChannelPanel.h"
+
+#include <QStringList>
+#include <QWidget>
+
+#include <array>
+#include <cstdint>
+#include <functional>
+#include <memory>
+
+class QComboBox;
+class QEventLoop;
+class QFileDialog;
+class QGroupBox;
+class QLabel;
+class QLineEdit;
+class QProgressBar;
+class QPushButton;
+class QRadioButton;
+class QStatusBar;
+class QTabWidget;
+class QTimer;
+class QToolButton;
+
+namespace kestrune {
+
+class SettingsStore;
+class TCommsThread;
+
+// What the window takes from outside; tests replace parts of it.
+struct FormEnvironment {
+  // The command line, program first.
+  QStringList Arguments;
+  // The full path of the program file, for the .mot association.
+  QString ProgramPath;
+  // The settings backend of this platform when empty.
+  std::function<std::unique_ptr<SettingsStore>()> CreateSettings;
+  // The image loader routine run on the loading thread: reads MotFileName,
+  // writes the image state and LoadStatusText, returns 0 when the image is
+  // ready.
+  std::function<int()> LoaderRoutine;
+};
+
+// The caption and the file dialog's texts.
+constexpr const char *FormCaption = "Zel bufferedwrite 8ch";
+constexpr const char *FlashFileDialogTitle = "Select MOT or BIN file";
+constexpr const char *FlashFileFilter = "Flash Binary format (*.bif)|*.BIF|Motorola format "
+                                        "(*.mot)|*.MOT|Raw Binary format (*.bin)|*.BIN";
+constexpr const char *SelectFileText = " Select Flash Download File !!!";
+constexpr const char *ShuttingDownText = "Shutting down COMM";
+constexpr const char *SyncingText = "Syncing with target";
+constexpr const char *CheckingMotText = "Checking MOT file";
+constexpr const char *LoaderThreadErrorText = "ERROR Could not create thread to load MOT";
+constexpr const char *LoadingApplicationTitle = " Flash Downloader ";
+
+// The file dialog's filter in Qt's form: one entry per description.
+QStringList QtNameFilters(const QString &filter);
+
+class TKestruneUiForm : public QWidget {
+  Q_OBJECT
+
+public:
+  explicit TKestruneUiForm(FormEnvironment environment, QWidget *parent = nullptr);
+  // Closes as the close button does if that has not happened yet.
+  ~TKestruneUiForm() override;
+
+  // Handlers of the controls (also called by the window's own operations).
+  void StartClick(int channel);
+  void StopClick(int channel);
+  void StartAllClick();
+  void StopAllClick();
+  void ParameterChange(int channel);
+  void PortChange(int channel);
+  void ActivateFlashFileDialog();
+  void TimerExpire();
+
+  // Operations of the window.
+  void StartChannel(int channel);
+  void CommsTerminate(int channel);
+  bool AllChannelsIdle() const;
+  void UpdateFileControls();
+  void StartMotLoad(const QString &fileName);
+  int32_t ReadRegInteger(const std::string &name, int32_t defaultValue);
+  std::string ReadRegString(const std::string &name, const std::string &defaultValue);
+
+  int32_t ImageReadyValue() const { return ImageReady; }
+  // The channel's worker while it runs, nothing while the channel is idle.
+  TCommsThread *Worker(int channel) const { return CommsThread[channel]; }
+  bool ImageLoadRunning() const { return MotThread.Running(); }
+
+protected:
+  void closeEvent(QCloseEvent *event) override;
+  bool eventFilter(QObject *watched, QEvent *event) override;
+
+private:
+  void BuildControls();
+  QWidget *BuildChannelPanel(int channel);
+  void ConnectControls();
+  void FlashCreate();
+  void FlashDestroy();
+  void WaitForQuiet();
+  void QuitQuietLoopWhenDone();
+  void FillPortLists();
+  void WriteFileAssociation();
+  void LoadSettings();
+  void SaveSettings();
+  void TakeCommandLineFile();
+  QString PortText(int channel) const;
+  void SetStatus(int channel, const QString &text);
+
+  FormEnvironment Environment;
+
+  // Controls that serve all channels.
+  QGroupBox *RadioGroup1 = nullptr;
+  QRadioButton *Radio230Button = nullptr;
+  QRadioButton *Radio460Button = nullptr;
+  QRadioButton *Radio920Button = nullptr;
+  QPushButton *StartAllButton = nullptr;
+  QPushButton *StopAllButton = nullptr;
+  QTabWidget *TypePageControl = nullptr;
+  QWidget *FlashWritePage = nullptr;
+  QGroupBox *GroupBox2 = nullptr;
+  QLabel *Label8 = nullptr;
+  QLineEdit *FlashFileEdit = nullptr;
+  QToolButton *FlashFileButton = nullptr;
+  QFileDialog *OpenDialog = nullptr;
+  QTimer *CommTimer = nullptr;
+
+  // Channel panels, indexed by channel (0 for channel 1).
+  std::array<QLabel *, ChannelCount> ChannelLabel{};
+  std::array<QComboBox *, ChannelCount> PortCBox{};
+  std::array<QPushButton *, ChannelCount> StartButton{};
+  std::array<QPushButton *, ChannelCount> StopButton{};
+  std::array<QProgressBar *, ChannelCount> ProgressBar{};
+  std::array<QStatusBar *, ChannelCount> StatusBar{};
+  std::array<std::unique_ptr<QtChannelPanel>, ChannelCount> Panel;
+  SpeedMirror Speeds;
+
+  // The workers, one slot per channel; empty while the channel is idle.
+  // A worker frees itself; its end handler empties its slot.
+  std::array<TCommsThread *, ChannelCount> CommsThread{};
+  std::unique_ptr<SettingsStore> Registry;
+  ImageLoad MotThread;
+  int32_t ImageReady = 0;
+
+  enum class Lifecycle { Open, Closing, Closed };
+  Lifecycle State = Lifecycle::Open;
+  QEventLoop *QuietLoop = nullptr;
+};
+
+} // namespace kestrune
