@@ -1,9 +1,14 @@
 #include "handset/ArmRamProgram.h"
 
+#include "handset/HandsetCore.h"
+
 namespace kestrune::handset {
 namespace {
 
 constexpr uint32_t BootRate = 28800;
+// The gap the RAM program leaves between identification bytes, by its timer
+// (ID_BYTE_GAP_MICROS in ramprogram/Handshake.c).
+constexpr SimTime ProgramIdGap = Ms(110);
 // The line speed message: the first bytes the program reads. It is due at
 // the boot rate, but the host switches right after sending it and a pseudo-
 // terminal hands bytes over late, so the setting seen then proves nothing.
@@ -25,6 +30,9 @@ ArmRamProgram::ArmRamProgram(NorFlash &flash, const HandsetOptions &options,
     : Options(options), Bus(flash, options.Timing), Watcher(options), Wake(std::move(wake)) {
   arm::CoreOptions coreOptions;
   coreOptions.HangTimeout = std::chrono::milliseconds(options.CoreHangMs);
+  // The program's pauses follow the handset's identification gap, which
+  // sanitizer builds widen for their slow host.
+  coreOptions.TimerSpeed = double(ProgramIdGap.count()) / double(HandsetCore::IdGap.count());
   Core = std::make_unique<arm::ArmCore>(
       Bus,
       [this](uint8_t byte, const arm::UartLine &line) {

@@ -103,7 +103,7 @@ int StraightIntoTheCore(const std::vector<uint8_t> &image) {
   std::vector<uint8_t> answers;
   arm::FlashChip flash;
   arm::CoreOptions options;
-  options.TimeScale = 100; // the identification pacing is not what is measured
+  options.TimerSpeed = 100; // the identification pacing is not what is measured
   arm::ArmCore core(
       flash,
       [&](uint8_t byte, const arm::UartLine &) {

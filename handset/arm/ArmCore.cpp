@@ -50,7 +50,8 @@ std::string StoppedAnswering(const std::string &reason) {
 
 ArmCore::ArmCore(FlashBus &flash, Uart::Sink toHost, CoreOptions options)
     : Flash(flash), Options(options), RamBytes(RH_RAM_SIZE, 0), Serial(std::move(toHost), Lock, Wake) {
-  Options.TimeScale = std::max<uint32_t>(Options.TimeScale, 1);
+  if (!(Options.TimerSpeed > 0.0))
+    Options.TimerSpeed = 1.0;
 }
 
 ArmCore::~ArmCore() {
@@ -233,12 +234,12 @@ CoreStats ArmCore::Stats() const {
 
 uint32_t ArmCore::TimerNow() const {
   auto since = std::chrono::duration_cast<std::chrono::microseconds>(Clock::now() - StartTime);
-  return uint32_t(uint64_t(since.count()) * Options.TimeScale);
+  return uint32_t(uint64_t(double(since.count()) * Options.TimerSpeed));
 }
 
 Clock::time_point ArmCore::AlarmTime() const {
   int32_t ahead = int32_t(Alarm - TimerNow());
-  return Clock::now() + std::chrono::microseconds(ahead / int32_t(Options.TimeScale));
+  return Clock::now() + std::chrono::microseconds(int64_t(ahead / Options.TimerSpeed));
 }
 
 void ArmCore::SleepUntilEvent(uint32_t mask) {

@@ -35,8 +35,9 @@ struct CoreOptions {
   // Microseconds the timer counts per real microsecond. Above 1 the
   // program's own waits (the paced identification bytes) shrink alike;
   // the host's waits do not, so only tests that drive the core directly
-  // may use it.
-  uint32_t TimeScale = 1;
+  // may speed it up. Below 1 they stretch (a host slowed down by a
+  // sanitizer needs wider gaps).
+  double TimerSpeed = 1.0;
 };
 
 enum class CoreState {

@@ -25,7 +25,7 @@ CoreHarness::~CoreHarness() { Core->Stop(); }
 
 arm::CoreOptions CoreHarness::FastOptions() {
   arm::CoreOptions options;
-  options.TimeScale = 20;
+  options.TimerSpeed = 20;
   return options;
 }
 
