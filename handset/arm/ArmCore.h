@@ -8,6 +8,13 @@
 // A watchdog reports a program that stops answering: one that has touched
 // none of its devices for the hang time-out without being asleep, or that
 // sleeps waiting for nothing. Stop() always ends the run promptly.
+//
+// The core runs in one emulation call until it ends; the watchdog, a thread
+// that wakes a few times per hang time-out, and Stop() end it from outside,
+// again until it has ended. (Slices by instruction count would make the
+// emulator call back on every instruction, slices by time start a timer
+// thread per slice.) A sleeping program waits on a condition variable
+// inside its device access, so an idle core costs nothing.
 #pragma once
 
 #include "handset/arm/FlashBus.h"
