@@ -117,6 +117,10 @@ void HandsetCore::StartRamProgram() {
   Log("got the RAM program image (" + std::to_string(Image.size()) + " bytes): it starts");
   if (Silenced(Phase::RamProgram))
     return;
+  if (Options.Model == RamModel::Arm) {
+    StartEmulated(); // the program sends its ACK itself
+    return;
+  }
   Send(Ack, Now, "RAM program ACK");
   Current = Stage::Speed;
 }

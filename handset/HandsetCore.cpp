@@ -18,6 +18,7 @@ const char *OutcomeName(RunOutcome outcome) {
   case RunOutcome::HostClosed: return "host closed the line";
   case RunOutcome::IdleReset: return "idle reset";
   case RunOutcome::Disconnected: return "disconnected";
+  case RunOutcome::CoreStopped: return "emulated core stopped answering";
   }
   return "?";
 }
@@ -45,6 +46,7 @@ const char *HandsetCore::StageName() const {
   case Stage::FlashType: return "RAM program: flash type";
   case Stage::StartHeader: return "RAM program: start header";
   case Stage::Frame: return "RAM program: blocks";
+  case Stage::Emulated: return "RAM program (emulated core)";
   case Stage::Halted: return "halted";
   }
   return "?";
@@ -132,6 +134,10 @@ void HandsetCore::Receive(const uint8_t *data, size_t length, const HostLine &ho
   LastActivity = Now;
   size_t i = 0;
   while (i < length && !Disconnect) {
+    if (Current == Stage::Emulated) {
+      ReceiveEmulated(data, length, host, i);
+      continue;
+    }
     if (AtMessageStart())
       StartMessage(host);
     if (Current == Stage::Halted) {
@@ -188,15 +194,19 @@ void HandsetCore::Dispatch(uint8_t byte) {
   case Stage::FlashType: OnFlashType(byte); break;
   case Stage::StartHeader: OnStartHeader(byte); break;
   case Stage::Frame: OnFrame(byte); break;
+  case Stage::Emulated:
   case Stage::Halted: break;
   }
 }
 
 void HandsetCore::Advance(SimTime now) {
   Now = std::max(Now, now);
+  PollEmulated();
   uint32_t idleMs = Options.IdleResetMs.value_or(0);
   if (idleMs == 0 || Current == Stage::BootCall || !Queue.Empty())
     return;
+  if (Arm && Current == Stage::Emulated && !Arm->AwaitingHost())
+    return; // the program is at work, not waiting for anyone
   if (Now - LastActivity < Ms(idleMs))
     return;
   Log("nothing for " + std::to_string(idleMs) + " ms: reset to the boot ROM");
@@ -268,6 +278,8 @@ void HandsetCore::EndRun(RunOutcome outcome) {
     Summary.Outcome = outcome;
     Summary.Failures = Driver.Failures();
     Summary.FailureStatus = Driver.FirstFailureStatus();
+    if (Arm)
+      Arm->Fill(Summary);
     Completed.push_back(Summary);
     RunActive = false;
     Log(std::string("run ended: ") + OutcomeName(outcome));
@@ -279,6 +291,7 @@ void HandsetCore::EndRun(RunOutcome outcome) {
 }
 
 void HandsetCore::ResetToBoot() {
+  Arm.reset(); // stops the emulated core
   Current = Stage::BootCall;
   Rate = BootRate;
   MsgPos = 0;

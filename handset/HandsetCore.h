@@ -10,6 +10,7 @@
 // at which that message must come.
 #pragma once
 
+#include "handset/ArmRamProgram.h"
 #include "handset/FlashDriver.h"
 #include "handset/HandsetOptions.h"
 #include "handset/LineModel.h"
@@ -20,6 +21,8 @@
 
 #include <array>
 #include <cstdint>
+#include <functional>
+#include <memory>
 #include <optional>
 #include <vector>
 
@@ -55,6 +58,9 @@ public:
   void OutputWritten(SimTime now);
   // When Advance or TakeOutput next has something to do.
   std::optional<SimTime> NextWakeup() const;
+  // Called from other threads when the emulated core has answers waiting
+  // or has ended: the caller's loop should then Advance.
+  void SetWakeup(std::function<void()> wake) { Wakeup = std::move(wake); }
 
   uint32_t LineRate() const { return Rate; }
   bool OutputPending() const { return !Queue.Empty(); }
@@ -76,6 +82,7 @@ private:
     FlashType,
     StartHeader,
     Frame,      // 8-byte frame header, then the data
+    Emulated,   // the real RAM program runs on the emulated core
     Halted,     // silent: drains the line until the host closes or a reset
   };
 
@@ -106,6 +113,11 @@ private:
   void OnMapCommand(uint8_t byte);
   void OnMap(uint8_t byte);
   void OnFlashType(uint8_t byte);
+
+  // The RAM program on the emulated core (HandsetEmulated.cpp).
+  void StartEmulated();
+  void ReceiveEmulated(const uint8_t *data, size_t length, const HostLine &host, size_t &i);
+  void PollEmulated();
 
   // Programming exchange (RamFlashing.cpp).
   void OnStartHeader(uint8_t byte);
@@ -178,6 +190,9 @@ private:
   std::array<HeldBlock, 2> Held;
 
   std::vector<RunSummary> Completed;
+
+  std::function<void()> Wakeup;
+  std::unique_ptr<ArmRamProgram> Arm; // while the emulated core's run lasts
 };
 
 } // namespace kestrune::handset

@@ -40,7 +40,22 @@ struct FlashTiming {
 // per 32 KiB parameter block, 12 us per word.
 FlashTiming RealisticTiming();
 
+// What runs the RAM program the boot ROM loaded: the real program on the
+// handset's emulated ARM core, or the model of it in host code.
+enum class RamModel : uint8_t { Arm, Host };
+
 struct HandsetOptions {
+  RamModel Model = RamModel::Arm;
+  // The emulated core is reported as no longer answering after this long
+  // without touching its devices while not asleep.
+  uint32_t CoreHangMs = 2000;
+  // A fault of the handset's RAM (emulated core only): the program the
+  // boot ROM starts has this 32-bit word at this byte offset.
+  struct RamWord {
+    uint32_t Offset = 0;
+    uint32_t Word = 0;
+  };
+  std::optional<RamWord> CorruptRam{};
   uint32_t PowerOnDelayMs = 0;    // the boot ROM stays silent this long
   bool Noise = false;             // stray bytes go out before the "C"
   Phase SilentAfter = Phase::None;
@@ -54,14 +69,14 @@ struct HandsetOptions {
   uint32_t ProgramErrorCount = 1;   // or above this flash address fail
   uint64_t DisconnectAfterBytes = 0; // cut the line after this many RAM program
                                      // and later host bytes (0: never)
-  FlashTiming Timing;
+  FlashTiming Timing{};
   bool Realtime = false;          // pace every byte at the line rate
   bool TraceToStderr = false;
   // Back to the boot ROM after this long without traffic outside the boot
   // ROM (a stand-in for the operator's reset on a real line). Unset: 3000 ms
   // on a serial device, never on a pseudo-terminal (which sees the host close).
-  std::optional<uint32_t> IdleResetMs;
-  std::string FlashOutPath;       // flash contents written after every run
+  std::optional<uint32_t> IdleResetMs{};
+  std::string FlashOutPath{};       // flash contents written after every run
   // Stop serving after one run: on a pseudo-terminal when the host closes
   // the line after a session in which it sent anything, on a serial device
   // when the first run has ended.

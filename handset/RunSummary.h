@@ -3,6 +3,7 @@
 // its boot ROM.
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 
 namespace kestrune::handset {
@@ -19,6 +20,7 @@ enum class RunOutcome : uint8_t {
   HostClosed,        // the host closed the line mid-run
   IdleReset,         // nothing happened for the idle time (operator's reset)
   Disconnected,      // the line was cut by the --disconnect-after fault
+  CoreStopped,       // the emulated core stopped answering
 };
 
 const char *OutcomeName(RunOutcome outcome);
@@ -32,6 +34,10 @@ struct RunSummary {
   uint32_t Failures = 0;         // C of the error record
   uint32_t FailureStatus = 0;    // S of the error record
   uint64_t HostBytes = 0;        // host bytes from the RAM program header on
+  // The emulated core (when it ran the RAM program and got back to the boot
+  // ROM): its thread's processor time, and how long it slept waiting.
+  std::chrono::nanoseconds CoreCpu{0};
+  std::chrono::nanoseconds CoreAsleep{0};
 };
 
 } // namespace kestrune::handset

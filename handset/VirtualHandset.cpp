@@ -79,6 +79,11 @@ bool VirtualHandset::StartThread() {
     return false;
   }
   Core = std::make_unique<HandsetCore>(Options, *Log);
+  // The emulated core's threads call this when its answers wait.
+  Core->SetWakeup([fd = WakeFd] {
+    uint64_t one = 1;
+    [[maybe_unused]] ssize_t n = ::write(fd, &one, sizeof one);
+  });
   Serving = true;
   Log->Log(Now(), "serving " + Path + (Options.Realtime ? " (paced at the line rate)" : ""));
   Worker = std::thread([this] { ThreadMain(); });
@@ -213,6 +218,10 @@ void VirtualHandset::ThreadMain() {
     std::lock_guard lock(Lock);
     if (StopRequested)
       break;
+    if (fds[2].revents & POLLIN) {
+      uint64_t count = 0;
+      [[maybe_unused]] ssize_t n = ::read(WakeFd, &count, sizeof count);
+    }
     if (Pty)
       HandleHostChanges();
     if (Finished)

@@ -18,5 +18,5 @@ FUZZ_SECONDS=${FUZZ_SECONDS:-15} scripts/fuzz-smoke.sh
 # channel suites included.
 cmake --preset tsan -DKESTRUNE_BUILD_UI=ON
 cmake --build --preset tsan -j "$jobs" --target engine_tests platform_tests cli_tests \
-  handset_tests e2e_tests image_thread_tests ui_channels_test ui_download_test
+  handset_tests e2e_tests image_thread_tests ui_channels_test ui_download_test ramprogram_tests
 ctest --preset tsan -j "$jobs" -L 'engine|platform|cli|handset|e2e|sanitize'

@@ -86,6 +86,9 @@ std::vector<uint8_t> Message(Input &in) {
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
   Input in(data, size);
   HandsetOptions options;
+  // The virtual clock drives the host-code model; the emulated core runs in
+  // real time on threads of its own.
+  options.Model = RamModel::Host;
   uint8_t flags = in.Byte();
   options.Noise = flags & 1;
   options.Realtime = flags & 2;

@@ -4,7 +4,19 @@
 
 namespace kestrune::handset::test {
 
-CoreRig::CoreRig(HandsetOptions options) : CorePtr(std::make_unique<HandsetCore>(options, Log)) {}
+namespace {
+
+// The rig's virtual clock drives the host-code model of the RAM program;
+// the emulated core runs in real time and has tests of its own.
+HandsetOptions HostModel(HandsetOptions options) {
+  options.Model = RamModel::Host;
+  return options;
+}
+
+} // namespace
+
+CoreRig::CoreRig(HandsetOptions options)
+    : CorePtr(std::make_unique<HandsetCore>(HostModel(options), Log)) {}
 
 void CoreRig::Send(const std::vector<uint8_t> &bytes) {
   CorePtr->Receive(bytes.data(), bytes.size(), Host, Now);
