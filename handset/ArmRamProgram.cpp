@@ -27,7 +27,7 @@ arm::UartLine ToUartLine(const HostLine &host) {
 
 ArmRamProgram::ArmRamProgram(NorFlash &flash, const HandsetOptions &options,
                              std::function<void()> wake)
-    : Options(options), Bus(flash, options.Timing), Watcher(options), Wake(std::move(wake)) {
+    : Bus(flash, options.Timing), Watcher(options), Wake(std::move(wake)) {
   arm::CoreOptions coreOptions;
   coreOptions.HangTimeout = std::chrono::milliseconds(options.CoreHangMs);
   // The program's pauses follow the handset's identification gap, which

@@ -68,7 +68,6 @@ public:
 private:
   std::optional<arm::UartLine> TagFor(const HostLine &host, size_t messageByte) const;
 
-  const HandsetOptions &Options;
   NorFlashBus Bus;
   ExchangeWatcher Watcher;
   std::function<void()> Wake;
