@@ -1,7 +1,11 @@
 // Line efficiency and eight-channel scaling, with virtual handsets paced at
 // the real line rate (--realtime, 8N2: 11 bits a byte) and instant flash.
 //
-//   bench_line_throughput [MIB_ONE] [MIB_EACH_OF_EIGHT]
+//   bench_line_throughput [MIB_ONE] [MIB_EACH_OF_EIGHT] [MODEL]
+//
+// MODEL is the handsets' RAM program model, "host" (default: the handsets
+// cost next to no CPU, so the host side is what is measured) or "arm" (each
+// handset runs the real RAM program on an emulated core).
 //
 // 1. One channel sends an image of MIB_ONE MiB (default 2) at 921600 baud:
 //    the programming phase ("Starting flash write" to the verdict) against
@@ -50,6 +54,8 @@ pid_t Spawn(const std::vector<std::string> &args, int stdoutFd) {
   return pid;
 }
 
+std::string Model = "host";
+
 struct Handsets {
   std::vector<pid_t> Pids;
   std::vector<std::string> Ports;
@@ -59,7 +65,7 @@ struct Handsets {
       int fds[2];
       if (pipe(fds) != 0)
         return;
-      Pids.push_back(Spawn({program, "--pty", "--realtime"}, fds[1]));
+      Pids.push_back(Spawn({program, "--pty", "--realtime", "--model", Model}, fds[1]));
       close(fds[1]);
       std::string line;
       char c;
@@ -159,6 +165,9 @@ double Seconds(Clock::time_point a, Clock::time_point b) {
 int main(int argc, char **argv) {
   size_t oneMiB = size_t(argc > 1 ? std::atof(argv[1]) * 1048576 : 2 * 1048576);
   size_t eachMiB = size_t(argc > 2 ? std::atof(argv[2]) * 1048576 : 1 * 1048576);
+  if (argc > 3)
+    Model = argv[3];
+  std::printf("handsets: --realtime --model %s\n", Model.c_str());
   char pattern[] = "/tmp/kestrune-bench-XXXXXX";
   fs::path dir = mkdtemp(pattern);
   const uint32_t baud = 921600;
