@@ -1,16 +1,13 @@
 // Catching the boot ROM, loading the RAM program and configuring it: line
 // speed, identification, segment map and the flash type check.
 #include "engine/CommsThread.h"
+#include "engine/WireBytes.h"
 #include "engine/LineSpeed.h"
 #include "engine/RamProgram.h"
 
 namespace kestrune {
 namespace {
 
-constexpr uint8_t BootCall = 0x45;   // "E"
-constexpr uint8_t BootAnswer = 0x43; // "C"
-constexpr uint8_t RamProgramCommand = 0x6A;
-constexpr uint8_t MapAnswer = 0x01;
 constexpr uint32_t RamProgramChunk = 256;
 constexpr uint32_t IdentificationWaits = 10;
 
@@ -32,7 +29,7 @@ void TCommsThread::SyncWithTarget() {
   if (StopCode != StopCodeRunning)
     return;
   RxBuffer[0] = 0xFF;
-  TxBuffer[0] = BootCall;
+  TxBuffer[0] = BootCallByte;
   Timeouts.ReadTotalMultiplier = 5;
   Timeouts.ReadTotalConstant = 1;
   if (!CommHandle->ApplyTimeouts(Timeouts)) {
@@ -41,7 +38,7 @@ void TCommsThread::SyncWithTarget() {
   }
   ApplyLineRate(LineRateTable[SpeedRowBoot]);
   ShowStatus("전원 On/Reset Mobile");
-  while (RxBuffer[0] != BootAnswer && StopCode == StopCodeRunning) {
+  while (RxBuffer[0] != BootAnswerByte && StopCode == StopCodeRunning) {
     WriteComm(TxBuffer, 1);
     BytesRead = ReadComm(RxBuffer, 1);
   }
@@ -115,7 +112,7 @@ void TCommsThread::SendMapCommand() {
   WriteBytes({0x02});
   WriteBytes({0x01, 0x00, 0x00, 0x00});
   WaitForOneByte();
-  if (RxBuffer[0] != MapAnswer)
+  if (RxBuffer[0] != MapAnswerByte)
     ShowStatus(" Error Occurred !!");
   SendSegmentMap();
 }

@@ -4,6 +4,7 @@
 #pragma once
 
 #include "engine/ChannelPanel.h"
+#include "engine/WireBytes.h"
 #include "engine/ChannelRow.h"
 #include "platform/ImageFileReader.h"
 #include "platform/SerialPort.h"
@@ -22,8 +23,6 @@ constexpr uint32_t StopCodeOperator = 210;
 constexpr uint32_t StopCodeGeneralFailure = 31;  // the failure's own code was 0
 constexpr uint32_t StopCodeBadDevice = 1200;     // the RAM program refused the flash
 
-constexpr uint8_t AckByte = 0x21;
-constexpr uint8_t NakByte = 0x15;
 
 class TCommsThread {
 public:

@@ -2,6 +2,7 @@
 // frames built in place, the erase report after the second block, blocks
 // sent again when refused, and the handset's verdict.
 #include "engine/CommsThread.h"
+#include "engine/WireBytes.h"
 #include "engine/RamProgram.h"
 #include "image/ImageState.h"
 
@@ -11,7 +12,6 @@ namespace kestrune {
 namespace {
 
 constexpr uint8_t ReceivePreset = 0xDE;
-constexpr uint8_t StartByte = 0x01;
 constexpr uint32_t BifHeaderSize = 8;
 
 uint32_t BigEndian32(const uint8_t *p) {

@@ -2,6 +2,7 @@
 // still in flight, takes the RAM program header and image, and starts the
 // image if it is the loader this handset can run.
 #include "handset/HandsetCore.h"
+#include "engine/WireBytes.h"
 
 #include "engine/RamProgram.h"
 
@@ -10,11 +11,11 @@
 namespace kestrune::handset {
 namespace {
 
-constexpr uint8_t BootCall = 0x45;   // "E"
-constexpr uint8_t BootAnswer = 0x43; // "C"
-constexpr uint8_t LoadCommand = 0x6A;
+constexpr uint8_t BootCall = BootCallByte;
+constexpr uint8_t BootAnswer = BootAnswerByte;
+constexpr uint8_t LoadCommand = RamProgramCommand;
 constexpr size_t LoadHeaderSize = 13;
-constexpr uint8_t Ack = 0x21;
+constexpr uint8_t Ack = AckByte;
 
 // Line noise of a handset powering up: never "C", ACK or NAK.
 constexpr std::array<uint8_t, 6> NoiseBytes{0x00, 0xFF, 0x80, 0xF8, 0x55, 0x0A};

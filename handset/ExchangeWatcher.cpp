@@ -1,12 +1,13 @@
 #include "handset/ExchangeWatcher.h"
+#include "engine/WireBytes.h"
 
 #include "handset/Trace.h"
 
 namespace kestrune::handset {
 namespace {
 
-constexpr uint8_t Ack = 0x21;
-constexpr uint8_t Nak = 0x15;
+constexpr uint8_t Ack = AckByte;
+constexpr uint8_t Nak = NakByte;
 constexpr uint8_t OpIdentify = 0x00;
 constexpr uint8_t OpSpeed = 0x01;
 constexpr uint8_t OpMap = 0x02;

@@ -1,15 +1,16 @@
 // The RAM program's configuration messages: line speed, identification,
 // segment map and the flash type request.
 #include "handset/HandsetCore.h"
+#include "engine/WireBytes.h"
 
 #include "engine/RamProgram.h"
 
 namespace kestrune::handset {
 namespace {
 
-constexpr uint8_t Ack = 0x21;
-constexpr uint8_t Nak = 0x15;
-constexpr uint8_t Prefix = 0x21;
+constexpr uint8_t Ack = AckByte;
+constexpr uint8_t Nak = NakByte;
+constexpr uint8_t Prefix = AckByte; // the host's messages start with its ACK byte
 constexpr uint8_t SpeedArgs[] = {0x01, 0x00, 0x00, 0x00};
 constexpr uint8_t MapArgs[] = {0x02, 0x01, 0x00, 0x00, 0x00};
 // The speed code goes into the UART's divisor: rate = 921600 / (code + 1).

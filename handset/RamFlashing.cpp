@@ -17,6 +17,7 @@
 //   refused last block    -> NAK and the record: the host never sends the
 //                            last block again
 #include "handset/HandsetCore.h"
+#include "engine/WireBytes.h"
 
 #include "engine/RamProgram.h"
 
@@ -25,10 +26,8 @@
 namespace kestrune::handset {
 namespace {
 
-constexpr uint8_t Ack = 0x21;
-constexpr uint8_t Nak = 0x15;
-constexpr uint8_t StartByte = 0x01;
-constexpr size_t FrameHeaderSize = 8;
+constexpr uint8_t Ack = AckByte;
+constexpr uint8_t Nak = NakByte;
 
 } // namespace
 

@@ -1,0 +1,19 @@
+// The bytes of the handset protocol that both ends know: the host's worker
+// and the virtual handset take them from here.
+#pragma once
+
+#include <cstdint>
+
+namespace kestrune {
+
+constexpr uint8_t BootCallByte = 0x45;      // "E", the host calls the boot ROM
+constexpr uint8_t BootAnswerByte = 0x43;    // "C", the boot ROM answers
+constexpr uint8_t RamProgramCommand = 0x6A; // first byte of the RAM program header
+constexpr uint8_t AckByte = 0x21;           // "!": done, or ready for more
+constexpr uint8_t NakByte = 0x15;           // failed, or send that block again
+constexpr uint8_t MapAnswerByte = 0x01;     // the RAM program took the map command
+constexpr uint8_t StartByte = 0x01;         // last byte of the programming start header
+constexpr uint32_t FrameHeaderSize = 8;     // length, block sum, offset
+constexpr uint32_t ProgramBlockSize = 32768;
+
+} // namespace kestrune
