@@ -38,6 +38,10 @@ protected:
 
 std::unique_ptr<FileWriter> CreateFileWriter();
 
+// A candidate name for CreateUnique: prefix, ".~" and eight random hex
+// digits; every call picks new digits.
+std::string TemporaryNameFor(const std::string &prefix);
+
 // Moves from over to, replacing any file of that name in one step.
 bool ReplaceFileWith(const std::string &from, const std::string &to, uint32_t &error);
 

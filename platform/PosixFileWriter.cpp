@@ -4,8 +4,6 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <cstdio>
-#include <random>
 
 namespace kestrune {
 namespace {
@@ -18,12 +16,8 @@ public:
   }
 
   bool CreateUnique(const std::string &prefix) override {
-    std::random_device seed;
-    std::minstd_rand pick(seed());
     for (int attempt = 0; attempt < 100; ++attempt) {
-      char suffix[16];
-      std::snprintf(suffix, sizeof suffix, ".~%08x", static_cast<unsigned>(pick()));
-      std::string path = prefix + suffix;
+      std::string path = TemporaryNameFor(prefix);
       // 0666 less the umask, like any other file the user creates.
       Fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
       if (Fd >= 0) {

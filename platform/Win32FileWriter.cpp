@@ -2,8 +2,6 @@
 
 #include <windows.h>
 
-#include <cstdio>
-#include <random>
 
 namespace kestrune {
 namespace {
@@ -16,12 +14,8 @@ public:
   }
 
   bool CreateUnique(const std::string &prefix) override {
-    std::random_device seed;
-    std::minstd_rand pick(seed());
     for (int attempt = 0; attempt < 100; ++attempt) {
-      char suffix[16];
-      std::snprintf(suffix, sizeof suffix, ".~%08x", static_cast<unsigned>(pick()));
-      std::string path = prefix + suffix;
+      std::string path = TemporaryNameFor(prefix);
       Handle = CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
                            FILE_ATTRIBUTE_NORMAL, nullptr);
       if (Handle != INVALID_HANDLE_VALUE) {
