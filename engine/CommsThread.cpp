@@ -56,6 +56,7 @@ void TCommsThread::ThreadMain() {
     CommHandle->Close();
     ImageFile->Close();
   }
+  FinishReport();
   Panel.RunOnGuiThread([this] {
     if (OnTerminate)
       OnTerminate(*this);
@@ -73,8 +74,14 @@ void TCommsThread::RunDownload() {
     StopCode = StopCodeOperator;
   FileError = 0;
   BytesRead = 0;
+  LastReport = RunReport{};
+  LastReport.Channel = ChannelRowRef.Number;
+  LastReport.Started = RunReport::Clock::now();
+  FailureNoted = false;
+  VerdictPassed = false;
   Panel.RunOnGuiThread([this] { SetBusyColour(); });
   ReadSpeedChoice(Panel.SpeedButtonStates());
+  LastReport.LineRate = LineRateTable[SpeedIndex];
   OpenCommPort();
   SyncWithTarget();
   SendRamProgram();
@@ -101,6 +108,7 @@ void TCommsThread::ReportCommError(const std::string &text) {
   // Only the first failure is reported; a stop that came first stays.
   if (StopCode.compare_exchange_strong(expected, stored)) {
     StatusText = "ERROR " + text + " (" + std::to_string(code) + ")";
+    NoteFailure(stored);
     Panel.RunOnGuiThread([this] { UpdateStatusBar(); });
   }
   if (CommHandle->IsOpen())
@@ -114,7 +122,37 @@ void TCommsThread::ReportFileError(const std::string &text) {
   StatusText = "ERROR " + text + " (" + std::to_string(FileError) + ")";
   if (FileError == 0)
     FileError = StopCodeGeneralFailure;
+  NoteFailure(FileError);
   Panel.RunOnGuiThread([this] { UpdateStatusBar(); });
+}
+
+// The first failure of the run is the one its report carries.
+void TCommsThread::NoteFailure(uint32_t code) {
+  if (FailureNoted)
+    return;
+  FailureNoted = true;
+  LastReport.FinalStatus = StatusText;
+  LastReport.ErrorCode = code;
+}
+
+void TCommsThread::FinishReport() {
+  LastReport.Ended = RunReport::Clock::now();
+  if (FailureNoted) {
+    LastReport.Outcome = RunOutcome::Failed;
+    return;
+  }
+  LastReport.FinalStatus = StatusText;
+  if (VerdictPassed) {
+    LastReport.Outcome = RunOutcome::Passed;
+    LastReport.ErrorCode = 0;
+  } else if (StopCode == StopCodeOperator) {
+    LastReport.Outcome = RunOutcome::Stopped;
+    LastReport.ErrorCode = StopCodeOperator;
+  } else {
+    // Ended without a verdict and without a reported failure: an exception.
+    LastReport.Outcome = RunOutcome::Failed;
+    LastReport.ErrorCode = StopCode != StopCodeRunning ? StopCode.load() : StopCodeGeneralFailure;
+  }
 }
 
 void TCommsThread::UpdateStatusBar() { Panel.SetStatusText(StatusText); }
