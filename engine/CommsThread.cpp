@@ -2,6 +2,7 @@
 
 #include <chrono>
 #include <condition_variable>
+#include <exception>
 #include <mutex>
 #include <thread>
 
@@ -51,10 +52,10 @@ void TCommsThread::ThreadMain() {
   RaiseCurrentThreadPriority();
   try {
     RunDownload();
+  } catch (const std::exception &error) {
+    EndAfterException(error.what());
   } catch (...) {
-    // The run is over; the port and the image file must not stay open.
-    CommHandle->Close();
-    ImageFile->Close();
+    EndAfterException("Unknown exception");
   }
   FinishReport();
   Panel.RunOnGuiThread([this] {
@@ -65,6 +66,23 @@ void TCommsThread::ThreadMain() {
   std::lock_guard lock(LiveMutex);
   --LiveCount;
   LiveChanged.notify_all();
+}
+
+void TCommsThread::EndAfterException(const char *what) {
+  // The run is over; the port and the image file must not stay open.
+  CommHandle->Close();
+  ImageFile->Close();
+  // It counts as a failure of the run, shown like any other (unless a stop
+  // or an earlier failure came first); the end-of-run notification follows
+  // whatever happens here.
+  try {
+    LastError = 0;
+    ReportCommError(what);
+    Panel.RunOnGuiThread([this] { SetDoneColour(); });
+  } catch (...) {
+    uint32_t expected = StopCodeRunning;
+    StopCode.compare_exchange_strong(expected, StopCodeGeneralFailure);
+  }
 }
 
 void TCommsThread::RunDownload() {

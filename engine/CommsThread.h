@@ -63,6 +63,8 @@ private:
 
   // The run, in its fixed order of steps.
   void RunDownload();
+  // A step threw: closes what the run holds and reports the failure.
+  void EndAfterException(const char *what);
 
   // Reporting.
   void ShowStatus(const std::string &text);
