@@ -50,8 +50,11 @@ Existing Unreadable(const char *text, uint32_t code) {
 
 // Whether the .bif beside an S-record file was written from it as it is
 // now: its time in the S-record file's two-second slot, and its last
-// change (its conversion) after the S-record file's last write. A .bif
-// chosen directly is its own input and current by definition.
+// change (its conversion put it in place) not before the S-record file's
+// last write nor its last change (a copy with its old time kept, a rename
+// over it). File times come from a clock that moves in steps of a few
+// milliseconds, so equal times count as "not before". A .bif chosen
+// directly is its own input and current by definition.
 bool WrittenAfter(const std::string &motPath, const FatTime &motTime, const std::string &bifName,
                   uint32_t &error, bool &readable) {
   FatTime bifTime;
@@ -59,7 +62,7 @@ bool WrittenAfter(const std::string &motPath, const FatTime &motTime, const std:
   readable = GetLastWriteFatTime(bifName, bifTime, error) &&
              GetFileClocks(motPath, motWritten, motChanged, error) &&
              GetFileClocks(bifName, bifWritten, bifChanged, error);
-  return readable && bifTime == motTime && bifChanged > motWritten;
+  return readable && bifTime == motTime && bifChanged >= motWritten && bifChanged >= motChanged;
 }
 
 // The header of a .bif. For the .bif of an S-record file (cached), a file
