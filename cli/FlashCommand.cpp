@@ -84,7 +84,11 @@ int RunFlash(const FlashOptions &options, std::ostream &out, std::ostream &progr
       ChannelResult &r = outcome[i];
       r.LastText = panels[i]->LastText();
       r.Seconds = std::chrono::duration<double>(Clock::now() - started).count();
-      if (worker.StopCodeValue() == StopCodeOperator)
+      // A failure stays the channel's outcome even if a stop came after it.
+      if (!worker.FailureTextValue().empty()) {
+        r.Outcome = ChannelOutcome::Failed;
+        r.LastText = worker.FailureTextValue();
+      } else if (worker.StopCodeValue() == StopCodeOperator)
         r.Outcome = ChannelOutcome::Stopped;
       else if (worker.StopCodeValue() == 0 && worker.FileErrorValue() == 0 &&
                r.LastText == CompletedText)

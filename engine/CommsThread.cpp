@@ -30,7 +30,10 @@ TCommsThread *TCommsThread::Start(const ChannelRow &row, ChannelPanel &panel,
 TCommsThread::TCommsThread(const ChannelRow &row, ChannelPanel &panel,
                            TerminateHandler onTerminate, std::unique_ptr<SerialPort> port)
     : CommHandle(port ? std::move(port) : CreateSerialPort()), ImageFile(CreateImageFileReader()), ChannelRowRef(row),
-      Panel(panel), OnTerminate(std::move(onTerminate)) {}
+      Panel(panel), OnTerminate(std::move(onTerminate)) {
+  // A write the handset does not take must not outlast a stop.
+  CommHandle->SetStopFlag(&StopRequested);
+}
 
 void TCommsThread::WaitForAllWorkers() {
   std::unique_lock lock(LiveMutex);
@@ -90,6 +93,9 @@ void TCommsThread::RunDownload() {
 }
 
 void TCommsThread::ShowStatus(const std::string &text) {
+  // The steps that go on after a failure must not hide it from the operator.
+  if (!FailureText.empty())
+    return;
   StatusText = text;
   Panel.RunOnGuiThread([this] { UpdateStatusBar(); });
 }
@@ -99,10 +105,8 @@ void TCommsThread::ReportCommError(const std::string &text) {
   uint32_t stored = code != 0 ? code : StopCodeGeneralFailure;
   uint32_t expected = StopCodeRunning;
   // Only the first failure is reported; a stop that came first stays.
-  if (StopCode.compare_exchange_strong(expected, stored)) {
-    StatusText = "ERROR " + text + " (" + std::to_string(code) + ")";
-    Panel.RunOnGuiThread([this] { UpdateStatusBar(); });
-  }
+  if (StopCode.compare_exchange_strong(expected, stored))
+    ShowFailure("ERROR " + text + " (" + std::to_string(code) + ")");
   if (CommHandle->IsOpen())
     CommHandle->ClearErrors();
 }
@@ -111,9 +115,18 @@ void TCommsThread::ReportFileError(const std::string &text) {
   if (FileError != 0)
     return;
   FileError = LastError;
-  StatusText = "ERROR " + text + " (" + std::to_string(FileError) + ")";
   if (FileError == 0)
     FileError = StopCodeGeneralFailure;
+  ShowFailure("ERROR " + text + " (" + std::to_string(LastError) + ")");
+}
+
+// Only the run's first failure reaches the status line, whichever kind
+// (port or image file) it was; it stays there to the end of the run.
+void TCommsThread::ShowFailure(const std::string &text) {
+  if (!FailureText.empty())
+    return;
+  FailureText = text;
+  StatusText = text;
   Panel.RunOnGuiThread([this] { UpdateStatusBar(); });
 }
 

@@ -47,6 +47,9 @@ public:
   const ChannelRow &Row() const { return ChannelRowRef; }
   uint32_t StopCodeValue() const { return StopCode.load(); }
   uint32_t FileErrorValue() const { return FileError; }
+  // The status text of the run's first failure, empty while none; read it
+  // on the window's thread (in the end-of-run handler).
+  const std::string &FailureTextValue() const { return FailureText; }
 
   // Blocks until every worker of the process has freed itself.
   static void WaitForAllWorkers();
@@ -65,6 +68,7 @@ private:
   void ShowStatus(const std::string &text);
   void ReportCommError(const std::string &text);
   void ReportFileError(const std::string &text);
+  void ShowFailure(const std::string &text);
   void UpdateStatusBar();
   void SetBusyColour();
   void SetDoneColour();
@@ -115,6 +119,7 @@ private:
   uint32_t FileError = 0;
   std::atomic<uint32_t> StopCode{0};
   std::string StatusText;
+  std::string FailureText;
 
   // The platform's code of the latest failed call, as GetLastError() gives it.
   uint32_t LastError = 0;
