@@ -86,13 +86,17 @@ int RunFlash(const FlashOptions &options, std::ostream &out, std::ostream &progr
       ChannelResult &r = outcome[i];
       r.LastText = panels[i]->LastText();
       r.Seconds = std::chrono::duration<double>(Clock::now() - started).count();
-      if (worker.StopCodeValue() == StopCodeOperator)
-        r.Outcome = ChannelOutcome::Stopped;
-      else if (worker.StopCodeValue() == 0 && worker.FileErrorValue() == 0 &&
-               r.LastText == CompletedText)
-        r.Outcome = ChannelOutcome::Completed;
-      else
+      // A failure stays the channel's outcome even if a stop came after it.
+      const RunReport &report = worker.Report();
+      if (report.Outcome == RunOutcome::Failed) {
         r.Outcome = ChannelOutcome::Failed;
+        if (!report.FinalStatus.empty())
+          r.LastText = report.FinalStatus;
+      } else if (report.Outcome == RunOutcome::Stopped) {
+        r.Outcome = ChannelOutcome::Stopped;
+      } else {
+        r.Outcome = ChannelOutcome::Completed;
+      }
       slots[i] = nullptr;
       running[i] = false;
     });

@@ -31,7 +31,10 @@ TCommsThread *TCommsThread::Start(const ChannelRow &row, ChannelPanel &panel,
 TCommsThread::TCommsThread(const ChannelRow &row, ChannelPanel &panel,
                            TerminateHandler onTerminate, std::unique_ptr<SerialPort> port)
     : CommHandle(port ? std::move(port) : CreateSerialPort()), ImageFile(CreateImageFileReader()), ChannelRowRef(row),
-      Panel(panel), OnTerminate(std::move(onTerminate)) {}
+      Panel(panel), OnTerminate(std::move(onTerminate)) {
+  // A write the handset does not take must not outlast a stop.
+  CommHandle->SetStopFlag(&StopRequested);
+}
 
 void TCommsThread::WaitForAllWorkers() {
   std::unique_lock lock(LiveMutex);
@@ -115,6 +118,9 @@ void TCommsThread::RunDownload() {
 }
 
 void TCommsThread::ShowStatus(const std::string &text) {
+  // The steps that go on after a failure must not hide it from the operator.
+  if (FailureNoted)
+    return;
   StatusText = text;
   Panel.RunOnGuiThread([this] { UpdateStatusBar(); });
 }
@@ -124,11 +130,8 @@ void TCommsThread::ReportCommError(const std::string &text) {
   uint32_t stored = code != 0 ? code : StopCodeGeneralFailure;
   uint32_t expected = StopCodeRunning;
   // Only the first failure is reported; a stop that came first stays.
-  if (StopCode.compare_exchange_strong(expected, stored)) {
-    StatusText = "ERROR " + text + " (" + std::to_string(code) + ")";
-    NoteFailure(stored);
-    Panel.RunOnGuiThread([this] { UpdateStatusBar(); });
-  }
+  if (StopCode.compare_exchange_strong(expected, stored))
+    ShowFailure("ERROR " + text + " (" + std::to_string(code) + ")", stored);
   if (CommHandle->IsOpen())
     CommHandle->ClearErrors();
 }
@@ -137,20 +140,22 @@ void TCommsThread::ReportFileError(const std::string &text) {
   if (FileError != 0)
     return;
   FileError = LastError;
-  StatusText = "ERROR " + text + " (" + std::to_string(FileError) + ")";
   if (FileError == 0)
     FileError = StopCodeGeneralFailure;
-  NoteFailure(FileError);
-  Panel.RunOnGuiThread([this] { UpdateStatusBar(); });
+  ShowFailure("ERROR " + text + " (" + std::to_string(LastError) + ")", FileError);
 }
 
-// The first failure of the run is the one its report carries.
-void TCommsThread::NoteFailure(uint32_t code) {
+// Only the run's first failure reaches the status line, whichever kind (port
+// or image file) it was; it stays there to the end of the run, and it is the
+// one the run's report carries.
+void TCommsThread::ShowFailure(const std::string &text, uint32_t code) {
   if (FailureNoted)
     return;
   FailureNoted = true;
-  LastReport.FinalStatus = StatusText;
+  LastReport.FinalStatus = text;
   LastReport.ErrorCode = code;
+  StatusText = text;
+  Panel.RunOnGuiThread([this] { UpdateStatusBar(); });
 }
 
 void TCommsThread::FinishReport() {

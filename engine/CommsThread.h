@@ -49,6 +49,7 @@ public:
   uint32_t StopCodeValue() const { return StopCode.load(); }
   uint32_t FileErrorValue() const { return FileError; }
   // What the run came to; complete when the end-of-run notification runs.
+  // Its FinalStatus is the first failure's text when the run failed.
   const RunReport &Report() const { return LastReport; }
 
   // Blocks until every worker of the process has freed itself.
@@ -70,11 +71,11 @@ private:
   void ShowStatus(const std::string &text);
   void ReportCommError(const std::string &text);
   void ReportFileError(const std::string &text);
+  void ShowFailure(const std::string &text, uint32_t code);
+  void FinishReport();
   void UpdateStatusBar();
   void SetBusyColour();
   void SetDoneColour();
-  void NoteFailure(uint32_t code);
-  void FinishReport();
 
   // Serial port access.
   void OpenCommPort();

@@ -14,9 +14,16 @@ namespace {
 
 constexpr uint8_t ReceivePreset = 0xDE;
 constexpr uint32_t BifHeaderSize = 8;
+// The start header announces the block total in 16 bits.
+constexpr uint64_t MaxBlockTotal = 0xFFFF;
+constexpr uint64_t AddressSpaceEnd = uint64_t(1) << 32;
 
 uint32_t BigEndian32(const uint8_t *p) {
   return uint32_t(p[0]) << 24 | uint32_t(p[1]) << 16 | uint32_t(p[2]) << 8 | uint32_t(p[3]);
+}
+
+uint32_t LittleEndian32(const uint8_t *p) {
+  return uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24;
 }
 
 std::string Hex8(uint32_t value) {
@@ -73,22 +80,43 @@ void TCommsThread::ProgramFlash() {
     ~CloseOnExit() { File.Close(); }
   } closeOnExit{*ImageFile};
 
-  uint32_t imageLength = ImageFile->Size();
+  // The size is read once: the blocks announced, and the bytes each block
+  // must bring, follow from it even if the file changes during the run.
+  uint64_t imageLength = ImageFile->Size();
+  if (imageLength == ImageFileReader::UnknownSize) {
+    LastError = ImageFile->LastError();
+    ReportFileError("Could not read from BIN file");
+    return;
+  }
+  // Frames name the flash address of their data: the image's start address
+  // (from the .bif header; a .bin starts at 0) plus the offset in the image.
+  uint32_t startAddress = 0;
   if (!raw) {
-    if (imageLength < BifHeaderSize) {
-      LastError = 0;
+    uint8_t header[BifHeaderSize];
+    uint32_t got = 0;
+    bool read = imageLength >= BifHeaderSize && ImageFile->Read(header, BifHeaderSize, got);
+    if (!read || got < BifHeaderSize) {
+      LastError = read || imageLength < BifHeaderSize ? EndOfFileErrorCode()
+                                                      : ImageFile->LastError();
       ReportFileError("Could not read from BIN file");
       return;
     }
     imageLength -= BifHeaderSize;
+    startAddress = LittleEndian32(header);
   }
-  const uint32_t blockTotal = imageLength / BlockSize + (imageLength % BlockSize ? 1 : 0);
+  const uint64_t blockTotal = (imageLength + BlockSize - 1) / BlockSize;
+  if (blockTotal > MaxBlockTotal) {
+    LastError = 0;
+    ReportFileError("Image has more than " + std::to_string(MaxBlockTotal) + " blocks");
+    return;
+  }
+  if (startAddress + imageLength > AddressSpaceEnd) {
+    LastError = 0;
+    ReportFileError("Image runs past address 0xFFFFFFFF");
+    return;
+  }
   SleepMs(2);
-  Panel.SetProgressMaximum(blockTotal);
-  if (!raw) {
-    uint32_t got = 0;
-    ImageFile->Read(RxBuffer + 8, BifHeaderSize, got); // start and end address, not sent
-  }
+  Panel.SetProgressMaximum(uint32_t(blockTotal));
 
   WriteBytes({uint8_t(blockTotal >> 8), uint8_t(blockTotal)});
   WriteBytes({uint8_t(BlockSize >> 24), uint8_t(BlockSize >> 16), uint8_t(BlockSize >> 8),
@@ -98,6 +126,7 @@ void TCommsThread::ProgramFlash() {
   uint32_t lastCount = 0;
   int32_t blocksSent = 0;
   uint32_t blockOffset = 0;
+  uint64_t bytesLeft = imageLength;
   const std::string ofTotal = " of " + std::to_string(blockTotal);
   do {
     RxBuffer[0] = ReceivePreset;
@@ -110,20 +139,29 @@ void TCommsThread::ProgramFlash() {
       continue;
     if (RxBuffer[0] == AckByte) {
       blockOffset += lastCount;
+      const auto wanted = uint32_t(std::min<uint64_t>(BlockSize, bytesLeft));
       uint32_t got = 0;
-      if (!ImageFile->Read(TxBuffer + TxHeaderSize, BlockSize, got)) {
+      if (!ImageFile->Read(TxBuffer + TxHeaderSize, wanted, got)) {
         LastError = ImageFile->LastError();
+        ReportFileError("Could not read from BIN file");
+        got = 0;
+      } else if (got < wanted) {
+        // The file shrank since the run began: a short block would be taken
+        // as the image's last one and the rest never programmed.
+        LastError = EndOfFileErrorCode();
         ReportFileError("Could not read from BIN file");
         got = 0;
       }
       lastCount = got;
+      bytesLeft -= got;
       if (lastCount == 0)
         continue;
+      const uint32_t address = startAddress + blockOffset;
       uint16_t sum = 0;
-      TxBuffer[4] = uint8_t(blockOffset >> 24);
-      TxBuffer[5] = uint8_t(blockOffset >> 16);
-      TxBuffer[6] = uint8_t(blockOffset >> 8);
-      TxBuffer[7] = uint8_t(blockOffset);
+      TxBuffer[4] = uint8_t(address >> 24);
+      TxBuffer[5] = uint8_t(address >> 16);
+      TxBuffer[6] = uint8_t(address >> 8);
+      TxBuffer[7] = uint8_t(address);
       for (uint32_t i = 4; i < TxHeaderSize + lastCount; ++i)
         sum = uint16_t(sum + TxBuffer[i]);
       TxBuffer[0] = uint8_t(lastCount >> 8);
@@ -139,7 +177,7 @@ void TCommsThread::ProgramFlash() {
     }
     if (lastCount != 0 && WriteComm(TxBuffer, TxHeaderSize + lastCount) != 0)
       LastReport.BytesSent += lastCount;
-  } while (lastCount == BlockSize && uint32_t(blocksSent) < blockTotal && FileError == 0 &&
+  } while (lastCount == BlockSize && uint64_t(blocksSent) < blockTotal && FileError == 0 &&
            StopCode == StopCodeRunning);
 
   if (FileError != 0 || StopCode != StopCodeRunning)

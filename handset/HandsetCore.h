@@ -126,6 +126,8 @@ private:
   void HandleBlock();
   bool EraseWithReport();
   bool EraseSilently();
+  bool KeepsSegment(uint32_t segment) const;
+  std::string KeptText() const;
   void ProgramHeld();
   void ProgramData(uint32_t offset, const uint8_t *data, uint32_t length);
   void SendVerdict();

@@ -17,6 +17,7 @@
 //   refused last block    -> NAK and the record: the host never sends the
 //                            last block again
 #include "handset/HandsetCore.h"
+#include "handset/NorFlash.h"
 #include "engine/WireBytes.h"
 
 #include "engine/RamProgram.h"
@@ -189,6 +190,11 @@ bool HandsetCore::EraseWithReport() {
   SimTime at = std::max(Now, FlashFreeAt);
   SimTime start = at;
   for (uint32_t s = 1; s <= SegmentCount; ++s) {
+    if (KeepsSegment(s)) {
+      if (s < SegmentCount)
+        Send(Ack, at);
+      continue;
+    }
     FlashDriver::Result result = Driver.EraseSegment(int(s - 1));
     at += SimTime(result.BusyUs);
     if (!result.Ok) {
@@ -204,13 +210,31 @@ bool HandsetCore::EraseWithReport() {
   }
   FlashFreeAt = at;
   Erased = true;
-  Log("send erase report: 130 ACK over " + std::to_string((at - start).count() / 1000) + " ms");
+  Log("send erase report: 130 ACK over " + std::to_string((at - start).count() / 1000) + " ms" +
+      KeptText());
   return true;
+}
+
+// The image's first address is that of its first block. Segments that lie
+// wholly below it keep what they hold (a boot area below the image); their
+// report bytes are ACKs all the same. An image from address 0 erases all.
+bool HandsetCore::KeepsSegment(uint32_t segment) const {
+  int index = int(segment - 1);
+  uint64_t end = uint64_t(NorFlash::SegmentStart(index)) + NorFlash::SegmentSize(index);
+  return end <= Held[0].Offset;
+}
+
+std::string HandsetCore::KeptText() const {
+  if (!KeepsSegment(1))
+    return {};
+  return ", flash below 0x" + Hex8(Held[0].Offset) + " kept";
 }
 
 bool HandsetCore::EraseSilently() {
   SimTime at = std::max(Now, FlashFreeAt);
   for (uint32_t s = 1; s <= SegmentCount; ++s) {
+    if (KeepsSegment(s))
+      continue;
     FlashDriver::Result result = Driver.EraseSegment(int(s - 1));
     at += SimTime(result.BusyUs);
     if (!result.Ok) {
@@ -221,7 +245,7 @@ bool HandsetCore::EraseSilently() {
   }
   FlashFreeAt = at;
   Erased = true;
-  Log("erased all segments (no report for a short image)");
+  Log("erased the segments (no report for a short image)" + KeptText());
   return true;
 }
 

@@ -34,11 +34,17 @@ public:
     Fd = -1;
   }
 
-  uint32_t Size() override {
+  uint64_t Size() override {
     struct stat st {};
-    if (Fd < 0 || ::fstat(Fd, &st) != 0)
-      return 0xFFFFFFFFu;
-    return static_cast<uint32_t>(st.st_size);
+    if (Fd < 0) {
+      LastErrorCode = EBADF;
+      return UnknownSize;
+    }
+    if (::fstat(Fd, &st) != 0) {
+      LastErrorCode = static_cast<uint32_t>(errno);
+      return UnknownSize;
+    }
+    return static_cast<uint64_t>(st.st_size);
   }
 
   bool Read(void *data, uint32_t count, uint32_t &received) override {
@@ -72,6 +78,8 @@ private:
 std::unique_ptr<ImageFileReader> CreateImageFileReader() {
   return std::make_unique<PosixImageFileReader>();
 }
+
+uint32_t EndOfFileErrorCode() { return ENODATA; }
 
 void RaiseCurrentThreadPriority() {
   auto tid = static_cast<id_t>(::syscall(SYS_gettid));

@@ -1,5 +1,5 @@
 // POSIX serial port: exclusive open, raw 8N2 lines through termios2, reads
-// with the total time-out rule of CommTimeouts.
+// with the total time-out rule of CommTimeouts, writes that a stop ends.
 #include "SerialPort.h"
 #include "Termios2.h"
 
@@ -148,8 +148,12 @@ public:
         continue;
       if (n < 0 && errno != EAGAIN)
         return Fail(errno);
+      // The line takes no more for now: wait a slice, unless the run has
+      // been stopped (a frozen reader would hold the write for ever).
+      if (StopWanted())
+        return Fail(ECANCELED);
       pollfd p{Fd, POLLOUT, 0};
-      int r = ::poll(&p, 1, 100);
+      int r = ::poll(&p, 1, WriteSliceMs);
       if (r < 0 && errno != EINTR)
         return Fail(errno);
       if (r > 0 && (p.revents & (POLLERR | POLLNVAL)))

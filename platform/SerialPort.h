@@ -2,6 +2,7 @@
 // POSIX (termios2) and a Win32 implementation behind it.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -28,7 +29,8 @@ struct PortSettings {
 // A read of n bytes returns when n bytes have arrived or after
 // ReadTotalMultiplier * n + ReadTotalConstant milliseconds, whichever comes
 // first. The total time-out starts with the read, not at the first byte.
-// Write time-outs are not supported: a write returns when every byte is taken.
+// The write values are not used: a write returns when every byte is taken,
+// or gives up when the owner's stop flag is raised (see SetStopFlag).
 struct CommTimeouts {
   uint32_t ReadInterval = 0;
   uint32_t ReadTotalMultiplier = 0;
@@ -64,8 +66,18 @@ public:
   // Lets a caller set the code reported next, like SetLastError().
   void SetLastError(uint32_t code) { LastErrorCode = code; }
 
+  // A write the line cannot take waits in slices of at most WriteSliceMs and
+  // gives up once *stop is true, failing with the platform's "cancelled"
+  // code; a write that the line takes at once is never refused. The flag
+  // must outlive the port's use; it may be raised from any thread.
+  virtual void SetStopFlag(const std::atomic<bool> *stop) { StopFlag = stop; }
+  static constexpr int WriteSliceMs = 50;
+
 protected:
+  bool StopWanted() const { return StopFlag != nullptr && StopFlag->load(); }
+
   uint32_t LastErrorCode = 0;
+  const std::atomic<bool> *StopFlag = nullptr;
 };
 
 // The implementation for the platform this program is built for.

@@ -28,15 +28,31 @@ public:
     Handle = INVALID_HANDLE_VALUE;
   }
 
-  uint32_t Size() override { return GetFileSize(Handle, nullptr); }
-
-  bool Read(void *data, uint32_t count, uint32_t &received) override {
-    DWORD n = 0;
-    BOOL ok = ReadFile(Handle, data, count, &n, nullptr);
-    received = ok ? n : 0;
-    if (!ok)
+  uint64_t Size() override {
+    LARGE_INTEGER size{};
+    if (!GetFileSizeEx(Handle, &size)) {
       LastErrorCode = GetLastError();
-    return ok != 0;
+      return UnknownSize;
+    }
+    return static_cast<uint64_t>(size.QuadPart);
+  }
+
+  // One ReadFile may return fewer bytes than asked before the end (a file
+  // on a network share); reads go on until count bytes or the end.
+  bool Read(void *data, uint32_t count, uint32_t &received) override {
+    received = 0;
+    auto *bytes = static_cast<BYTE *>(data);
+    while (received < count) {
+      DWORD n = 0;
+      if (!ReadFile(Handle, bytes + received, count - received, &n, nullptr)) {
+        LastErrorCode = GetLastError();
+        return false;
+      }
+      if (n == 0)
+        break;
+      received += n;
+    }
+    return true;
   }
 
 private:
@@ -48,6 +64,8 @@ private:
 std::unique_ptr<ImageFileReader> CreateImageFileReader() {
   return std::make_unique<Win32ImageFileReader>();
 }
+
+uint32_t EndOfFileErrorCode() { return ERROR_HANDLE_EOF; }
 
 void RaiseCurrentThreadPriority() {
   SetThreadPriority(GetCurrentThread(), THREAD_PRIORITY_ABOVE_NORMAL);

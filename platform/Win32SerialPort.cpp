@@ -1,5 +1,6 @@
-// Win32 serial port: CreateFileA, DCB, COMMTIMEOUTS, PurgeComm. The time-out
-// rule of CommTimeouts is the driver's own here.
+// Win32 serial port: CreateFileA, DCB, COMMTIMEOUTS, PurgeComm. The read
+// time-out rule of CommTimeouts is the driver's own here; writes go out in
+// time-limited slices so that a stop can end them.
 #include "SerialPort.h"
 
 #include <windows.h>
@@ -79,9 +80,12 @@ public:
     return SetCommState(Handle, &Dcb) ? true : Fail();
   }
 
+  // Writes always run with a short total time-out: Write repeats them until
+  // every byte is out, so the caller still sees a write without time-out,
+  // yet one that a stop can end between two slices.
   bool ApplyTimeouts(const CommTimeouts &t) override {
-    COMMTIMEOUTS native{t.ReadInterval, t.ReadTotalMultiplier, t.ReadTotalConstant,
-                        t.WriteTotalMultiplier, t.WriteTotalConstant};
+    COMMTIMEOUTS native{t.ReadInterval, t.ReadTotalMultiplier, t.ReadTotalConstant, 0,
+                        DWORD(WriteSliceMs)};
     return SetCommTimeouts(Handle, &native) ? true : Fail();
   }
 
@@ -98,11 +102,27 @@ public:
     ClearCommError(Handle, &errors, &status);
   }
 
+  // A slice that ran out leaves part of the bytes written (some drivers
+  // report it as a time-out error); the rest goes in the next slice.
   bool Write(const void *data, uint32_t count, uint32_t &written) override {
-    DWORD n = 0;
-    BOOL ok = WriteFile(Handle, data, count, &n, nullptr);
-    written = ok ? n : 0;
-    return ok ? true : Fail();
+    written = 0;
+    auto *bytes = static_cast<const BYTE *>(data);
+    while (written < count) {
+      DWORD n = 0;
+      if (!WriteFile(Handle, bytes + written, count - written, &n, nullptr)) {
+        DWORD err = GetLastError();
+        if (err != ERROR_TIMEOUT && err != ERROR_SEM_TIMEOUT) {
+          LastErrorCode = err;
+          return false;
+        }
+      }
+      written += n;
+      if (written < count && StopWanted()) {
+        LastErrorCode = ERROR_OPERATION_ABORTED;
+        return false;
+      }
+    }
+    return true;
   }
 
   bool Read(void *data, uint32_t count, uint32_t &received) override {

@@ -3,9 +3,10 @@
 
      start header            ACK (ready for block 1); 0 blocks: ACK, ACK
      block 1, not the last   ACK at once: the second buffer is free
-     block 2, not the last   erase of every segment with one ACK each for
-                             the first 130, then blocks 1 and 2 programmed
-                             and the ready ACK as the 131st byte
+     block 2, not the last   erase of the segments (those wholly below the
+                             first block's address are kept) with one ACK
+                             each for the first 130, then blocks 1 and 2
+                             programmed and the ready ACK as the 131st byte
      block 2 refused         the 131 report bytes, then NAK at once; when it
                              comes again the segments are already erased and
                              the report is 131 ACKs
@@ -93,17 +94,31 @@ static void ProgramBlock(struct Session *session, const struct Block *block) {
   FlashReadArray();
 }
 
+/* The image's first address is that of its first block. A segment that
+   lies wholly below it keeps what it holds (a boot area below the image)
+   and is not erased; an image from address 0 erases every segment. */
+static int KeepsSegment(const struct Session *session, uint32_t i, uint32_t from) {
+  uint32_t end = i + 1 < session->SegmentCount ? session->Segments[i + 1] : RH_FLASH_SIZE;
+  return end <= from;
+}
+
 /* The erase report: each of the first 130 segments is answered with an
-   ACK once erased; the caller sends the 131st byte. A failed segment is
-   answered with a NAK instead, and the run ends there (returns 0). When
-   the flash is already erased the 130 ACKs go out at once. */
-static int EraseWithReport(struct Session *session, int *erased) {
+   ACK once erased (or at once when it is kept); the caller sends the 131st
+   byte. A failed segment is answered with a NAK instead, and the run ends
+   there (returns 0). When the flash is already erased the 130 ACKs go out
+   at once. */
+static int EraseWithReport(struct Session *session, int *erased, uint32_t from) {
   if (*erased) {
     for (uint32_t i = 1; i < session->SegmentCount; ++i)
       SerialPut(ACK_BYTE);
     return 1;
   }
   for (uint32_t i = 0; i < session->SegmentCount; ++i) {
+    if (KeepsSegment(session, i, from)) {
+      if (i + 1 < session->SegmentCount)
+        SerialPut(ACK_BYTE);
+      continue;
+    }
     uint32_t status = FlashEraseSegment(session->Segments[i]);
     if (status & RH_FLASH_ST_ERRORS) {
       SessionRecordFailure(session, status);
@@ -119,8 +134,10 @@ static int EraseWithReport(struct Session *session, int *erased) {
 }
 
 /* Without a report: stops at the first segment that fails (returns 0). */
-static int EraseSilently(struct Session *session) {
+static int EraseSilently(struct Session *session, uint32_t from) {
   for (uint32_t i = 0; i < session->SegmentCount; ++i) {
+    if (KeepsSegment(session, i, from))
+      continue;
     uint32_t status = FlashEraseSegment(session->Segments[i]);
     if (status & RH_FLASH_ST_ERRORS) {
       SessionRecordFailure(session, status);
@@ -173,7 +190,7 @@ void RunDownload(struct Session *session) {
         return;
       }
       if (k == 2) {
-        if (!EraseWithReport(session, &erased))
+        if (!EraseWithReport(session, &erased, blocks[0].Offset))
           return;
         SerialPut(ACK_BYTE);
       }
@@ -183,7 +200,7 @@ void RunDownload(struct Session *session) {
     if (last)
       break;
     if (k == 2) {
-      if (!EraseWithReport(session, &erased))
+      if (!EraseWithReport(session, &erased, blocks[0].Offset))
         return;
       ProgramBlock(session, &blocks[0]);
       ProgramBlock(session, &blocks[1]);
@@ -193,7 +210,7 @@ void RunDownload(struct Session *session) {
     SerialPut(ACK_BYTE);
     ++k;
   }
-  if (!erased && !EraseSilently(session)) {
+  if (!erased && !EraseSilently(session, blocks[0].Offset)) {
     SendFailure(session);
     return;
   }

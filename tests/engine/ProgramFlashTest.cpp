@@ -7,6 +7,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cerrno>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -69,12 +70,12 @@ std::shared_ptr<FakeSerialPort::State> Handset(FakeSerialPort &port, Answers ans
 
 struct ImageFile {
   fs::path Path;
-  ImageFile(const Bytes &image, bool raw) {
+  ImageFile(const Bytes &image, bool raw, uint32_t start = 0) {
     Path = fs::temp_directory_path() /
            ("kestrune-program-" + std::to_string(::getpid()) + (raw ? ".bin" : ".bif"));
     std::ofstream out(Path, std::ios::binary);
     if (!raw) {
-      uint32_t header[2] = {0, uint32_t(image.size())};
+      uint32_t header[2] = {start, start + uint32_t(image.size())};
       out.write(reinterpret_cast<const char *>(header), 8);
     }
     out.write(reinterpret_cast<const char *>(image.data()), std::streamsize(image.size()));
@@ -144,6 +145,83 @@ TEST(ProgramFlash, FrameCarriesLengthSumAndOffset) {
   ASSERT_EQ(p.Frames.size(), 2u);
   EXPECT_EQ(p.Frames[1], (Bytes{0x00, 0x03, 0x00, 0x86, 0x00, 0x00, 0x80, 0x00, 1, 2, 3}));
   EXPECT_EQ(p.Frames[0].size(), 8u + 32768);
+  EXPECT_EQ(p.Panel->LastText(), Done);
+}
+
+TEST(ProgramFlash, FramesNameTheFlashAddressOfTheirData) {
+  Bytes image = Pattern(32768);
+  image.insert(image.end(), {0x01, 0x02, 0x03});
+  ImageFile file(image, false, 0x8000);
+  Programming p(Healthy(2));
+  ASSERT_TRUE(p.Finish());
+  ASSERT_EQ(p.Frames.size(), 2u);
+  EXPECT_EQ(Bytes(p.Frames[0].begin() + 4, p.Frames[0].begin() + 8), (Bytes{0, 0, 0x80, 0}));
+  // The block sum covers the address bytes: 0x01 + 1 + 2 + 3.
+  EXPECT_EQ(p.Frames[1], (Bytes{0x00, 0x03, 0x00, 0x07, 0x00, 0x01, 0x00, 0x00, 1, 2, 3}));
+  EXPECT_EQ(Reassembled(p.Frames), image);
+  EXPECT_EQ(p.Panel->LastText(), Done);
+}
+
+TEST(ProgramFlash, ImageMayEndAtTheTopOfTheAddressSpaceButNotPastIt) {
+  {
+    ImageFile file(Pattern(0x10000), false, 0xFFFF0000u);
+    Programming p(Healthy(2));
+    ASSERT_TRUE(p.Finish());
+    ASSERT_EQ(p.Frames.size(), 2u);
+    EXPECT_EQ(Bytes(p.Frames[1].begin() + 4, p.Frames[1].begin() + 8),
+              (Bytes{0xFF, 0xFF, 0x80, 0x00}));
+    EXPECT_EQ(p.Panel->LastText(), Done);
+  }
+  ImageFile file(Pattern(0x10001), false, 0xFFFF0000u);
+  Programming p(Healthy(3));
+  ASSERT_TRUE(p.Finish());
+  EXPECT_EQ(p.Panel->LastText(), "ERROR Image runs past address 0xFFFFFFFF (0)");
+  EXPECT_EQ(p.Line->Writes.back(), Bytes{0x21}); // nothing after the flash type request
+}
+
+TEST(ProgramFlash, ImagesOfMoreBlocksThanTheHeaderCanAnnounceAreRefused) {
+  // 65536 blocks and one byte, and 4 GiB and 100 bytes (sparse files).
+  for (uint64_t size : {uint64_t(65536) * 32768 + 1, (uint64_t(1) << 32) + 100}) {
+    ImageFile file({}, true);
+    fs::resize_file(file.Path, size);
+    Programming p(Healthy(1));
+    ASSERT_TRUE(p.Finish());
+    EXPECT_EQ(p.Panel->LastText(), "ERROR Image has more than 65535 blocks (0)") << size;
+    EXPECT_EQ(p.Line->Writes.back(), Bytes{0x21});
+    EXPECT_NE(p.Panel->FinalFileError, 0u);
+  }
+}
+
+TEST(ProgramFlash, ImageThatShrinksDuringTheRunFailsWithoutAwaitingTheVerdict) {
+  // Cut inside block 2, and at its very start (block 2 reads nothing).
+  for (uintmax_t cut : {uintmax_t(32768 + 100), uintmax_t(32768)}) {
+    ImageFile file(Pattern(3 * 32768), true);
+    Programming p([&](size_t message, const Bytes &) -> std::vector<Bytes> {
+      if (message == 1)
+        fs::resize_file(file.Path, cut); // replaced while block 1 goes out
+      if (message >= 2)
+        return {}; // a short block would be taken as the last; no verdict comes
+      return {{Ack}};
+    });
+    ASSERT_TRUE(p.Finish()) << "the run waited for a verdict";
+    EXPECT_EQ(p.Frames.size(), 1u) << "no short block is sent";
+    EXPECT_EQ(p.Panel->LastText(),
+              "ERROR Could not read from BIN file (" + std::to_string(ENODATA) + ")");
+    EXPECT_EQ(p.Panel->FinalFileError, uint32_t(ENODATA));
+    EXPECT_FALSE(p.Panel->Saw(Done));
+  }
+}
+
+TEST(ProgramFlash, ImageThatGrowsDuringTheRunSendsTheSizeReadAtTheStart) {
+  ImageFile file(Pattern(40000), true);
+  Programming p([&](size_t message, const Bytes &) -> std::vector<Bytes> {
+    if (message == 1)
+      std::ofstream(file.Path, std::ios::binary | std::ios::app) << std::string(50000, 'x');
+    return {{Ack}};
+  });
+  ASSERT_TRUE(p.Finish());
+  EXPECT_EQ(Reassembled(p.Frames), Pattern(40000));
+  EXPECT_TRUE(p.Panel->Saw("Sending block 2 of 2"));
   EXPECT_EQ(p.Panel->LastText(), Done);
 }
 

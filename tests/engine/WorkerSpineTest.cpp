@@ -8,6 +8,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 
 using namespace kestrune;
@@ -134,7 +135,36 @@ TEST(WorkerSpine, OnlyTheFirstFailureIsReportedAndLaterStepsAreSkipped) {
   EXPECT_TRUE(shared->Closed);
 }
 
-TEST(WorkerSpine, StopAfterAFailureReplacesItsCode) {
+TEST(WorkerSpine, StepsThatGoOnAfterAFailureDoNotHideIt) {
+  // The line answers up to the identification request; from there every
+  // read fails. The handshake still writes its remaining messages.
+  WorkerHarness h;
+  TestPanel &panel = h.AddPanel("COM3");
+  auto port = std::make_unique<FakeSerialPort>();
+  auto shared = port->Shared;
+  size_t received = 0;
+  shared->SetResponder([&shared, &received](const std::vector<uint8_t> &bytes) {
+    received += bytes.size();
+    if (bytes == std::vector<uint8_t>{0x45})
+      shared->Answer({0x43});
+    if (received == 1 + 13 + 5888)
+      shared->Answer({0x21});
+    if (received == 1 + 13 + 5888 + 6 + 2) {
+      std::lock_guard lock(shared->Mutex);
+      shared->Failures[Op::Read] = 5;
+    }
+  });
+  h.Start(1, std::move(port));
+  ASSERT_TRUE(h.ServeUntilAllEnded());
+  const std::string failure = "ERROR Could not read from COMM port (5)";
+  EXPECT_EQ(panel.LastText(), failure);
+  EXPECT_EQ(std::count(panel.Texts.begin(), panel.Texts.end(), failure), 1);
+  EXPECT_FALSE(panel.Saw("Waiting for ACK of flash type"));
+  EXPECT_EQ(panel.FinalStopCode, 5u);
+  EXPECT_EQ(shared->Writes.back(), std::vector<uint8_t>{0x21}); // the flash type request
+}
+
+TEST(WorkerSpine, StopAfterAFailureReplacesItsCodeButNotItsText) {
   WorkerHarness h;
   TestPanel &panel = h.AddPanel("COM3");
   auto port = std::make_unique<FakeSerialPort>();
@@ -148,7 +178,8 @@ TEST(WorkerSpine, StopAfterAFailureReplacesItsCode) {
   shared->Release(Op::Purge);
   ASSERT_TRUE(h.ServeUntilAllEnded());
   EXPECT_EQ(panel.FinalStopCode, StopCodeOperator);
-  EXPECT_EQ(panel.LastText(), "COMM Closed");
+  EXPECT_EQ(panel.LastText(), "ERROR Could not setup COMM port (0)");
+  EXPECT_FALSE(panel.Saw("COMM Closed"));
 }
 
 TEST(WorkerSpine, StopBeforeTheRunBeginsIsKept) {

@@ -4,7 +4,10 @@
 #include <gtest/gtest.h>
 
 #include <cerrno>
+#include <atomic>
 #include <chrono>
+#include <future>
+#include <vector>
 #include <thread>
 
 using namespace kestrune;
@@ -104,6 +107,40 @@ TEST(SerialPort, LineThatGoesAwayIsAReadError) {
   uint32_t received = 0;
   EXPECT_FALSE(port->Read(buffer, 8, received));
   EXPECT_EQ(port->LastError(), uint32_t(EIO));
+}
+
+TEST(SerialPort, WriteTheLineCannotTakeGivesUpOnlyWhenStopped) {
+  test::Pty pty; // nobody reads the master: the line fills
+  auto port = CreateSerialPort();
+  std::atomic<bool> stop{false};
+  port->SetStopFlag(&stop);
+  ASSERT_TRUE(port->Open(pty.SlavePath()));
+  ASSERT_TRUE(port->ApplySettings(Forced(115200)));
+  std::vector<uint8_t> block(256 * 1024, 0x55);
+  uint32_t written = 0;
+  auto writing = std::async(std::launch::async, [&] {
+    return port->Write(block.data(), uint32_t(block.size()), written);
+  });
+  EXPECT_EQ(writing.wait_for(milliseconds(300)), std::future_status::timeout)
+      << "a write has no time-out of its own";
+  const auto stopped = steady_clock::now();
+  stop = true;
+  if (writing.wait_for(seconds(2)) != std::future_status::ready)
+    pty.CloseMaster(); // let the write end before failing the test
+  EXPECT_LT(steady_clock::now() - stopped, milliseconds(3 * SerialPort::WriteSliceMs + 100));
+  EXPECT_FALSE(writing.get());
+  EXPECT_EQ(port->LastError(), uint32_t(ECANCELED));
+  EXPECT_GT(written, 0u);
+  EXPECT_LT(written, block.size());
+
+  // A stopped run's writes still go out while the line takes them.
+  test::Pty other;
+  ASSERT_TRUE(port->Open(other.SlavePath()));
+  ASSERT_TRUE(port->ApplySettings(Forced(115200)));
+  const uint8_t bytes[3] = {0x21, 0x00, 0x15};
+  EXPECT_TRUE(port->Write(bytes, 3, written));
+  EXPECT_EQ(written, 3u);
+  EXPECT_EQ(other.ReadAvailable(milliseconds(500)), std::vector<uint8_t>(bytes, bytes + 3));
 }
 
 TEST(PortNames, WindowsPrefixFromComTenOn) {

@@ -82,6 +82,7 @@ public:
   bool Read(void *data, uint32_t count, uint32_t &received) override {
     return Forward(Inner->Read(data, count, received));
   }
+  void SetStopFlag(const std::atomic<bool> *stop) override { Inner->SetStopFlag(stop); }
 
 private:
   bool Forward(bool ok) {
