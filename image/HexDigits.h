@@ -2,20 +2,25 @@
 // given has been checked to hold only hexadecimal digits, in either case.
 #pragma once
 
+#include <array>
 #include <cstdint>
 
 namespace kestrune {
 
+// A table rather than comparisons: the digits of image data come in no
+// order a branch predictor could learn.
+inline constexpr std::array<int8_t, 256> HexDigitTable = [] {
+  std::array<int8_t, 256> table{};
+  for (int c = 0; c < 256; ++c)
+    table[c] = c >= '0' && c <= '9'   ? static_cast<int8_t>(c - '0')
+               : c >= 'A' && c <= 'F' ? static_cast<int8_t>(c - 'A' + 10)
+               : c >= 'a' && c <= 'f' ? static_cast<int8_t>(c - 'a' + 10)
+                                      : int8_t{-1};
+  return table;
+}();
+
 // The value of one digit character, or -1 for any other character.
-inline int HexDigitValue(char c) {
-  if (c >= '0' && c <= '9')
-    return c - '0';
-  if (c >= 'A' && c <= 'F')
-    return c - 'A' + 10;
-  if (c >= 'a' && c <= 'f')
-    return c - 'a' + 10;
-  return -1;
-}
+inline int HexDigitValue(char c) { return HexDigitTable[static_cast<uint8_t>(c)]; }
 
 // The byte that the two digits at text give, first digit high.
 inline uint8_t HexByteValue(const char *text) {

@@ -6,7 +6,7 @@
 namespace kestrune {
 namespace {
 
-bool IsLineEnd(char c) { return c == '\n' || c == '\r'; }
+constexpr auto IsLineEnd = [](char c) { return c == '\n' || c == '\r'; };
 
 } // namespace
 

@@ -30,6 +30,14 @@ public:
   bool Add(uint64_t from, uint64_t to) {
     if (from == to)
       return false;
+    // The usual case: the record continues the one before it.
+    if (Last != Ranges.end() && Last->second == from) {
+      auto next = std::next(Last);
+      if (next == Ranges.end() || next->first > to) {
+        Last->second = to;
+        return false;
+      }
+    }
     bool overlaps = false;
     auto next = Ranges.upper_bound(from);
     if (next != Ranges.begin()) {
@@ -48,12 +56,13 @@ public:
       to = std::max(to, next->second);
       next = Ranges.erase(next);
     }
-    Ranges.emplace(from, to);
+    Last = Ranges.emplace(from, to).first;
     return overlaps;
   }
 
 private:
   std::map<uint64_t, uint64_t> Ranges;
+  std::map<uint64_t, uint64_t>::iterator Last = Ranges.end();
 };
 
 // A kind of warning: the first line that gave it and how many did.

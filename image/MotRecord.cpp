@@ -61,7 +61,11 @@ MotLineKind ParseMotLine(std::string_view line, bool lineEnded, bool lineCut, Mo
   while (!line.empty() && (line.back() == ' ' || line.back() == '\t'))
     line.remove_suffix(1);
 
+  // One test for the whole line; the loop below only runs to name the fault.
+  int any = 0;
   for (size_t i = 2; i < line.size(); ++i)
+    any |= HexDigitValue(line[i]);
+  for (size_t i = 2; any < 0 && i < line.size(); ++i)
     if (HexDigitValue(line[i]) < 0)
       return Bad(problem, CharacterText(line[i]) + " in column " + std::to_string(i + 1) +
                               " is not a hexadecimal digit");
