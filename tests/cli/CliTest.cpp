@@ -1,6 +1,7 @@
 // kestrune-cli as a program: arguments, exit status, output lines, the
 // summary file and SIGINT, against virtual handsets.
 #include "handset/VirtualHandset.h"
+#include "tests/support/FreezingHandset.h"
 
 #include <gtest/gtest.h>
 
@@ -260,6 +261,49 @@ TEST(Cli, FailedLoadStartsNoChannel) {
   EXPECT_EQ(handset.CompletedRuns(), 0);
   fs::remove(empty);
   fs::remove(fs::path(empty).replace_extension(".bif"));
+}
+
+TEST(Cli, FirstFailureIsTheChannelsLastLineAndSummary) {
+  // The cable is pulled right after the identification request: the read
+  // fails, and the handshake still writes its remaining messages.
+  TempImage image(1000);
+  HandsetOptions pulled;
+  pulled.DisconnectAfterBytes = 13 + 5888 + 6 + 2;
+  VirtualHandset handset(pulled);
+  ASSERT_TRUE(handset.StartOnPty());
+  fs::path summary = fs::temp_directory_path() / ("kestrune-summary-" + std::to_string(getpid()));
+  Result r = Cli({"--image", image.Path.string(), "--summary", summary.string(),
+                  handset.DevicePath()})
+                 .Wait();
+  EXPECT_EQ(r.Exit, 1);
+  const size_t last = r.Out.rfind("1: ");
+  ASSERT_NE(last, std::string::npos) << r.Out;
+  const std::string failure = r.Out.substr(last + 3, r.Out.find('\n', last) - last - 3);
+  EXPECT_EQ(failure.rfind("ERROR Could not read from COMM port (", 0), 0u) << r.Out;
+  EXPECT_FALSE(HasLine(r.Out, "1: Waiting for ACK of flash type")) << r.Out;
+  std::ifstream in(summary);
+  std::string line;
+  std::getline(in, line);
+  EXPECT_EQ(line.rfind("1\t" + handset.DevicePath() + "\tfailed\t", 0), 0u) << line;
+  EXPECT_EQ(line.substr(line.rfind('\t') + 1), failure);
+  fs::remove(summary);
+}
+
+TEST(Cli, InterruptEndsARunWhoseWriteTheHandsetNeverReads) {
+  TempImage image(3 * 32768);
+  kestrune::test::FreezingHandset handset;
+  Cli cli({"--image", image.Path.string(), handset.DevicePath()});
+  for (int i = 0; i < 3000 && !handset.Frozen(); ++i)
+    std::this_thread::sleep_for(milliseconds(10));
+  ASSERT_TRUE(handset.Frozen());
+  std::this_thread::sleep_for(milliseconds(300)); // block 1 fills the line
+  auto signalled = steady_clock::now();
+  cli.Signal(SIGINT);
+  Result r = cli.Wait();
+  EXPECT_LT(steady_clock::now() - signalled, seconds(1));
+  EXPECT_EQ(r.Exit, 1);
+  EXPECT_TRUE(HasLine(r.Out, "1: Sending block 1 of 3")) << r.Out;
+  EXPECT_TRUE(HasLine(r.Out, "1: COMM Closed")) << r.Out;
 }
 
 TEST(Cli, InterruptTerminateAndHangUpStopEveryChannel) {

@@ -16,12 +16,12 @@ const std::string CompletedText = "다운로드 완료 !!!!!!!!!!!!!!!!!";
 
 namespace {
 
-void WriteSRecords(std::ostream &out, const std::vector<uint8_t> &data) {
+void WriteSRecords(std::ostream &out, const std::vector<uint8_t> &data, uint32_t start) {
   // S3 records of up to 32 bytes in descending order, to exercise placement.
   for (size_t end = data.size(); end > 0;) {
     size_t begin = end > 32 ? ((end - 1) / 32) * 32 : 0;
     unsigned n = unsigned(end - begin), count = n + 5, sum = count;
-    uint32_t a = uint32_t(begin);
+    uint32_t a = start + uint32_t(begin);
     char text[96];
     int pos = std::snprintf(text, sizeof text, "S3%02X%08X", count, a);
     sum += (a >> 24) + ((a >> 16) & 0xFF) + ((a >> 8) & 0xFF) + (a & 0xFF);
@@ -38,18 +38,19 @@ void WriteSRecords(std::ostream &out, const std::vector<uint8_t> &data) {
 
 } // namespace
 
-LoadedImage::LoadedImage(const std::vector<uint8_t> &data, Kind kind) : Bytes(data) {
+LoadedImage::LoadedImage(const std::vector<uint8_t> &data, Kind kind, uint32_t start)
+    : Bytes(data) {
   char pattern[] = "/tmp/kestrune-e2e-XXXXXX";
   Directory = ::mkdtemp(pattern);
   Source = Directory / (kind == Kind::Bin ? "image.bin" : kind == Kind::Bif ? "image.bif"
                                                                              : "image.mot");
   std::ofstream out(Source, std::ios::binary);
   if (kind == Kind::Bif) {
-    uint32_t header[2] = {0, uint32_t(data.size())};
+    uint32_t header[2] = {start, start + uint32_t(data.size())};
     out.write(reinterpret_cast<const char *>(header), sizeof header);
   }
   if (kind == Kind::SRecord)
-    WriteSRecords(out, data);
+    WriteSRecords(out, data, start);
   else
     out.write(reinterpret_cast<const char *>(data.data()), std::streamsize(data.size()));
   out.close();

@@ -21,7 +21,8 @@ extern const std::string CompletedText;
 class LoadedImage {
 public:
   enum class Kind { Bin, Bif, SRecord };
-  LoadedImage(const std::vector<uint8_t> &data, Kind kind);
+  // The image's data start at flash address start (S-records and .bif).
+  LoadedImage(const std::vector<uint8_t> &data, Kind kind, uint32_t start = 0);
   ~LoadedImage();
   bool Loaded() const { return LoadExitCode == 0; }
   const std::vector<uint8_t> &Data() const { return Bytes; }

@@ -124,7 +124,9 @@ TEST_P(HostAndArmModels, AnswerAlike) {
   if (scenario.Silent) {
     auto quiet = [&] {
       auto now = steady_clock::now().time_since_epoch().count();
-      auto settled = duration_cast<steady_clock::duration>(milliseconds(700)).count();
+      // Longer than the identification, which shows no text for ten bytes
+      // 110 ms apart: a stop there would catch the two sides mid-answer.
+      auto settled = duration_cast<steady_clock::duration>(milliseconds(1600)).count();
       return now - sides[0].LastTextAt > settled && now - sides[1].LastTextAt > settled;
     };
     h.ServeUntil(quiet, seconds(20));

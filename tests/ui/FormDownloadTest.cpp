@@ -6,6 +6,7 @@
 #include "handset/VirtualHandset.h"
 #include "image/MotLoaderThread.h"
 #include "platform/SerialPort.h"
+#include "tests/support/FreezingHandset.h"
 #include "tests/ui/UiTestSupport.h"
 
 #include <gtest/gtest.h>
@@ -35,8 +36,9 @@ struct DownloadFixture : ::testing::Test {
 
   // count handsets, each channel on its own; an image of `blocks` 32 KiB
   // blocks (the last one short) as a raw .bin.
-  void Open(int count, int blocks, handset::HandsetOptions options = {}) {
-    std::string list;
+  void Open(int count, int blocks, handset::HandsetOptions options = {},
+            const std::string &otherPort = {}) {
+    std::string list = otherPort.empty() ? std::string() : otherPort + ":";
     for (int i = 0; i < count; ++i) {
       Handsets.push_back(std::make_unique<VirtualHandset>(options));
       ASSERT_TRUE(Handsets.back()->StartOnPty()) << Handsets.back()->ErrorText();
@@ -132,6 +134,21 @@ TEST_F(DownloadFixture, ClosingInTheMiddleOfEightDownloadsStopsThemAll) {
     EXPECT_EQ(StatusText(Form.get(), channel).toStdString(), ChannelRows[channel].StopText);
     EXPECT_TRUE(CreateSerialPort()->Open(Handsets[channel]->DevicePath()));
   }
+}
+
+TEST_F(DownloadFixture, ClosingWhileAHandsetLeavesABlockUnreadEndsAtOnce) {
+  test::FreezingHandset frozen; // reads nothing after the start header
+  Open(0, 3, {}, frozen.DevicePath());
+  Combo(0)->setCurrentText(QString::fromStdString(frozen.DevicePath()));
+  QTest::mouseClick(Control<QPushButton>(Form.get(), ChannelControlName(0, "StartButton")),
+                    Qt::LeftButton);
+  ASSERT_TRUE(QTest::qWaitFor([&] { return frozen.Frozen(); }, 30000));
+  QTest::qWait(300); // block 1 fills the line; the worker's write waits
+  const auto closing = std::chrono::steady_clock::now();
+  EXPECT_TRUE(Form->close());
+  EXPECT_LT(std::chrono::steady_clock::now() - closing, std::chrono::seconds(1));
+  EXPECT_EQ(TCommsThread::LiveWorkers(), 0);
+  EXPECT_EQ(StatusText(Form.get(), 0).toStdString(), ChannelRows[0].StopText);
 }
 
 } // namespace
