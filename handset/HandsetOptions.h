@@ -47,8 +47,13 @@ enum class RamModel : uint8_t { Arm, Host };
 struct HandsetOptions {
   RamModel Model = RamModel::Arm;
   // The emulated core is reported as no longer answering after this long
-  // without touching its devices while not asleep.
+  // without touching its devices while not asleep. Sanitizer builds on a
+  // loaded machine can leave the core's thread unscheduled for seconds.
+#if defined(__SANITIZE_THREAD__) || defined(__SANITIZE_ADDRESS__)
+  uint32_t CoreHangMs = 10000;
+#else
   uint32_t CoreHangMs = 2000;
+#endif
   // A fault of the handset's RAM (emulated core only): the program the
   // boot ROM starts has this 32-bit word at this byte offset.
   struct RamWord {

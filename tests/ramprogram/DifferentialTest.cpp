@@ -3,6 +3,7 @@
 // of each kind at once, and both must send the host the same bytes, leave
 // the worker with the same texts and the flash with the same contents.
 #include "engine/CommsThread.h"
+#include "handset/HandsetCore.h"
 #include "tests/e2e/E2eSupport.h"
 
 #include <gtest/gtest.h>
@@ -122,11 +123,14 @@ TEST_P(HostAndArmModels, AnswerAlike) {
   for (int i = 0; i < 2; ++i)
     h.Start(i + 1, std::make_unique<ReadRecordingPort>(sides[i].Received));
   if (scenario.Silent) {
+    // Quiet for longer than the identification, which shows no text while
+    // its ten bytes come one gap apart: a shorter quiet could stop the two
+    // runs in the middle of it, one byte apart.
     auto quiet = [&] {
       auto now = steady_clock::now().time_since_epoch().count();
-      // Longer than the identification, which shows no text for ten bytes
-      // 110 ms apart: a stop there would catch the two sides mid-answer.
-      auto settled = duration_cast<steady_clock::duration>(milliseconds(1600)).count();
+      auto settled = duration_cast<steady_clock::duration>(
+                         10 * handset::HandsetCore::IdGap + milliseconds(700))
+                         .count();
       return now - sides[0].LastTextAt > settled && now - sides[1].LastTextAt > settled;
     };
     h.ServeUntil(quiet, seconds(20));

@@ -120,12 +120,20 @@ TEST_F(DownloadFixture, ClosingInTheMiddleOfEightDownloadsStopsThemAll) {
   slow.Timing.WordProgramUs = 20; // about 0.3 s a block: the close lands mid-run
   Open(ChannelCount, 8, slow);
   QTest::mouseClick(Control<QPushButton>(Form.get(), "StartAllButton"), Qt::LeftButton);
-  ASSERT_TRUE(QTest::qWaitFor([&] {
+  auto bar = [&](int channel) {
+    return Control<QProgressBar>(Form.get(), ChannelControlName(channel, "ProgressBar"));
+  };
+  bool allProgramming = QTest::qWaitFor([&] {
     for (int channel = 0; channel < ChannelCount; ++channel)
-      if (Control<QProgressBar>(Form.get(), ChannelControlName(channel, "ProgressBar"))->maximum() != 8)
+      if (bar(channel)->maximum() != 8)
         return false;
     return true;
-  }, 30000));
+  }, 60000);
+  for (int channel = 0; channel < ChannelCount && !allProgramming; ++channel)
+    ADD_FAILURE() << "channel " << channel + 1 << " shows \""
+                  << StatusText(Form.get(), channel).toStdString() << "\", bar at "
+                  << bar(channel)->value() << " of " << bar(channel)->maximum();
+  ASSERT_TRUE(allProgramming);
   EXPECT_TRUE(Form->close());
   EXPECT_EQ(TCommsThread::LiveWorkers(), 0);
   for (int channel = 0; channel < ChannelCount; ++channel) {
