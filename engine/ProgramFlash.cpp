@@ -43,6 +43,7 @@ void TCommsThread::WaitForRecord() {
 // failure is reported and the step must end without a verdict.
 bool TCommsThread::RunEraseReport() {
   const std::string total = std::to_string(SegmentCount);
+  Panel.SetRunPhase(RunPhase::Erasing);
   for (uint32_t s = 1; s <= SegmentCount; ++s) {
     RxBuffer[0] = ReceivePreset;
     WaitForAckOrNak();
@@ -55,6 +56,7 @@ bool TCommsThread::RunEraseReport() {
     }
     ShowStatus(" Flash Erasing Sector " + std::to_string(s) + "/" + total);
   }
+  Panel.SetRunPhase(RunPhase::Programming);
   return true;
 }
 
@@ -85,6 +87,8 @@ void TCommsThread::ProgramFlash() {
   const uint32_t blockTotal = imageLength / BlockSize + (imageLength % BlockSize ? 1 : 0);
   SleepMs(2);
   Panel.SetProgressMaximum(blockTotal);
+  Panel.SetRunPhase(RunPhase::Programming);
+  Panel.SetBytesSent(0, imageLength);
   if (!raw) {
     uint32_t got = 0;
     ImageFile->Read(RxBuffer + 8, BifHeaderSize, got); // start and end address, not sent
@@ -137,14 +141,19 @@ void TCommsThread::ProgramFlash() {
       ++LastReport.BlocksResent;
       ShowStatus("Re-sending block " + std::to_string(blocksSent) + ofTotal);
     }
-    if (lastCount != 0 && WriteComm(TxBuffer, TxHeaderSize + lastCount) != 0)
+    if (lastCount != 0 && WriteComm(TxBuffer, TxHeaderSize + lastCount) != 0) {
       LastReport.BytesSent += lastCount;
+      Panel.SetBytesSent(uint64_t(blockOffset) + lastCount, imageLength);
+    }
   } while (lastCount == BlockSize && uint32_t(blocksSent) < blockTotal && FileError == 0 &&
            StopCode == StopCodeRunning);
 
   if (FileError != 0 || StopCode != StopCodeRunning)
     return;
-  if (blocksSent == 2 || (blockTotal == 1 && blocksSent == 1))
+  // Small images are erased only now, after their last block.
+  bool eraseFollows = blocksSent == 2 || (blockTotal == 1 && blocksSent == 1);
+  Panel.SetRunPhase(eraseFollows ? RunPhase::Erasing : RunPhase::Verdict);
+  if (eraseFollows)
     ShowStatus("Waiting for FLASH to erase");
   RxBuffer[0] = ReceivePreset;
   WaitForAckOrNak();
