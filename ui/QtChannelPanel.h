@@ -43,6 +43,10 @@ public:
   SpeedButtons SpeedButtonStates() override;
   void SetProgressMaximum(uint32_t maximum) override;
   void SetProgressPosition(uint32_t position) override;
+  void SetRunPhase(RunPhase phase) override { RunProgressValues.SetPhase(phase); }
+  void SetBytesSent(uint64_t sent, uint64_t total) override {
+    RunProgressValues.SetBytes(sent, total);
+  }
   void RunOnGuiThread(const std::function<void()> &fn) override;
 
   // Window side (window's thread only).
@@ -51,6 +55,13 @@ public:
   void SetPortText(const std::string &text);
   // Puts the bar back to its minimum; no worker may be running.
   void ResetProgress();
+  // The whole run's progress, written by the worker under its own lock;
+  // the window polls it with a timer.
+  RunProgressMonitor &RunProgressState() { return RunProgressValues; }
+  // Called on the window's thread with every text the worker shows.
+  void SetStatusTextHook(std::function<void(const std::string &)> hook) {
+    StatusTextHook = std::move(hook);
+  }
 
 private:
   void PostProgress();
@@ -69,6 +80,9 @@ private:
   std::atomic<uint32_t> ProgressMaximum{100};
   std::atomic<uint32_t> ProgressPosition{1};
   std::atomic<bool> ProgressPosted{false};
+
+  RunProgressMonitor RunProgressValues;
+  std::function<void(const std::string &)> StatusTextHook;
 };
 
 } // namespace kestrune
