@@ -105,8 +105,7 @@ QWidget *TKestruneUiForm::BuildChannelPanel(int channel) {
   // classic one, its last outcome beside its status line.
   auto *heading = new QHBoxLayout;
   heading->addWidget(label);
-  heading->addStretch(1);
-  heading->addWidget(CountLabel[channel]);
+  heading->addWidget(CountLabel[channel], 1);
   column->insertLayout(0, heading);
   column->addWidget(RunProgressBar[channel]);
   auto *statusRow = new QHBoxLayout;

@@ -22,6 +22,7 @@
 #include <QTimer>
 #include <QVBoxLayout>
 
+#include <algorithm>
 #include <cstdio>
 
 namespace kestrune {
@@ -89,6 +90,9 @@ void TKestruneUiForm::AddRunViewControls(int channel, QWidget *panel) {
   QFont plain = count->font();
   plain.setBold(false);
   count->setFont(plain);
+  // Takes the room the panel has; growing counts never widen it.
+  count->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+  count->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
   CountLabel[channel] = count;
 
   auto *run = new QProgressBar(panel);
@@ -98,13 +102,18 @@ void TKestruneUiForm::AddRunViewControls(int channel, QWidget *panel) {
   run->setTextVisible(true);
   run->setFormat(QString());
   run->setFont(plain);
+  // The text changes all the time; the bar's width must not follow it.
+  run->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Fixed);
   run->setToolTip("Whole run: phase, percent, bytes, KiB/s, elapsed, time left");
   RunProgressBar[channel] = run;
 
   auto *outcome = new QLabel(panel);
   outcome->setObjectName(Name(channel, "OutcomeLabel"));
   outcome->setAlignment(Qt::AlignCenter);
-  outcome->setMinimumWidth(outcome->fontMetrics().horizontalAdvance("STOPPED") + 18);
+  int widest = 0;
+  for (const char *word : {"PASSED", "FAILED", "STOPPED", "RUNNING"})
+    widest = std::max(widest, outcome->fontMetrics().horizontalAdvance(word));
+  outcome->setFixedWidth(widest + 24);
   OutcomeLabel[channel] = outcome;
 
   // Every text the worker shows goes to the channel's log as well.
@@ -121,7 +130,11 @@ QWidget *TKestruneUiForm::BuildStationRow() {
   layout->setContentsMargins(0, 0, 0, 0);
   StationCountLabel = new QLabel(row);
   StationCountLabel->setObjectName("StationCountLabel");
-  StationCountLabel->setToolTip("Passed and failed runs of all channels, and the yield");
+  // Takes the room beside the buttons; growing counts never widen the column.
+  QFont plain = StationCountLabel->font();
+  plain.setBold(false);
+  StationCountLabel->setFont(plain);
+  StationCountLabel->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
   ResetCountsButton = new QPushButton("Reset counts", row);
   ResetCountsButton->setObjectName("ResetCountsButton");
   ResetCountsButton->setToolTip("Set every channel's counts back to zero");
@@ -231,7 +244,9 @@ void TKestruneUiForm::ShowOutcome(int channel, bool running) {
 void TKestruneUiForm::ShowCounts() {
   for (int channel = 0; channel < ChannelCount; ++channel)
     CountLabel[channel]->setText(QString::fromStdString(Tallies[channel].Text()));
-  StationCountLabel->setText("Station: " + QString::fromStdString(StationTallyValue().Text()));
+  QString station = "Station: " + QString::fromStdString(StationTallyValue().Text());
+  StationCountLabel->setText(station);
+  StationCountLabel->setToolTip(station + "\nPassed and failed runs of all channels, and the yield");
 }
 
 void TKestruneUiForm::ResetCounts() {

@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include <QLabel>
+#include <QProgressBar>
 #include <QScrollArea>
 #include <QScrollBar>
 #include <QTest>
@@ -100,6 +101,32 @@ TEST_F(FormViewTest, TheStatusLineKeepsItsWholeTextWhateverItShows) {
   EXPECT_EQ(status->currentMessage(), longText);
   EXPECT_EQ(form->width(), width); // the window does not grow for a long text
   EXPECT_EQ(status->toolTip(), "Status Line");
+}
+
+TEST_F(FormViewTest, EndOfRunTextsDoNotWidenThePanels) {
+  auto form = FormWithFonts([] { return true; });
+  form->show();
+  ASSERT_TRUE(QTest::qWaitForWindowExposed(form.get()));
+  auto *scroll = Control<QScrollArea>(form.get(), "WindowScrollArea");
+  const QSize before = scroll->widget()->sizeHint();
+  form->resize(before);
+  QTest::qWait(50);
+  ASSERT_FALSE(scroll->horizontalScrollBar()->isVisible());
+  for (int channel = 0; channel < ChannelCount; ++channel) {
+    Control<QStatusBar>(form.get(), ChannelControlName(channel, "StatusBar"))
+        ->showMessage("ERROR FLASH programming error (C:1, S:0x00A00080) and a long tail of text");
+    Control<QLabel>(form.get(), ChannelControlName(channel, "CountLabel"))
+        ->setText("12345 passed · 12345 failed · 100.0%");
+    Control<QLabel>(form.get(), ChannelControlName(channel, "OutcomeLabel"))->setText("STOPPED");
+    Control<QProgressBar>(form.get(), ChannelControlName(channel, "RunProgressBar"))
+        ->setFormat("programming  52%  128 KiB of 256 KiB  24.8 KiB/s  0:07  left 0:05");
+  }
+  Control<QLabel>(form.get(), "StationCountLabel")
+      ->setText("Station: 123456 passed · 123456 failed · 100.0%");
+  QTest::qWait(50);
+  EXPECT_EQ(scroll->widget()->sizeHint().width(), before.width());
+  EXPECT_LE(scroll->widget()->minimumSizeHint().width(), before.width());
+  EXPECT_FALSE(scroll->horizontalScrollBar()->isVisible());
 }
 
 } // namespace
