@@ -7,7 +7,10 @@
 
 #include <gtest/gtest.h>
 
+#include <QApplication>
+#include <QHelpEvent>
 #include <QLabel>
+#include <QToolTip>
 #include <QProgressBar>
 #include <QScrollArea>
 #include <QScrollBar>
@@ -101,6 +104,11 @@ TEST_F(FormViewTest, TheStatusLineKeepsItsWholeTextWhateverItShows) {
   EXPECT_EQ(status->currentMessage(), longText);
   EXPECT_EQ(form->width(), width); // the window does not grow for a long text
   EXPECT_EQ(status->toolTip(), "Status Line");
+  // Hovering shows the hint and the whole text.
+  QHelpEvent hover(QEvent::ToolTip, QPoint(5, 5), status->mapToGlobal(QPoint(5, 5)));
+  QApplication::sendEvent(status, &hover);
+  EXPECT_EQ(QToolTip::text(), "Status Line\n" + longText);
+  QToolTip::hideText();
 }
 
 TEST_F(FormViewTest, EndOfRunTextsDoNotWidenThePanels) {
