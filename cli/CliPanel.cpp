@@ -9,13 +9,14 @@ CliPanel::CliPanel(const ChannelRow &row, std::string port, SpeedButtons speed,
 
 void CliPanel::SetStatusText(const std::string &text) {
   Text = text;
+  // On a terminal the channel's live line shows the latest text in place.
   if (ClearLine)
-    Out << "\r\033[K";
+    return;
   Out << ChannelRowRef.Number << ": " << text << '\n' << std::flush;
 }
 
 void CliPanel::SetStatusColour(StatusColour colour) {
-  if (Verbose)
+  if (Verbose && !ClearLine)
     Out << ChannelRowRef.Number << ": " << (colour == StatusColour::Busy ? "[busy]" : "[done]")
         << '\n'
         << std::flush;

@@ -1,6 +1,7 @@
 // A channel panel for the command line: status texts become lines on the
-// output, progress is kept for the progress display, and calls "onto the
-// window's thread" go to the main thread through a GuiCallQueue.
+// output (on a terminal they feed the channel's live line instead), progress
+// is kept for the progress display, and calls "onto the window's thread" go
+// to the main thread through a GuiCallQueue.
 #pragma once
 
 #include "engine/ChannelPanel.h"
@@ -24,6 +25,10 @@ public:
   SpeedButtons SpeedButtonStates() override { return Speed; }
   void SetProgressMaximum(uint32_t maximum) override { ProgressMaximum = maximum; }
   void SetProgressPosition(uint32_t position) override { ProgressPosition = position; }
+  void SetRunPhase(RunPhase phase) override { RunProgressValues.SetPhase(phase); }
+  void SetBytesSent(uint64_t sent, uint64_t total) override {
+    RunProgressValues.SetBytes(sent, total);
+  }
   void RunOnGuiThread(const std::function<void()> &fn) override { Queue.RunAndWait(fn); }
   void SetStatusText(const std::string &text) override;
   void SetStatusColour(StatusColour colour) override;
@@ -34,6 +39,8 @@ public:
   const std::string &LastText() const { return Text; }
   uint32_t Maximum() const { return ProgressMaximum; }
   uint32_t Position() const { return ProgressPosition; }
+  // The whole run's progress; any thread.
+  RunProgressMonitor &RunProgressState() { return RunProgressValues; }
 
 private:
   const ChannelRow &ChannelRowRef;
@@ -42,8 +49,9 @@ private:
   GuiCallQueue &Queue;
   std::ostream &Out;
   bool Verbose;
-  bool ClearLine; // a progress line is drawn on the same terminal
+  bool ClearLine; // live lines are drawn on the same terminal
   std::string Text;
+  RunProgressMonitor RunProgressValues;
   std::atomic<uint32_t> ProgressMaximum{0};
   std::atomic<uint32_t> ProgressPosition{0};
 };

@@ -2,6 +2,8 @@
 
 #include "cli/CliPanel.h"
 #include "cli/ConvertCommand.h"
+#include "cli/LiveLines.h"
+#include "cli/ResultTable.h"
 #include "cli/StopSignals.h"
 #include "engine/CommsThread.h"
 #include "engine/GuiCallQueue.h"
@@ -17,19 +19,14 @@ namespace kestrune {
 namespace {
 
 using Clock = std::chrono::steady_clock;
-const std::string CompletedText = "다운로드 완료 !!!!!!!!!!!!!!!!!";
 
-void DrawProgress(std::ostream &progress, const std::vector<std::unique_ptr<CliPanel>> &panels,
-                  const std::vector<bool> &running) {
-  std::string line = "\r";
-  for (size_t i = 0; i < panels.size(); ++i) {
-    uint32_t max = panels[i]->Maximum(), pos = panels[i]->Position();
-    constexpr int Width = 10;
-    int filled = max ? int(std::min<uint64_t>(Width, uint64_t(pos) * Width / max)) : 0;
-    line += std::to_string(i + 1) + (running[i] ? "[" : "(") + std::string(filled, '#') +
-            std::string(Width - filled, '.') + (running[i] ? "] " : ") ");
-  }
-  progress << line << "\033[K" << std::flush;
+// Main thread only: the panels' texts are written there.
+void DrawProgress(LiveLines &live, const std::vector<std::unique_ptr<CliPanel>> &panels) {
+  std::vector<LiveChannel> channels;
+  for (const auto &panel : panels)
+    channels.push_back({panel->Row().Number, panel->Port(),
+                        panel->RunProgressState().Snapshot(), panel->LastText()});
+  live.Draw(channels);
 }
 
 bool WriteSummary(const std::string &path, const std::vector<ChannelResult> &results) {
@@ -82,21 +79,21 @@ int RunFlash(const FlashOptions &options, std::ostream &out, std::ostream &progr
   }
   for (size_t i = 0; i < count; ++i) {
     running[i] = true;
+    panels[i]->RunProgressState().Begin();
     slots[i] = TCommsThread::Start(ChannelRows[i], *panels[i], [&, i](TCommsThread &worker) {
       ChannelResult &r = outcome[i];
+      const RunReport &report = worker.Report();
       r.LastText = panels[i]->LastText();
       r.Seconds = std::chrono::duration<double>(Clock::now() - started).count();
-      // A failure stays the channel's outcome even if a stop came after it.
-      const RunReport &report = worker.Report();
-      if (report.Outcome == RunOutcome::Failed) {
-        r.Outcome = ChannelOutcome::Failed;
-        if (!report.FinalStatus.empty())
-          r.LastText = report.FinalStatus;
-      } else if (report.Outcome == RunOutcome::Stopped) {
-        r.Outcome = ChannelOutcome::Stopped;
-      } else {
-        r.Outcome = ChannelOutcome::Completed;
-      }
+      r.Run = report.Outcome;
+      r.Bytes = report.BytesSent;
+      r.Outcome = report.Outcome == RunOutcome::Passed    ? ChannelOutcome::Completed
+                  : report.Outcome == RunOutcome::Stopped ? ChannelOutcome::Stopped
+                                                          : ChannelOutcome::Failed;
+      panels[i]->RunProgressState().Finish(report.Outcome);
+      // A failure stays the channel's last text even if a stop came after it.
+      if (report.Outcome == RunOutcome::Failed && !report.FinalStatus.empty())
+        r.LastText = report.FinalStatus;
       slots[i] = nullptr;
       running[i] = false;
     });
@@ -116,15 +113,16 @@ int RunFlash(const FlashOptions &options, std::ostream &out, std::ostream &progr
     return true;
   };
   if (options.Progress) {
+    LiveLines live(progress, TerminalWidth(2));
     while (!queue.ServeUntil(allEnded, std::chrono::milliseconds(200)))
-      DrawProgress(progress, panels, running);
-    DrawProgress(progress, panels, running);
-    progress << '\n';
+      DrawProgress(live, panels);
+    DrawProgress(live, panels);
   } else {
     queue.ServeUntil(allEnded);
   }
   TCommsThread::WaitForAllWorkers();
 
+  PrintResultTable(progress, outcome);
   bool allCompleted = true;
   for (const ChannelResult &r : outcome)
     allCompleted = allCompleted && r.Outcome == ChannelOutcome::Completed;

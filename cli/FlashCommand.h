@@ -2,6 +2,8 @@
 // side by side and reports each channel's outcome.
 #pragma once
 
+#include "engine/RunReport.h"
+
 #include <cstdint>
 #include <ostream>
 #include <string>
@@ -24,6 +26,8 @@ struct ChannelResult {
   int Channel = 0;
   std::string Port;
   ChannelOutcome Outcome = ChannelOutcome::Failed;
+  RunOutcome Run = RunOutcome::Failed; // the worker's own account of the run
+  uint64_t Bytes = 0;                  // image bytes sent, re-sends included
   double Seconds = 0;
   std::string LastText;
 };

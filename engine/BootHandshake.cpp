@@ -37,6 +37,7 @@ void TCommsThread::SyncWithTarget() {
     ReportCommError("Could not set COMM timeouts");
   }
   ApplyLineRate(LineRateTable[SpeedRowBoot]);
+  Panel.SetRunPhase(RunPhase::WaitingForPowerOn);
   ShowStatus("전원 On/Reset Mobile");
   while (RxBuffer[0] != BootAnswerByte && StopCode == StopCodeRunning) {
     WriteComm(TxBuffer, 1);
@@ -46,6 +47,7 @@ void TCommsThread::SyncWithTarget() {
 
 void TCommsThread::SendRamProgram() {
   if (StopCode == StopCodeRunning) {
+    Panel.SetRunPhase(RunPhase::LoadingRamProgram);
     ShowStatus("Sending RAM program");
     PurgeComm();
     WriteBytes({RamProgramCommand});
@@ -73,6 +75,7 @@ void TCommsThread::SendInChunks(const uint8_t *image, uint32_t length, uint32_t 
     uint32_t size = i == count - 1 ? length - i * chunkSize : chunkSize;
     WriteComm(image, size);
     Panel.SetProgressPosition(i + 1);
+    Panel.SetBytesSent(i * chunkSize + size, length);
     image += size;
   }
   ShowStatus("RAM program send completed");

@@ -3,6 +3,7 @@
 #pragma once
 
 #include "engine/LineSpeed.h"
+#include "engine/RunProgress.h"
 
 #include <cstdint>
 #include <functional>
@@ -24,6 +25,14 @@ public:
   virtual SpeedButtons SpeedButtonStates() = 0;
   virtual void SetProgressMaximum(uint32_t maximum) = 0;
   virtual void SetProgressPosition(uint32_t position) = 0;
+  // How far the run has come, for the front end's progress display. The
+  // panel keeps the values for its own thread to read; the defaults ignore
+  // them.
+  virtual void SetRunPhase(RunPhase phase) { (void)phase; }
+  virtual void SetBytesSent(uint64_t sent, uint64_t total) {
+    (void)sent;
+    (void)total;
+  }
   // Runs fn on the window's thread and returns once it has run.
   virtual void RunOnGuiThread(const std::function<void()> &fn) = 0;
 

@@ -50,6 +50,7 @@ void TCommsThread::WaitForRecord() {
 // failure is reported and the step must end without a verdict.
 bool TCommsThread::RunEraseReport() {
   const std::string total = std::to_string(SegmentCount);
+  Panel.SetRunPhase(RunPhase::Erasing);
   for (uint32_t s = 1; s <= SegmentCount; ++s) {
     RxBuffer[0] = ReceivePreset;
     WaitForAckOrNak();
@@ -62,6 +63,7 @@ bool TCommsThread::RunEraseReport() {
     }
     ShowStatus(" Flash Erasing Sector " + std::to_string(s) + "/" + total);
   }
+  Panel.SetRunPhase(RunPhase::Programming);
   return true;
 }
 
@@ -117,6 +119,8 @@ void TCommsThread::ProgramFlash() {
   }
   SleepMs(2);
   Panel.SetProgressMaximum(uint32_t(blockTotal));
+  Panel.SetRunPhase(RunPhase::Programming);
+  Panel.SetBytesSent(0, imageLength);
 
   WriteBytes({uint8_t(blockTotal >> 8), uint8_t(blockTotal)});
   WriteBytes({uint8_t(BlockSize >> 24), uint8_t(BlockSize >> 16), uint8_t(BlockSize >> 8),
@@ -175,14 +179,19 @@ void TCommsThread::ProgramFlash() {
       ++LastReport.BlocksResent;
       ShowStatus("Re-sending block " + std::to_string(blocksSent) + ofTotal);
     }
-    if (lastCount != 0 && WriteComm(TxBuffer, TxHeaderSize + lastCount) != 0)
+    if (lastCount != 0 && WriteComm(TxBuffer, TxHeaderSize + lastCount) != 0) {
       LastReport.BytesSent += lastCount;
+      Panel.SetBytesSent(uint64_t(blockOffset) + lastCount, imageLength);
+    }
   } while (lastCount == BlockSize && uint64_t(blocksSent) < blockTotal && FileError == 0 &&
            StopCode == StopCodeRunning);
 
   if (FileError != 0 || StopCode != StopCodeRunning)
     return;
-  if (blocksSent == 2 || (blockTotal == 1 && blocksSent == 1))
+  // Small images are erased only now, after their last block.
+  bool eraseFollows = blocksSent == 2 || (blockTotal == 1 && blocksSent == 1);
+  Panel.SetRunPhase(eraseFollows ? RunPhase::Erasing : RunPhase::Verdict);
+  if (eraseFollows)
     ShowStatus("Waiting for FLASH to erase");
   RxBuffer[0] = ReceivePreset;
   WaitForAckOrNak();

@@ -34,16 +34,37 @@ trap cleanup EXIT
 # that a run takes a few seconds and can be watched.
 ports=""
 paths=()
-for i in 1 2 3 4 5 6 7 8; do
-  "$build/handset/kestrune-handset" --pty --realtime --erase-ms 15 --erase-small-ms 5 \
-    >"$work/handset$i.out" 2>"$work/handset$i.err" &
+start_handset() { # name, then extra options
+  local name=$1
+  shift
+  "$build/handset/kestrune-handset" --pty --realtime --erase-ms 15 --erase-small-ms 5 "$@" \
+    >"$work/$name.out" 2>"$work/$name.err" &
   pids+=($!)
-  for _ in $(seq 50); do [ -s "$work/handset$i.out" ] && break; sleep 0.1; done
-  path=$(head -n1 "$work/handset$i.out")
-  [ -n "$path" ] || { echo "handset $i did not start: $(cat "$work/handset$i.err")" >&2; exit 1; }
+  for _ in $(seq 50); do [ -s "$work/$name.out" ] && break; sleep 0.1; done
+  path=$(head -n1 "$work/$name.out")
+  [ -n "$path" ] || { echo "handset $name did not start: $(cat "$work/$name.err")" >&2; exit 1; }
   ports+="$path:"
+}
+for i in 1 2 3 4 5 6 7 8; do
+  start_handset "handset$i"
   paths+=("$path")
 done
+# For the pictures, a second set in which channels 2, 3 and 5 fail in three
+# different ways and channel 6 is never switched on (it is stopped).
+fault_ports=""
+if [ "$mode" = --screenshots ]; then
+  for i in 1 2 3 4 5 6 7 8; do
+    case $i in
+      2) extra=(--erase-fail 7) ;;
+      3) extra=(--unsupported-flash) ;;
+      5) extra=(--program-error) ;;
+      6) extra=(--power-on-delay 600000) ;;
+      *) extra=() ;;
+    esac
+    start_handset "fault$i" "${extra[@]}"
+    fault_ports+="$path:"
+  done
+fi
 export KESTRUNE_PORTS=$ports
 echo "virtual handsets on ${ports//:/ }"
 
@@ -53,21 +74,30 @@ srec_cat "$work/sample.bin" -binary -o "$work/sample.mot" -motorola -address-len
 export XDG_CONFIG_HOME=$work/config XDG_DATA_HOME=$work/data
 
 # Settings as a previous run would have left them: channel n on handset n.
-mkdir -p "$XDG_CONFIG_HOME/Orv"
-{
-  echo "[General]"
-  for i in 0 1 2 3 4 5 6 7; do
-    suffix=$([ "$i" -eq 0 ] && echo "" || echo "$i")
-    echo "COMM%20Port$suffix=${paths[$i]}"
-  done
-} >"$XDG_CONFIG_HOME/Orv/Kestrune.conf"
+write_settings() {
+  mkdir -p "$XDG_CONFIG_HOME/Orv"
+  {
+    echo "[General]"
+    for i in 0 1 2 3 4 5 6 7; do
+      suffix=$([ "$i" -eq 0 ] && echo "" || echo "$i")
+      echo "COMM%20Port$suffix=${paths[$i]}"
+    done
+  } >"$XDG_CONFIG_HOME/Orv/Kestrune.conf"
+}
+write_settings
 
 if [ "$mode" = --screenshots ]; then
   mkdir -p docs/screenshots
   export PATH=/usr/sbin:/usr/bin:/sbin:/bin  # no desktop database tools needed
-  QT_QPA_PLATFORM=xcb xvfb-run -a -s "-screen 0 1024x768x24" \
+  QT_QPA_PLATFORM=xcb xvfb-run -a -s "-screen 0 1280x1024x24" \
     "$build/tests/ui/ui_window_screenshots" docs/screenshots/window-mid-run.png \
-    docs/screenshots/window-done.png "$work/sample.mot"
+    docs/screenshots/window-done.png docs/screenshots/window-log.png "$fault_ports" \
+    "$work/sample.mot"
+  # The same window on a 1280x1024 screen at 200 % scaling.
+  write_settings
+  QT_QPA_PLATFORM=xcb QT_SCALE_FACTOR=2 xvfb-run -a -s "-screen 0 1280x1024x24" \
+    "$build/tests/ui/ui_window_screenshots" docs/screenshots/window-200-percent.png \
+    "$work/sample.mot"
 else
   "$build/app/kestrune" "$work/sample.mot"
 fi

@@ -52,8 +52,13 @@ void TKestruneUiForm::StartChannel(int channel) {
   // The end handler is handed over with the start: the worker cannot end
   // before it is in place. Its first step waits for this thread, so the
   // panel below is set up before the worker shows anything.
+  Panel[channel]->RunProgressState().Begin();
   CommsThread[channel] = TCommsThread::Start(ChannelRows[channel], *Panel[channel],
-                                             [this, channel](TCommsThread &) { CommsTerminate(channel); });
+                                             [this, channel](TCommsThread &worker) {
+                                               ShowRunResult(channel, worker.Report());
+                                               CommsTerminate(channel);
+                                             });
+  BeginRunView(channel);
   Panel[channel]->ResetProgress();
   TypePageControl->setEnabled(false);
   StartButton[channel]->setEnabled(false);

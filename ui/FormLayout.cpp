@@ -2,6 +2,8 @@
 // Stop All, the file tab and channels 1 to 3 on the left, channels 4 to 8 on
 // the right.
 #include "ui/ButtonIcons.h"
+#include "ui/ElidingStatusBar.h"
+#include "ui/FontCheck.h"
 #include "ui/KestruneUiForm.h"
 
 #include <QComboBox>
@@ -51,7 +53,6 @@ QWidget *TKestruneUiForm::BuildChannelPanel(int channel) {
   label->setObjectName(row.LabelName);
   label->setFont(ChannelLabelFont(font()));
   ChannelLabel[channel] = label;
-  column->addWidget(label);
 
   auto *line = new QHBoxLayout;
   auto *ports = new QComboBox(panel);
@@ -88,16 +89,29 @@ QWidget *TKestruneUiForm::BuildChannelPanel(int channel) {
   ProgressBar[channel] = bar;
   column->addWidget(bar);
 
-  auto *status = new QStatusBar(panel);
+  // The status line elides a text too long for it; its tool tip and the
+  // channel's log hold the whole text.
+  auto *status = new ElidingStatusBar(panel);
   status->setObjectName(Name(channel, "StatusBar"));
   status->setSizeGripEnabled(false);
   status->setToolTip("Status Line");
   status->setMinimumWidth(330);
   status->showMessage("Status");
   StatusBar[channel] = status;
-  column->addWidget(status);
 
   Panel[channel] = std::make_unique<QtChannelPanel>(bar, status, Speeds);
+  AddRunViewControls(channel, panel);
+  // The channel's counts beside its label, the whole run's bar below the
+  // classic one, its last outcome beside its status line.
+  auto *heading = new QHBoxLayout;
+  heading->addWidget(label);
+  heading->addWidget(CountLabel[channel], 1);
+  column->insertLayout(0, heading);
+  column->addWidget(RunProgressBar[channel]);
+  auto *statusRow = new QHBoxLayout;
+  statusRow->addWidget(status, 1);
+  statusRow->addWidget(OutcomeLabel[channel]);
+  column->addLayout(statusRow);
   return panel;
 }
 
@@ -105,10 +119,11 @@ void TKestruneUiForm::BuildControls() {
   setObjectName("KestruneUiForm");
   setWindowTitle(FormCaption);
   setWindowIcon(ProgramIcon());
-  // A single border: no maximise box and no resizing.
+  // No maximise box; the border can be dragged, and what does not fit
+  // scrolls.
   setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                  Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
-                 Qt::WindowCloseButtonHint | Qt::MSWindowsFixedSizeDialogHint);
+                 Qt::WindowCloseButtonHint);
   QFont bold = font();
   bold.setBold(true);
   setFont(bold);
@@ -169,20 +184,28 @@ void TKestruneUiForm::BuildControls() {
   CommTimer = new QTimer(this);
   CommTimer->setObjectName("CommTimer");
 
+  FontWarningLabel = new QLabel(MissingKoreanFontText, this);
+  FontWarningLabel->setObjectName("FontWarningLabel");
+  FontWarningLabel->setWordWrap(true);
+  FontWarningLabel->setStyleSheet("QLabel { color: #8e1b1b; }");
+  FontWarningLabel->hide();
+
   auto *left = new QVBoxLayout;
   left->addLayout(globalRow);
   left->addWidget(TypePageControl);
+  left->addWidget(BuildStationRow());
+  left->addWidget(FontWarningLabel);
   auto *right = new QVBoxLayout;
   for (int channel = 0; channel < ChannelCount; ++channel)
     (channel < 3 ? left : right)->addWidget(BuildChannelPanel(channel));
   left->addStretch(1);
   right->addStretch(1);
 
-  auto *columns = new QHBoxLayout(this);
+  auto *columns = new QHBoxLayout;
   columns->addLayout(left);
   columns->addSpacing(8);
   columns->addLayout(right);
-  columns->setSizeConstraint(QLayout::SetFixedSize);
+  PlaceInScrollArea(columns);
 }
 
 } // namespace kestrune

@@ -53,6 +53,7 @@ void TKestruneUiForm::LoadSettings() {
       index = 0;
     PortCBox[channel]->setCurrentIndex(index);
   }
+  LoadCounts();
   if (!Registry->CloseSettings())
     qWarning("Kestrune: the settings could not be written back");
 }
@@ -76,6 +77,7 @@ void TKestruneUiForm::SaveSettings() {
   for (int channel = 0; channel < ChannelCount; ++channel)
     WritePortSetting(*Registry, PortValueName(ChannelRows[channel].Suffix),
                      PortText(channel).toStdString());
+  WriteCounts();
   if (!Registry->CloseSettings())
     qWarning("Kestrune: the settings could not be saved");
 }

@@ -26,8 +26,8 @@ TKestruneUiForm::TKestruneUiForm(FormEnvironment environment, QWidget *parent)
   BuildControls();
   ConnectControls();
   FlashCreate();
-  // Centred on the screen at start.
-  adjustSize();
+  // As large as the panels need, within the screen; centred at start.
+  FitToScreen();
   if (QScreen *screen = QGuiApplication::primaryScreen())
     move(screen->availableGeometry().center() - rect().center());
 }
@@ -91,6 +91,8 @@ void TKestruneUiForm::FlashCreate() {
     ParameterChange(channel);
   for (int channel = 0; channel < ChannelCount; ++channel)
     SetStatus(channel, ChannelRows[channel].IdleText);
+  ShowCounts();
+  CheckFonts();
 }
 
 void TKestruneUiForm::closeEvent(QCloseEvent *event) {
@@ -139,6 +141,9 @@ void TKestruneUiForm::QuitQuietLoopWhenDone() {
 QString TKestruneUiForm::PortText(int channel) const { return PortCBox[channel]->currentText(); }
 
 void TKestruneUiForm::SetStatus(int channel, const QString &text) {
+  // The load's poll repeats its text every 10 ms; the log takes it once.
+  if (text != StatusBar[channel]->currentMessage())
+    LogStatus(channel, text.toStdString());
   StatusBar[channel]->showMessage(text);
 }
 

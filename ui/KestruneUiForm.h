@@ -7,6 +7,9 @@
 #pragma once
 
 #include "engine/ChannelRow.h"
+#include "engine/RunReport.h"
+#include "engine/RunTally.h"
+#include "ui/ChannelLog.h"
 #include "ui/ImageLoad.h"
 #include "ui/QtChannelPanel.h"
 
@@ -17,6 +20,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 
 class QComboBox;
 class QEventLoop;
@@ -27,6 +31,7 @@ class QLineEdit;
 class QProgressBar;
 class QPushButton;
 class QRadioButton;
+class QScrollArea;
 class QStatusBar;
 class QTabWidget;
 class QTimer;
@@ -34,6 +39,7 @@ class QToolButton;
 
 namespace kestrune {
 
+class ChannelLogDialog;
 class SettingsStore;
 class TCommsThread;
 
@@ -49,6 +55,9 @@ struct FormEnvironment {
   // writes the image state and LoadStatusText, returns 0 when the image is
   // ready.
   std::function<int()> LoaderRoutine;
+  // Whether the Korean status texts can be drawn; the installed fonts are
+  // asked when empty.
+  std::function<bool()> KoreanFontsAvailable;
 };
 
 // The caption and the file dialog's texts.
@@ -98,6 +107,19 @@ public:
   TCommsThread *Worker(int channel) const { return CommsThread[channel]; }
   bool ImageLoadRunning() const { return MotThread.Running(); }
 
+  // The operator's view of runs: each channel's last outcome (nothing before
+  // its first run and while it runs), its counts and the station's, and
+  // what each channel has said.
+  std::optional<RunOutcome> LastOutcome(int channel) const { return Outcome[channel]; }
+  const RunTally &Tally(int channel) const { return Tallies[channel]; }
+  RunTally StationTallyValue() const { return StationTally(Tallies); }
+  const ChannelLog &Log(int channel) const { return Logs[channel]; }
+  void ResetCounts();
+  // Opens (or raises) the log view on a channel.
+  ChannelLogDialog *ShowLog(int channel);
+  // Brings the progress texts and bars up to date (the view's timer does).
+  void RefreshRunView();
+
 protected:
   void closeEvent(QCloseEvent *event) override;
   bool eventFilter(QObject *watched, QEvent *event) override;
@@ -117,6 +139,23 @@ private:
   void TakeCommandLineFile();
   QString PortText(int channel) const;
   void SetStatus(int channel, const QString &text);
+
+  // The run view beside the classic controls.
+  void AddRunViewControls(int channel, QWidget *panel);
+  QWidget *BuildStationRow();
+  void PlaceInScrollArea(QLayout *columns);
+  void FitToScreen();
+  void CheckFonts();
+  void LogStatus(int channel, const std::string &text);
+  void BeginRunView(int channel);
+  // Everything the window does with a run that has ended, before the
+  // channel's panel is restored: outcome mark, counts, progress, log.
+  void ShowRunResult(int channel, const RunReport &report);
+  void ShowOutcome(int channel, bool running);
+  void ShowCounts();
+  void LoadCounts();
+  void SaveCounts();
+  void WriteCounts(); // into the open settings
 
   FormEnvironment Environment;
 
@@ -145,6 +184,22 @@ private:
   std::array<QStatusBar *, ChannelCount> StatusBar{};
   std::array<std::unique_ptr<QtChannelPanel>, ChannelCount> Panel;
   SpeedMirror Speeds;
+
+  // The run view.
+  std::array<QLabel *, ChannelCount> OutcomeLabel{};
+  std::array<QLabel *, ChannelCount> CountLabel{};
+  std::array<QProgressBar *, ChannelCount> RunProgressBar{};
+  QLabel *StationCountLabel = nullptr;
+  QPushButton *ResetCountsButton = nullptr;
+  QPushButton *LogButton = nullptr;
+  QLabel *FontWarningLabel = nullptr;
+  QScrollArea *ScrollArea = nullptr;
+  QWidget *Content = nullptr;
+  QTimer *RunViewTimer = nullptr;
+  ChannelLogDialog *LogDialog = nullptr;
+  std::array<std::optional<RunOutcome>, ChannelCount> Outcome{};
+  std::array<RunTally, ChannelCount> Tallies{};
+  std::array<ChannelLog, ChannelCount> Logs{};
 
   // The workers, one slot per channel; empty while the channel is idle.
   // A worker frees itself; its end handler empties its slot.

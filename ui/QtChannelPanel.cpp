@@ -84,6 +84,8 @@ void QtChannelPanel::RunOnGuiThread(const std::function<void()> &fn) {
 void QtChannelPanel::SetStatusText(const std::string &text) {
   if (StatusBar)
     StatusBar->showMessage(QString::fromStdString(text));
+  if (StatusTextHook)
+    StatusTextHook(text);
 }
 
 void QtChannelPanel::SetStatusColour(StatusColour colour) {

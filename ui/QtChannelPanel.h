@@ -49,6 +49,10 @@ public:
   SpeedButtons SpeedButtonStates() override;
   void SetProgressMaximum(uint32_t maximum) override;
   void SetProgressPosition(uint32_t position) override;
+  void SetRunPhase(RunPhase phase) override { RunProgressValues.SetPhase(phase); }
+  void SetBytesSent(uint64_t sent, uint64_t total) override {
+    RunProgressValues.SetBytes(sent, total);
+  }
   void RunOnGuiThread(const std::function<void()> &fn) override;
 
   // Window side (window's thread only).
@@ -57,6 +61,13 @@ public:
   void SetPortText(const std::string &text);
   // Puts the bar back to its minimum; no worker may be running.
   void ResetProgress();
+  // The whole run's progress, written by the worker under its own lock;
+  // the window polls it with a timer.
+  RunProgressMonitor &RunProgressState() { return RunProgressValues; }
+  // Called on the window's thread with every text the worker shows.
+  void SetStatusTextHook(std::function<void(const std::string &)> hook) {
+    StatusTextHook = std::move(hook);
+  }
 
 private:
   // Window's thread: runs the waiting calls, then brings the bar up to date.
@@ -80,6 +91,8 @@ private:
 
   GuiCallQueue Calls;
   std::unique_ptr<WindowThreadNudge> Nudge;
+  RunProgressMonitor RunProgressValues;
+  std::function<void(const std::string &)> StatusTextHook;
 };
 
 } // namespace kestrune

@@ -329,3 +329,40 @@ TEST(Cli, InterruptTerminateAndHangUpStopEveryChannel) {
 }
 
 } // namespace
+
+namespace {
+
+TEST(Cli, AFinalTableGivesEachChannelsOutcomeBytesAndTime) {
+  TempImage image(70000);
+  VirtualHandset handset;
+  ASSERT_TRUE(handset.StartOnPty());
+  Result r = Cli({"--image", image.Path.string(), handset.DevicePath(), "/dev/kestrune-missing"}).Wait();
+  EXPECT_EQ(r.Exit, 1);
+  // Piped: the status texts stay one line each on the output, the table
+  // goes with the other human-only text to the error stream.
+  EXPECT_TRUE(HasLine(r.Out, "1: 다운로드 완료 !!!!!!!!!!!!!!!!!"));
+  EXPECT_EQ(r.Out.find("outcome"), std::string::npos);
+  std::istringstream err(r.Err);
+  std::string line;
+  std::vector<std::string> rows;
+  while (std::getline(err, line))
+    rows.push_back(line);
+  ASSERT_GE(rows.size(), 3u) << r.Err;
+  const std::string &header = rows[rows.size() - 3];
+  EXPECT_EQ(header.rfind("ch  port", 0), 0u) << header;
+  std::istringstream first(rows[rows.size() - 2]);
+  std::string channel, port, outcome;
+  uint64_t bytes = 0;
+  double seconds = 0, rate = 0;
+  first >> channel >> port >> outcome >> bytes >> seconds >> rate;
+  EXPECT_EQ(channel, "1");
+  EXPECT_EQ(port, handset.DevicePath());
+  EXPECT_EQ(outcome, "passed");
+  EXPECT_EQ(bytes, 70000u);
+  EXPECT_GT(seconds, 0.0);
+  EXPECT_NEAR(rate, double(bytes) / 1024.0 / seconds, 0.1 + rate * 0.05);
+  EXPECT_NE(rows.back().find("/dev/kestrune-missing failed"), std::string::npos) << rows.back();
+  EXPECT_NE(rows.back().find("ERROR 해당 COMM port 를 열 수 없습니다. (2)"), std::string::npos);
+}
+
+} // namespace

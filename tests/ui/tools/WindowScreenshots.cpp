@@ -1,13 +1,23 @@
 // Takes the pictures of the window for docs/: opens it as the program does
 // (real loader, real settings under the current XDG home, ports from
-// KESTRUNE_PORTS), waits for the image, presses Start All, grabs the window
-// once a channel is sending its third block and again when all have ended.
-//   ui_window_screenshots MID.png END.png [IMAGE]
+// KESTRUNE_PORTS), waits for the image and presses Start All.
+//
+//   ui_window_screenshots MID.png [IMAGE]
+//       grabs the window once a channel is sending its fifth block, then
+//       closes it (used at 200 % scaling);
+//   ui_window_screenshots MID.png END.png LOG.png FAULT_PORTS [IMAGE]
+//       also lets that run end, puts the channels on FAULT_PORTS (colon-
+//       separated, one per channel: handsets with faults), presses Start All
+//       again, stops channel 6 once the others have ended, grabs the window
+//       and then the log view of channel 2.
+#include "engine/ChannelRow.h"
 #include "image/MotLoaderThread.h"
 #include "ui/Application.h"
+#include "ui/ChannelLogDialog.h"
 #include "ui/KestruneUiForm.h"
 
 #include <QApplication>
+#include <QComboBox>
 #include <QPushButton>
 #include <QStatusBar>
 #include <QTest>
@@ -18,14 +28,27 @@ using namespace kestrune;
 
 namespace {
 
-// Some channel is sending its third block or later.
+// Some channel is sending its fifth block or later.
 bool WellIntoBlocks(QWidget &form) {
   for (QStatusBar *status : form.findChildren<QStatusBar *>()) {
     QString text = status->currentMessage();
-    if (text.startsWith("Sending block ") && text.mid(14).split(' ').front().toInt() >= 3)
+    if (text.startsWith("Sending block ") && text.mid(14).split(' ').front().toInt() >= 5)
       return true;
   }
   return false;
+}
+
+bool Save(QWidget &widget, const QString &path, const char *what) {
+  if (!widget.grab().save(path)) {
+    std::fprintf(stderr, "could not write %s\n", qPrintable(path));
+    return false;
+  }
+  std::printf("%s picture: %s\n", what, qPrintable(path));
+  return true;
+}
+
+QPushButton *Button(QWidget &form, const QString &name) {
+  return form.findChild<QPushButton *>(name);
 }
 
 } // namespace
@@ -34,14 +57,16 @@ int main(int argc, char **argv) {
   KestruneApplication application(argc, argv);
   PrepareApplication(application);
   QStringList args = application.arguments();
-  if (args.size() < 3) {
-    std::fprintf(stderr, "usage: %s MID.png END.png [IMAGE]\n", argv[0]);
+  const bool full = args.size() >= 5;
+  if (args.size() < 2) {
+    std::fprintf(stderr, "usage: %s MID.png [END.png LOG.png FAULT_PORTS] [IMAGE]\n", argv[0]);
     return 2;
   }
   FormEnvironment environment;
   environment.Arguments = {args[0]};
-  if (args.size() > 3)
-    environment.Arguments << args[3];
+  const int imageArgument = full ? 5 : 2;
+  if (args.size() > imageArgument)
+    environment.Arguments << args[imageArgument];
   environment.ProgramPath = application.applicationFilePath();
   environment.LoaderRoutine = [] { return MotLoaderThread(); };
   TKestruneUiForm form(std::move(environment));
@@ -51,19 +76,54 @@ int main(int argc, char **argv) {
     std::fprintf(stderr, "the image did not load\n");
     return 1;
   }
+  form.ResetCounts();
   QTest::qWait(200);
-  form.findChild<QPushButton *>("StartAllButton")->click();
+  Button(form, "StartAllButton")->click();
   // Taken at the time-out too: a picture of a slow run is still a picture.
   (void)QTest::qWaitFor([&] { return WellIntoBlocks(form) || form.AllChannelsIdle(); }, 120000);
-  form.grab().save(args[1]);
-  std::printf("mid-run picture: %s\n", qPrintable(args[1]));
+  QTest::qWait(400); // one more turn of the progress texts
+  if (!Save(form, args[1], "mid-run"))
+    return 1;
+  if (!full) {
+    form.close();
+    return 0;
+  }
   if (!QTest::qWaitFor([&] { return form.AllChannelsIdle(); }, 300000)) {
     std::fprintf(stderr, "the channels did not end\n");
     return 1;
   }
-  QTest::qWait(200);
-  form.grab().save(args[2]);
-  std::printf("end picture: %s\n", qPrintable(args[2]));
+
+  // The same channels on handsets with faults.
+  QStringList faultPorts = args[4].split(':', Qt::SkipEmptyParts);
+  for (int channel = 0; channel < ChannelCount && channel < faultPorts.size(); ++channel) {
+    auto *ports = form.findChild<QComboBox *>(
+        QString::fromStdString(ControlName(ChannelRows[channel], "PortCBox")));
+    ports->setCurrentText(faultPorts[channel]);
+  }
+  Button(form, "StartAllButton")->click();
+  const int stopped = 5; // channel 6 waits for a handset that is never switched on
+  if (!QTest::qWaitFor([&] {
+        for (int channel = 0; channel < ChannelCount; ++channel)
+          if (channel != stopped && form.Worker(channel) != nullptr)
+            return false;
+        return true;
+      }, 300000)) {
+    std::fprintf(stderr, "the channels did not end\n");
+    return 1;
+  }
+  Button(form, QString::fromStdString(ControlName(ChannelRows[stopped], "StopButton")))->click();
+  if (!QTest::qWaitFor([&] { return form.AllChannelsIdle(); }, 30000)) {
+    std::fprintf(stderr, "channel 6 did not stop\n");
+    return 1;
+  }
+  QTest::qWait(400);
+  if (!Save(form, args[2], "end"))
+    return 1;
+  ChannelLogDialog *log = form.ShowLog(1);
+  QTest::qWait(400);
+  if (!Save(*log, args[3], "log view"))
+    return 1;
+  log->close();
   form.close();
   return 0;
 }

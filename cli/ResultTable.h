@@ -1,0 +1,14 @@
+// The table the command line prints when every channel has ended: outcome,
+// bytes sent, seconds, average KiB/s and last text per channel.
+#pragma once
+
+#include "cli/FlashCommand.h"
+
+#include <ostream>
+#include <vector>
+
+namespace kestrune {
+
+void PrintResultTable(std::ostream &out, const std::vector<ChannelResult> &results);
+
+} // namespace kestrune
