@@ -1,5 +1,7 @@
 #include "ui/QtChannelPanel.h"
 
+#include "platform/PortAccessHint.h"
+
 #include <QApplication>
 #include <QMetaObject>
 #include <QPalette>
@@ -119,8 +121,11 @@ void QtChannelPanel::RunOnGuiThread(const std::function<void()> &fn) {
 }
 
 void QtChannelPanel::SetStatusText(const std::string &text) {
-  if (StatusBar)
-    StatusBar->showMessage(QString::fromStdString(text));
+  if (!StatusBar)
+    return;
+  StatusBar->showMessage(QString::fromStdString(text));
+  // The status bar keeps its text; the way out of a refused port is its tool tip.
+  StatusBar->setToolTip(QString::fromStdString(PortAccessHint(text)));
 }
 
 void QtChannelPanel::SetStatusColour(StatusColour colour) {
