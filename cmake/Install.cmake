@@ -48,8 +48,10 @@ if(TARGET kestrune)
     DESTINATION ${CMAKE_INSTALL_DATADIR}/applications)
   install(FILES ${kestrune_packaging_dir}/kestrune-mime.xml
     DESTINATION ${CMAKE_INSTALL_DATADIR}/mime/packages RENAME kestrune.xml)
-  install(FILES ${kestrune_packaging_dir}/kestrune.svg
-    DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/scalable/apps)
+  # The icon is the window's own, which the program also copies into the
+  # user's icon folder at each start: one picture everywhere.
+  set(icon ${PROJECT_SOURCE_DIR}/ui/icons/kestrune.svg)
+  install(FILES ${icon} DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/scalable/apps)
 
   # The bitmap sizes a desktop picks from, drawn from the one SVG.
   find_program(KESTRUNE_RSVG_CONVERT rsvg-convert)
@@ -59,8 +61,8 @@ if(TARGET kestrune)
       add_custom_command(OUTPUT ${png}
         COMMAND ${CMAKE_COMMAND} -E make_directory ${kestrune_generated_dir}/icons/${size}
         COMMAND ${KESTRUNE_RSVG_CONVERT} -w ${size} -h ${size} -o ${png}
-                ${kestrune_packaging_dir}/kestrune.svg
-        DEPENDS ${kestrune_packaging_dir}/kestrune.svg
+                ${icon}
+        DEPENDS ${icon}
         VERBATIM)
       list(APPEND kestrune_built_files ${png})
       install(FILES ${png}

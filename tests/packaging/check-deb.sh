@@ -88,6 +88,8 @@ if [ "$window" = ON ]; then
   grep -q "^MimeType=$mime_type;$" "$desktop" || fail "desktop entry does not open $mime_type"
   grep -q '<glob pattern="\*\.mot"/>' "$mime" || fail "MIME type does not match *.mot"
   grep -q '<comment>Motorola S-Record Image</comment>' "$mime" || fail "MIME type comment"
+  cmp -s "$work/root/usr/share/icons/hicolor/scalable/apps/kestrune.svg" "$source/ui/icons/kestrune.svg" ||
+    fail "the icon is not the window's own"
   # A PNG's width and height are the big-endian words at bytes 16 and 20.
   for s in "${sizes[@]}"; do
     png="$work/root/usr/share/icons/hicolor/${s}x$s/apps/kestrune.png"
