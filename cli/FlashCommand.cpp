@@ -32,11 +32,13 @@ void DrawProgress(std::ostream &progress, const std::vector<std::unique_ptr<CliP
   progress << line << "\033[K" << std::flush;
 }
 
-void WriteSummary(const std::string &path, const std::vector<ChannelResult> &results) {
+bool WriteSummary(const std::string &path, const std::vector<ChannelResult> &results) {
   std::ofstream file(path);
   for (const ChannelResult &r : results)
     file << r.Channel << '\t' << r.Port << '\t' << OutcomeName(r.Outcome) << '\t' << r.Seconds
          << '\t' << r.LastText << '\n';
+  file.close();
+  return !file.fail();
 }
 
 } // namespace
@@ -119,11 +121,14 @@ int RunFlash(const FlashOptions &options, std::ostream &out, std::ostream &progr
   }
   TCommsThread::WaitForAllWorkers();
 
-  if (!options.SummaryFile.empty())
-    WriteSummary(options.SummaryFile, outcome);
   bool allCompleted = true;
   for (const ChannelResult &r : outcome)
     allCompleted = allCompleted && r.Outcome == ChannelOutcome::Completed;
+  if (!options.SummaryFile.empty() && !WriteSummary(options.SummaryFile, outcome)) {
+    progress << "kestrune-cli: could not write summary '" << options.SummaryFile << "'\n"
+             << std::flush;
+    allCompleted = false;
+  }
   if (results)
     *results = std::move(outcome);
   return allCompleted ? 0 : 1;

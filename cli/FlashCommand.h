@@ -29,7 +29,8 @@ struct ChannelResult {
 };
 
 // Exit status: 0 when every channel completed, 1 otherwise (a failed load
-// included). SIGINT and SIGTERM stop every channel.
+// or a summary that could not be written included). SIGINT, SIGTERM and
+// SIGHUP stop every channel.
 int RunFlash(const FlashOptions &options, std::ostream &out, std::ostream &progress,
              std::vector<ChannelResult> *results = nullptr);
 

@@ -9,6 +9,7 @@ sigset_t WaitedSignals() {
   sigemptyset(&set);
   sigaddset(&set, SIGINT);
   sigaddset(&set, SIGTERM);
+  sigaddset(&set, SIGHUP);
   sigaddset(&set, SIGUSR2);
   return set;
 }

@@ -1,5 +1,5 @@
-// SIGINT and SIGTERM as a request to stop every channel. While an instance
-// lives, the two signals are taken by a thread of its own and reported
+// SIGINT, SIGTERM and SIGHUP as a request to stop every channel. While an
+// instance lives, these signals are taken by a thread of its own and reported
 // through a callback; the rest of the process never sees them.
 #pragma once
 

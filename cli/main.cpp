@@ -1,5 +1,6 @@
 // kestrune-cli: the headless front end. Flashes the image into the handsets
 // on up to eight ports at once, or converts an S-record file.
+#include "cli/ArgumentChecks.h"
 #include "cli/ConvertCommand.h"
 #include "cli/FlashCommand.h"
 #include "engine/ChannelRow.h"
@@ -9,6 +10,8 @@
 
 #include <unistd.h>
 
+#include <csignal>
+#include <cstring>
 #include <iostream>
 
 using namespace kestrune;
@@ -25,12 +28,19 @@ int Usage(const std::string &message) {
 } // namespace
 
 int main(int argc, char **argv) {
+#ifdef SIGPIPE
+  // A closed standard output (kestrune-cli ... | head) must not end the
+  // runs half way: writes to it fail quietly and the runs go on.
+  std::signal(SIGPIPE, SIG_IGN);
+#endif
   CLI::App app{"Flashes firmware into up to eight handsets at once, one per serial port.",
                "kestrune-cli"};
-  app.footer("Usage: kestrune-cli [--speed 115K|460K|920K] [--image FILE] [--verbose] PORT...\n"
+  app.footer("Usage: kestrune-cli [--speed 115K|460K|920K] --image FILE [--verbose]\n"
+             "                   [--summary FILE] PORT...\n"
              "       kestrune-cli convert FILE\n"
-             "Exit status: 0 every channel completed, 1 a channel failed or was stopped, "
-             "2 usage error.");
+             "Exit status: 0 every channel completed, 1 a channel failed or was stopped (or the "
+             "summary could not be written), 2 usage error.\n"
+             "SIGINT, SIGTERM and SIGHUP stop every channel.");
   std::string speed = "920K";
   FlashOptions options;
   app.add_option("--speed", speed, "Line speed for all channels: 115K, 460K or 920K");
@@ -53,8 +63,13 @@ int main(int argc, char **argv) {
     return Usage(e.what());
   }
 
-  if (convert->parsed())
+  if (convert->parsed()) {
+    for (const char *flashOption : {"--speed", "--image", "--verbose", "--summary", "PORT"})
+      if (app.count(flashOption) > 0)
+        return Usage(std::string("convert takes a file only, not ") +
+                     (std::strcmp(flashOption, "PORT") == 0 ? "ports" : flashOption));
     return RunConvert(convertFile, std::cout);
+  }
 
   int row = SpeedRowForName(speed.c_str());
   if (row < 0)
@@ -64,8 +79,22 @@ int main(int argc, char **argv) {
     return Usage("no port given");
   if (options.Ports.size() > size_t(ChannelCount))
     return Usage("at most " + std::to_string(ChannelCount) + " ports, one per channel");
-  if (!options.Image.empty() && ::access(options.Image.c_str(), R_OK) != 0)
+  for (size_t i = 0; i < options.Ports.size(); ++i)
+    for (size_t j = 0; j < i; ++j)
+      if (SamePort(options.Ports[i], options.Ports[j]))
+        return Usage("port '" + options.Ports[i] + "' is named twice (channels " +
+                     std::to_string(j + 1) + " and " + std::to_string(i + 1) + ")");
+  // Without an image the handsets would be called and loaded, and then
+  // left waiting in their RAM program for blocks that never come.
+  if (options.Image.empty())
+    return Usage("no image given (--image FILE)");
+  if (::access(options.Image.c_str(), R_OK) != 0)
     return Usage("cannot read image '" + options.Image + "'");
+  if (!options.SummaryFile.empty()) {
+    std::string problem = SummaryProblem(options.SummaryFile);
+    if (!problem.empty())
+      return Usage("cannot write summary '" + options.SummaryFile + "': " + problem);
+  }
   options.Progress = ::isatty(STDERR_FILENO) && ::isatty(STDOUT_FILENO);
   return RunFlash(options, std::cout, std::cerr);
 }

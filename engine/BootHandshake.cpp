@@ -95,8 +95,10 @@ void TCommsThread::ConfigureRamProgram() {
   ShowStatus("Waiting for man ID and device ID");
   WriteBytes({AckByte});
   WriteBytes({0x00});
-  for (uint32_t i = 0; i < IdentificationWaits; ++i)
-    WaitForData();
+  for (uint32_t i = 0; i < IdentificationWaits; ++i) {
+    uint32_t got = WaitForData();
+    LastReport.Identification.insert(LastReport.Identification.end(), RxBuffer, RxBuffer + got);
+  }
   SendMapCommand();
   WriteBytes({AckByte});
   ShowStatus("Waiting for ACK of flash type");

@@ -2,6 +2,7 @@
 
 #include <chrono>
 #include <condition_variable>
+#include <exception>
 #include <mutex>
 #include <thread>
 
@@ -51,11 +52,12 @@ void TCommsThread::ThreadMain() {
   RaiseCurrentThreadPriority();
   try {
     RunDownload();
+  } catch (const std::exception &error) {
+    EndAfterException(error.what());
   } catch (...) {
-    // The run is over; the port and the image file must not stay open.
-    CommHandle->Close();
-    ImageFile->Close();
+    EndAfterException("Unknown exception");
   }
+  FinishReport();
   Panel.RunOnGuiThread([this] {
     if (OnTerminate)
       OnTerminate(*this);
@@ -66,6 +68,23 @@ void TCommsThread::ThreadMain() {
   LiveChanged.notify_all();
 }
 
+void TCommsThread::EndAfterException(const char *what) {
+  // The run is over; the port and the image file must not stay open.
+  CommHandle->Close();
+  ImageFile->Close();
+  // It counts as a failure of the run, shown like any other (unless a stop
+  // or an earlier failure came first); the end-of-run notification follows
+  // whatever happens here.
+  try {
+    LastError = 0;
+    ReportCommError(what);
+    Panel.RunOnGuiThread([this] { SetDoneColour(); });
+  } catch (...) {
+    uint32_t expected = StopCodeRunning;
+    StopCode.compare_exchange_strong(expected, StopCodeGeneralFailure);
+  }
+}
+
 void TCommsThread::RunDownload() {
   StatusText.clear();
   StopCode = StopCodeRunning;
@@ -73,8 +92,14 @@ void TCommsThread::RunDownload() {
     StopCode = StopCodeOperator;
   FileError = 0;
   BytesRead = 0;
+  LastReport = RunReport{};
+  LastReport.Channel = ChannelRowRef.Number;
+  LastReport.Started = RunReport::Clock::now();
+  FailureNoted = false;
+  VerdictPassed = false;
   Panel.RunOnGuiThread([this] { SetBusyColour(); });
   ReadSpeedChoice(Panel.SpeedButtonStates());
+  LastReport.LineRate = LineRateTable[SpeedIndex];
   OpenCommPort();
   SyncWithTarget();
   SendRamProgram();
@@ -101,6 +126,7 @@ void TCommsThread::ReportCommError(const std::string &text) {
   // Only the first failure is reported; a stop that came first stays.
   if (StopCode.compare_exchange_strong(expected, stored)) {
     StatusText = "ERROR " + text + " (" + std::to_string(code) + ")";
+    NoteFailure(stored);
     Panel.RunOnGuiThread([this] { UpdateStatusBar(); });
   }
   if (CommHandle->IsOpen())
@@ -114,7 +140,37 @@ void TCommsThread::ReportFileError(const std::string &text) {
   StatusText = "ERROR " + text + " (" + std::to_string(FileError) + ")";
   if (FileError == 0)
     FileError = StopCodeGeneralFailure;
+  NoteFailure(FileError);
   Panel.RunOnGuiThread([this] { UpdateStatusBar(); });
+}
+
+// The first failure of the run is the one its report carries.
+void TCommsThread::NoteFailure(uint32_t code) {
+  if (FailureNoted)
+    return;
+  FailureNoted = true;
+  LastReport.FinalStatus = StatusText;
+  LastReport.ErrorCode = code;
+}
+
+void TCommsThread::FinishReport() {
+  LastReport.Ended = RunReport::Clock::now();
+  if (FailureNoted) {
+    LastReport.Outcome = RunOutcome::Failed;
+    return;
+  }
+  LastReport.FinalStatus = StatusText;
+  if (VerdictPassed) {
+    LastReport.Outcome = RunOutcome::Passed;
+    LastReport.ErrorCode = 0;
+  } else if (StopCode == StopCodeOperator) {
+    LastReport.Outcome = RunOutcome::Stopped;
+    LastReport.ErrorCode = StopCodeOperator;
+  } else {
+    // Ended without a verdict and without a reported failure: an exception.
+    LastReport.Outcome = RunOutcome::Failed;
+    LastReport.ErrorCode = StopCode != StopCodeRunning ? StopCode.load() : StopCodeGeneralFailure;
+  }
 }
 
 void TCommsThread::UpdateStatusBar() { Panel.SetStatusText(StatusText); }

@@ -6,6 +6,7 @@
 #include "engine/ChannelPanel.h"
 #include "engine/WireBytes.h"
 #include "engine/ChannelRow.h"
+#include "engine/RunReport.h"
 #include "platform/ImageFileReader.h"
 #include "platform/SerialPort.h"
 
@@ -47,6 +48,8 @@ public:
   const ChannelRow &Row() const { return ChannelRowRef; }
   uint32_t StopCodeValue() const { return StopCode.load(); }
   uint32_t FileErrorValue() const { return FileError; }
+  // What the run came to; complete when the end-of-run notification runs.
+  const RunReport &Report() const { return LastReport; }
 
   // Blocks until every worker of the process has freed itself.
   static void WaitForAllWorkers();
@@ -60,6 +63,8 @@ private:
 
   // The run, in its fixed order of steps.
   void RunDownload();
+  // A step threw: closes what the run holds and reports the failure.
+  void EndAfterException(const char *what);
 
   // Reporting.
   void ShowStatus(const std::string &text);
@@ -68,6 +73,8 @@ private:
   void UpdateStatusBar();
   void SetBusyColour();
   void SetDoneColour();
+  void NoteFailure(uint32_t code);
+  void FinishReport();
 
   // Serial port access.
   void OpenCommPort();
@@ -115,6 +122,9 @@ private:
   uint32_t FileError = 0;
   std::atomic<uint32_t> StopCode{0};
   std::string StatusText;
+  RunReport LastReport;
+  bool FailureNoted = false;
+  bool VerdictPassed = false;
 
   // The platform's code of the latest failed call, as GetLastError() gives it.
   uint32_t LastError = 0;

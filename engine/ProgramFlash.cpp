@@ -6,6 +6,7 @@
 #include "engine/RamProgram.h"
 #include "image/ImageState.h"
 
+#include <algorithm>
 #include <cstdio>
 
 namespace kestrune {
@@ -133,10 +134,11 @@ void TCommsThread::ProgramFlash() {
       Panel.SetProgressPosition(uint32_t(blocksSent));
       ShowStatus("Sending block " + std::to_string(blocksSent) + ofTotal);
     } else {
+      ++LastReport.BlocksResent;
       ShowStatus("Re-sending block " + std::to_string(blocksSent) + ofTotal);
     }
-    if (lastCount != 0)
-      WriteComm(TxBuffer, TxHeaderSize + lastCount);
+    if (lastCount != 0 && WriteComm(TxBuffer, TxHeaderSize + lastCount) != 0)
+      LastReport.BytesSent += lastCount;
   } while (lastCount == BlockSize && uint32_t(blocksSent) < blockTotal && FileError == 0 &&
            StopCode == StopCodeRunning);
 
@@ -147,12 +149,17 @@ void TCommsThread::ProgramFlash() {
   RxBuffer[0] = ReceivePreset;
   WaitForAckOrNak();
   if (RxBuffer[0] == AckByte) {
+    VerdictPassed = true;
     ShowStatus("다운로드 완료 !!!!!!!!!!!!!!!!!");
   } else if (RxBuffer[0] == NakByte) {
     ShowStatus("FLASH programming error");
     WaitForRecord();
     uint32_t failures = BigEndian32(RxBuffer);
     uint32_t status = BigEndian32(RxBuffer + 4);
+    if (BytesRead == 8) {
+      LastReport.FailureRecord.emplace();
+      std::copy(RxBuffer, RxBuffer + 8, LastReport.FailureRecord->begin());
+    }
     ReportFileError("FLASH programming error (C:" + std::to_string(failures) + ", S:0x" +
                     Hex8(status) + ")");
   }

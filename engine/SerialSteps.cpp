@@ -12,11 +12,13 @@ constexpr CommTimeouts OpenTimeouts{0, 400, 50, 0, 0};
 } // namespace
 
 void TCommsThread::OpenCommPort() {
-  if (!CommHandle->Open(Panel.PortText())) {
+  LastReport.Port = Panel.PortText();
+  if (!CommHandle->Open(LastReport.Port)) {
     LastError = CommHandle->LastError();
     ReportCommError("해당 COMM port 를 열 수 없습니다.");
     return;
   }
+  LastReport.PortOpened = true;
   ShowStatus("Opened COMM port");
   CommHandle->SetQueueSizes(InputQueueBytes, 0);
   CommHandle->GetSettings(PortSettings);

@@ -1,6 +1,7 @@
 #include "image/BifConversion.h"
 
 #include "image/FileImageSink.h"
+#include "image/ImageLimits.h"
 #include "image/ImageNames.h"
 #include "image/ImageState.h"
 #include "image/LoadFailure.h"
@@ -38,9 +39,14 @@ bool WriteBif(MotInput &input, FileWriter &writer, uint32_t start, uint32_t end)
     FailLoadWithCode("ERROR: Cannot read MOT file", input.LastError());
     return false;
   }
-  bool written = WriteMotImage(input, image, start);
+  std::string changed;
+  bool written = WriteMotImage(input, image, start, changed);
   if (input.Failed()) {
     FailLoadWithCode("ERROR: Cannot read MOT file", input.LastError());
+    return false;
+  }
+  if (!changed.empty()) {
+    FailLoad(changed);
     return false;
   }
   if (!written) {
@@ -51,9 +57,11 @@ bool WriteBif(MotInput &input, FileWriter &writer, uint32_t start, uint32_t end)
 }
 
 // Puts the finished file in place: on disk, with the S-record file's time,
-// under the .bif name.
-bool CommitBif(FileWriter &writer, const std::string &bifName, const FatTime &motTime) {
-  if (!writer.SyncToDisk() || !writer.Close()) {
+// under the .bif name, unless the S-record file changed meanwhile. The
+// file stays open, and so locked, until it has its name.
+bool CommitBif(FileWriter &writer, const std::string &motPath, const FileClock &motWritten,
+               const std::string &bifName, const FatTime &motTime) {
+  if (!writer.SyncToDisk()) {
     FailLoadWithCode("ERROR: Cannot write BIF file", writer.LastError());
     return false;
   }
@@ -62,8 +70,18 @@ bool CommitBif(FileWriter &writer, const std::string &bifName, const FatTime &mo
     FailLoadWithCode("ERROR: Cannot set BIF file time", error);
     return false;
   }
+  FileClock written;
+  FileClock changed;
+  if (!GetFileClocks(motPath, written, changed, error) || written != motWritten) {
+    FailLoad("ERROR: MOT file changed during the conversion");
+    return false;
+  }
   if (!ReplaceFileWith(writer.Path(), bifName, error)) {
     FailLoadWithCode("ERROR: Cannot replace BIF file", error);
+    return false;
+  }
+  if (!writer.Close()) {
+    FailLoadWithCode("ERROR: Cannot write BIF file", writer.LastError());
     return false;
   }
   return true;
@@ -71,24 +89,35 @@ bool CommitBif(FileWriter &writer, const std::string &bifName, const FatTime &mo
 
 } // namespace
 
-int ConvertMotToBif(MotInput &input, const std::string &bifName, const FatTime &motTime,
-                    FileWriter &writer) {
-  uint32_t start = 0;
-  uint32_t end = ScanMotRange(input, start);
+int ConvertMotToBif(MotInput &input, const std::string &motPath, const std::string &bifName,
+                    const FatTime &motTime, FileWriter &writer) {
+  FileClock motWritten;
+  FileClock motChanged;
+  uint32_t error = 0;
+  if (!GetFileClocks(motPath, motWritten, motChanged, error))
+    return FailLoadWithCode("ERROR: Cannot read MOT file time", error);
+  MotScan scan = ScanMotRange(input);
   if (input.Failed())
     return FailLoadWithCode("ERROR: Cannot read MOT file", input.LastError());
-  if (start > end)
+  if (!scan.Error.empty())
+    return FailLoad(scan.Error);
+  if (scan.Start > scan.End)
     return FailLoad("ERROR: No S1/S2/S3 data record in MOT file");
-  LoadStatusText.Set(RangeText(start, end));
+  LoadWarnings.Set(scan.Warnings);
+  if (scan.Extent > MaxImageBytes)
+    return FailLoad(ImageTooLargeText(scan.Extent));
+  LoadStatusText.Set(RangeText(scan.Start, scan.End));
 
+  RemoveDeadTemporaries(bifName);
   if (!writer.CreateUnique(bifName))
-    return FailLoad("ERROR: Cannot open BIF file for writing");
-  if (!WriteBif(input, writer, start, end) || !CommitBif(writer, bifName, motTime)) {
-    writer.Close();
+    return FailLoadWithCode("ERROR: Cannot open BIF file for writing", writer.LastError());
+  if (!WriteBif(input, writer, scan.Start, scan.End) ||
+      !CommitBif(writer, motPath, motWritten, bifName, motTime)) {
     RemoveFile(writer.Path());
+    writer.Close();
     return 1;
   }
-  LoadStatusText.Set("Completed MOT conversion, " + RangeText(start, end));
+  LoadStatusText.Set("Completed MOT conversion, " + RangeText(scan.Start, scan.End));
   return 0;
 }
 

@@ -7,6 +7,7 @@
 #include <atomic>
 #include <cstdint>
 #include <string>
+#include <vector>
 
 namespace kestrune {
 
@@ -18,5 +19,9 @@ extern Guarded<std::string> ImageFileName;
 extern std::atomic<int32_t> ImageIsRawBinary;
 // The loader's latest message; the window shows it while it polls.
 extern Guarded<std::string> LoadStatusText;
+// What the latest load found that did not stop it ("WARNING: ..."), for the
+// front ends to show; emptied when a load starts and set before the
+// loader's final text.
+extern Guarded<std::vector<std::string>> LoadWarnings;
 
 } // namespace kestrune

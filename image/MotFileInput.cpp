@@ -1,13 +1,10 @@
 #include "image/MotFileInput.h"
 
-#include <algorithm>
-
 namespace kestrune {
 
-MotFileInput::MotFileInput() : File(CreateImageFileReader()) {}
+MotFileInput::MotFileInput() : File(CreateRegularFileReader()) {}
 
 bool MotFileInput::Open(const std::string &path, uint32_t &error) {
-  Path = path;
   if (File->Open(path))
     return true;
   error = File->LastError();
@@ -17,18 +14,14 @@ bool MotFileInput::Open(const std::string &path, uint32_t &error) {
 void MotFileInput::Close() { File->Close(); }
 
 bool MotFileInput::ReadSource(char *dest, size_t room, size_t &received, uint32_t &error) {
-  uint32_t got = 0;
-  auto count = static_cast<uint32_t>(std::min<size_t>(room, 0x40000000u));
-  if (!File->Read(dest, count, got)) {
-    error = File->LastError();
-    return false;
-  }
-  received = got;
-  return true;
+  if (File->Read(dest, room, received))
+    return true;
+  error = File->LastError();
+  return false;
 }
 
 bool MotFileInput::RewindSource(uint32_t &error) {
-  if (File->Open(Path))
+  if (File->Rewind())
     return true;
   error = File->LastError();
   return false;

@@ -1,18 +1,24 @@
 #include "image/MotLoaderThread.h"
 
 #include "image/BifConversion.h"
+#include "image/ImageLimits.h"
 #include "image/ImageNames.h"
 #include "image/ImageState.h"
 #include "image/LoadFailure.h"
 #include "image/MotFileInput.h"
 #include "platform/FileTimes.h"
-#include "platform/ImageFileReader.h"
+#include "platform/RegularFileReader.h"
 
 #include <filesystem>
 #include <new>
 
 namespace kestrune {
 namespace {
+
+// A record below the highest one may reach past the end by at most the
+// longest record's data (252 bytes for S1): a .bif longer than that, or
+// shorter than its header's range, was not written by a conversion.
+constexpr uint64_t MostBeyondEnd = 252;
 
 bool FileExists(const std::string &path) {
   std::error_code ignored;
@@ -25,69 +31,100 @@ uint32_t ReadLittleEndian(const uint8_t *at) {
   return uint32_t{at[0]} | uint32_t{at[1]} << 8 | uint32_t{at[2]} << 16 | uint32_t{at[3]} << 24;
 }
 
+std::string NotRegularText(const char *what, const std::string &kind) {
+  return std::string("ERROR: ") + what + " is " + kind + ", not a regular file";
+}
+
 // What an existing .bif says about the image range.
 enum class Existing { Current, OutOfDate, Unreadable };
+
+Existing Unreadable(const std::string &text) {
+  FailLoad(text);
+  return Existing::Unreadable;
+}
 
 Existing Unreadable(const char *text, uint32_t code) {
   FailLoadWithCode(text, code);
   return Existing::Unreadable;
 }
 
-// The header of a .bif, unless its time says it is out of date.
-Existing ReadBif(const std::string &bifName, const FatTime &motTime, uint32_t &start,
-                 uint32_t &end) {
-  auto file = CreateImageFileReader();
+// Whether the .bif beside an S-record file was written from it as it is
+// now: its time in the S-record file's two-second slot, and its last
+// change (its conversion put it in place) not before the S-record file's
+// last write nor its last change (a copy with its old time kept, a rename
+// over it). File times come from a clock that moves in steps of a few
+// milliseconds, so equal times count as "not before". A .bif chosen
+// directly is its own input and current by definition.
+bool WrittenAfter(const std::string &motPath, const FatTime &motTime, const std::string &bifName,
+                  uint32_t &error, bool &readable) {
   FatTime bifTime;
+  FileClock motWritten, motChanged, bifWritten, bifChanged;
+  readable = GetLastWriteFatTime(bifName, bifTime, error) &&
+             GetFileClocks(motPath, motWritten, motChanged, error) &&
+             GetFileClocks(bifName, bifWritten, bifChanged, error);
+  return readable && bifTime == motTime && bifChanged >= motWritten && bifChanged >= motChanged;
+}
+
+// The header of a .bif. For the .bif of an S-record file (cached), a file
+// that is out of date, or whose header and size do not agree with what a
+// conversion writes, is to be converted again.
+Existing ReadBif(const std::string &bifName, const std::string *motPath, const FatTime &motTime,
+                 uint32_t &start, uint32_t &end) {
   uint32_t error = 0;
-  if (!file->Open(bifName))
+  bool readable = true;
+  if (motPath && !WrittenAfter(*motPath, motTime, bifName, error, readable))
+    return readable ? Existing::OutOfDate : Unreadable("ERROR: Cannot read BIF file", error);
+  auto file = CreateRegularFileReader();
+  if (!file->Open(bifName)) {
+    if (!file->NotRegular().empty())
+      return Unreadable(NotRegularText("BIF file", file->NotRegular()));
     return Unreadable("ERROR: Cannot read BIF file", file->LastError());
-  if (!GetLastWriteFatTime(bifName, bifTime, error))
-    return Unreadable("ERROR: Cannot read BIF file", error);
-  if (bifTime != motTime)
-    return Existing::OutOfDate;
+  }
   uint8_t header[8];
-  uint32_t received = 0;
-  if (!file->Read(header, sizeof header, received))
-    return Unreadable("ERROR: Cannot read BIF file", file->LastError());
-  if (received < sizeof header) {
-    FailLoad("ERROR: BIF file is too short for its header");
-    return Existing::Unreadable;
+  size_t received = 0;
+  for (size_t got = 1; received < sizeof header && got > 0; received += got)
+    if (!file->Read(header + received, sizeof header - received, got))
+      return Unreadable("ERROR: Cannot read BIF file", file->LastError());
+  const uint64_t size = file->Size();
+  if (received < sizeof header || size < sizeof header) {
+    if (motPath)
+      return Existing::OutOfDate;
+    return Unreadable("ERROR: BIF file is too short for its header");
   }
   start = ReadLittleEndian(header);
   end = ReadLittleEndian(header + 4);
+  const uint64_t image = size - sizeof header;
+  if (motPath && (start > end || image < end - start || image - (end - start) > MostBeyondEnd))
+    return Existing::OutOfDate;
+  if (image > MaxImageBytes)
+    return Unreadable(ImageTooLargeText(image));
   return Existing::Current;
 }
 
-// A raw image starts at 0 and ends at its length.
-bool ReadBin(const std::string &binName, uint32_t &start, uint32_t &end) {
-  auto file = CreateImageFileReader();
-  if (!file->Open(binName)) {
-    FailLoadWithCode("ERROR: Cannot read BIN file", file->LastError());
-    return false;
-  }
-  start = 0;
-  end = file->Size();
-  // Make sure the file gives its bytes (a directory opens but reads fail).
-  uint8_t first = 0;
-  uint32_t received = 0;
-  if (end > 0 && !file->Read(&first, 1, received)) {
-    FailLoadWithCode("ERROR: Cannot read BIN file", file->LastError());
-    return false;
-  }
-  return true;
+// The chosen file could not be opened: say why.
+int FailOpen(const MotFileInput &input, const ImageNames &names, uint32_t error, bool directory) {
+  const char *what = names.Kind == ImageKind::RawImage         ? "BIN file"
+                     : names.Kind == ImageKind::ConvertedImage ? "BIF file"
+                                                               : "MOT file";
+  if (!input.NotRegular().empty())
+    return FailLoad(NotRegularText(what, input.NotRegular()));
+  if (directory)
+    return FailLoadWithCode((std::string("ERROR: Cannot read ") + what).c_str(), error);
+  return FailLoad("ERROR: Cannot open MOT file for reading");
 }
 
 int Load(const std::string &path, const LoaderSeams &seams) {
   ImageIsRawBinary = 0;
+  LoadWarnings.Set({});
+  const ImageNames names = NameImageFiles(path);
   MotFileInput input;
   uint32_t error = 0;
   if (!input.Open(path, error))
-    return FailLoad("ERROR: Cannot open MOT file for reading");
+    return FailOpen(input, names, error, input.WasDirectory());
   FatTime motTime;
   if (!GetLastWriteFatTime(path, motTime, error))
     return FailLoadWithCode("ERROR: Cannot read MOT file time", error);
 
-  const ImageNames names = NameImageFiles(path);
   bool convert = false;
   if (names.Kind == ImageKind::RawImage)
     ImageIsRawBinary = 1;
@@ -98,11 +135,13 @@ int Load(const std::string &path, const LoaderSeams &seams) {
   uint32_t start = 0;
   uint32_t end = 0;
   if (names.Kind == ImageKind::RawImage) {
-    if (!ReadBin(names.SendName, start, end))
-      return 1;
+    // A raw image starts at 0 and ends at its length.
+    if (input.Size() > MaxImageBytes)
+      return FailLoad(ImageTooLargeText(input.Size()));
+    end = static_cast<uint32_t>(input.Size());
   } else if (!convert) {
-    // A .bif chosen directly is its own input: the times agree.
-    Existing bif = ReadBif(names.SendName, motTime, start, end);
+    const bool cached = names.Kind == ImageKind::MotText;
+    Existing bif = ReadBif(names.SendName, cached ? &path : nullptr, motTime, start, end);
     if (bif == Existing::Unreadable)
       return 1;
     convert = bif == Existing::OutOfDate;
@@ -110,7 +149,7 @@ int Load(const std::string &path, const LoaderSeams &seams) {
 
   if (convert) {
     std::unique_ptr<FileWriter> writer = seams.NewWriter();
-    return ConvertMotToBif(input, names.BifName, motTime, *writer);
+    return ConvertMotToBif(input, path, names.BifName, motTime, *writer);
   }
   LoadStatusText.Set(std::string(ImageIsRawBinary ? "BIN 파일 " : "BIF 파일 ") + ", 시작 0x" +
                      Hex6(start) + ", 종료 0x" + Hex6(end));

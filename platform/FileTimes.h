@@ -4,6 +4,7 @@
 // count as equal.
 #pragma once
 
+#include <compare>
 #include <cstdint>
 #include <string>
 
@@ -19,6 +20,22 @@ struct FatTime {
 
   friend bool operator==(const FatTime &, const FatTime &) = default;
 };
+
+// A file time at the file system's full resolution. Only compared with
+// other times of the same platform.
+struct FileClock {
+  int64_t Seconds = 0;
+  int64_t Nanoseconds = 0;
+
+  friend auto operator<=>(const FileClock &, const FileClock &) = default;
+};
+
+// Reads the last-write time and the last-change time of the file at path.
+// The change time moves whenever the file's data or attributes change or
+// the file is renamed, and no program can set it back: a file's change
+// time is at least the moment it got its present name and contents.
+bool GetFileClocks(const std::string &path, FileClock &lastWrite, FileClock &lastChange,
+                   uint32_t &error);
 
 // Reads the last-write time of the file at path. False with the platform's
 // error code (errno, GetLastError()) in error when it cannot be read or has

@@ -8,6 +8,18 @@
 
 namespace kestrune {
 
+bool GetFileClocks(const std::string &path, FileClock &lastWrite, FileClock &lastChange,
+                   uint32_t &error) {
+  struct stat st {};
+  if (::stat(path.c_str(), &st) != 0) {
+    error = static_cast<uint32_t>(errno);
+    return false;
+  }
+  lastWrite = {st.st_mtim.tv_sec, st.st_mtim.tv_nsec};
+  lastChange = {st.st_ctim.tv_sec, st.st_ctim.tv_nsec};
+  return true;
+}
+
 bool GetLastWriteFatTime(const std::string &path, FatTime &time, uint32_t &error) {
   struct stat st {};
   if (::stat(path.c_str(), &st) != 0) {

@@ -13,6 +13,26 @@ HANDLE OpenForAttributes(const std::string &path, DWORD access) {
 
 } // namespace
 
+bool GetFileClocks(const std::string &path, FileClock &lastWrite, FileClock &lastChange,
+                   uint32_t &error) {
+  HANDLE file = OpenForAttributes(path, FILE_READ_ATTRIBUTES);
+  if (file == INVALID_HANDLE_VALUE) {
+    error = GetLastError();
+    return false;
+  }
+  FILE_BASIC_INFO info{};
+  BOOL ok = GetFileInformationByHandleEx(file, FileBasicInfo, &info, sizeof info);
+  if (!ok)
+    error = GetLastError();
+  CloseHandle(file);
+  if (!ok)
+    return false;
+  // Both in 100-nanosecond steps since 1601.
+  lastWrite = {info.LastWriteTime.QuadPart / 10000000, info.LastWriteTime.QuadPart % 10000000 * 100};
+  lastChange = {info.ChangeTime.QuadPart / 10000000, info.ChangeTime.QuadPart % 10000000 * 100};
+  return true;
+}
+
 bool GetLastWriteFatTime(const std::string &path, FatTime &time, uint32_t &error) {
   HANDLE file = OpenForAttributes(path, FILE_READ_ATTRIBUTES);
   if (file == INVALID_HANDLE_VALUE) {

@@ -2,6 +2,7 @@
 
 #include <windows.h>
 
+#include <filesystem>
 
 namespace kestrune {
 namespace {
@@ -13,11 +14,14 @@ public:
       CloseHandle(Handle);
   }
 
-  bool CreateUnique(const std::string &prefix) override {
+  bool CreateUnique(const std::string &target) override {
     for (int attempt = 0; attempt < 100; ++attempt) {
-      std::string path = TemporaryNameFor(prefix);
-      Handle = CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
-                           FILE_ATTRIBUTE_NORMAL, nullptr);
+      std::string path = TemporaryNameFor(target);
+      // Shared for deleting so that the finished file can be renamed while
+      // it is still open; the open handle is what keeps RemoveDeadTemporaries
+      // away from it.
+      Handle = CreateFileA(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr,
+                           CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
       if (Handle != INVALID_HANDLE_VALUE) {
         FilePath = path;
         return true;
@@ -80,6 +84,29 @@ private:
 } // namespace
 
 std::unique_ptr<FileWriter> CreateFileWriter() { return std::make_unique<Win32FileWriter>(); }
+
+int RemoveDeadTemporaries(const std::string &target) {
+  namespace fs = std::filesystem;
+  fs::path directory = fs::path(target).parent_path();
+  std::error_code error;
+  int removed = 0;
+  for (fs::directory_iterator it(directory.empty() ? fs::path(".") : directory, error), end;
+       !error && it != end; it.increment(error)) {
+    std::string name = it->path().filename().string();
+    if (!IsTemporaryNameFor(name, target))
+      continue;
+    std::string path = directory.empty() ? name : (directory / name).string();
+    // Opened without sharing, so this fails while a writer has it open; the
+    // file goes when this handle closes.
+    HANDLE file = CreateFileA(path.c_str(), DELETE, 0, nullptr, OPEN_EXISTING,
+                              FILE_FLAG_DELETE_ON_CLOSE, nullptr);
+    if (file == INVALID_HANDLE_VALUE)
+      continue;
+    CloseHandle(file);
+    ++removed;
+  }
+  return removed;
+}
 
 bool ReplaceFileWith(const std::string &from, const std::string &to, uint32_t &error) {
   if (MoveFileExA(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))

@@ -97,7 +97,7 @@ QWidget *TKestruneUiForm::BuildChannelPanel(int channel) {
   StatusBar[channel] = status;
   column->addWidget(status);
 
-  Panel[channel] = std::make_unique<QtChannelPanel>(this, bar, status, Speeds);
+  Panel[channel] = std::make_unique<QtChannelPanel>(bar, status, Speeds);
   return panel;
 }
 

@@ -1,19 +1,23 @@
 // A channel's panel as its worker sees it, for the Qt window. The worker
 // never touches a widget: the port text and the speed buttons are mirrored
-// into values the window keeps up to date on its own thread, progress goes
-// to the bar through queued calls, and status texts and colours are set by
-// calls run on the window's thread while the worker waits.
+// into values the window keeps up to date on its own thread, progress
+// values wait in atomics for the window's thread to take them to the bar,
+// and status texts and colours are set by calls that wait in the panel's
+// queue until the window's thread has run them. Qt's event queue only
+// carries the nudge that makes the window's thread look.
 #pragma once
 
 #include "engine/ChannelPanel.h"
+#include "engine/GuiCallQueue.h"
 
 #include <QColor>
 #include <QPointer>
 
 #include <atomic>
+#include <memory>
 #include <mutex>
+#include <thread>
 
-class QObject;
 class QProgressBar;
 class QStatusBar;
 
@@ -31,12 +35,14 @@ struct SpeedMirror {
 QColor BusyStatusColour();
 QColor DoneStatusColour();
 
+class WindowThreadNudge;
+
 class QtChannelPanel final : public ChannelPanel {
 public:
-  // guiContext lives on the window's thread; every call onto that thread
-  // goes through it.
-  QtChannelPanel(QObject *guiContext, QProgressBar *progressBar, QStatusBar *statusBar,
-                 const SpeedMirror &speeds);
+  // Made on the window's thread, which is the one that serves the panel.
+  QtChannelPanel(QProgressBar *progressBar, QStatusBar *statusBar, const SpeedMirror &speeds);
+  // No worker may be running on the panel; one still waiting is let go.
+  ~QtChannelPanel() override;
 
   // Worker side.
   std::string PortText() override;
@@ -53,10 +59,11 @@ public:
   void ResetProgress();
 
 private:
-  void PostProgress();
+  // Window's thread: runs the waiting calls, then brings the bar up to date.
+  void Serve();
   void ApplyProgress();
 
-  QObject *GuiContext;
+  const std::thread::id GuiThread;
   QPointer<QProgressBar> ProgressBar;
   QPointer<QStatusBar> StatusBar;
   const SpeedMirror &Speeds;
@@ -64,11 +71,15 @@ private:
   std::mutex PortMutex;
   std::string Port;
 
-  // The latest values a worker asked for; one queued call at a time takes
-  // them to the bar, so a fast worker cannot flood the window's queue.
+  // The latest values a worker asked for; the next nudge takes them to the
+  // bar. At most one nudge waits at a time, so a fast worker cannot flood
+  // the window's event queue.
   std::atomic<uint32_t> ProgressMaximum{100};
   std::atomic<uint32_t> ProgressPosition{1};
   std::atomic<bool> ProgressPosted{false};
+
+  GuiCallQueue Calls;
+  std::unique_ptr<WindowThreadNudge> Nudge;
 };
 
 } // namespace kestrune

@@ -17,6 +17,7 @@ namespace {
 int WakeFds[2] = {-1, -1};
 struct sigaction PreviousInt;
 struct sigaction PreviousTerm;
+struct sigaction PreviousHup;
 
 extern "C" void OnCloseSignal(int signalNumber) {
   int saved = errno;
@@ -30,7 +31,7 @@ extern "C" void OnCloseSignal(int signalNumber) {
 
 SignalCloser::SignalCloser(QWidget *window) : QObject(window), Window(window) {
   if (WakeFds[0] >= 0 || ::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, WakeFds) != 0) {
-    qWarning("Kestrune: SIGINT and SIGTERM will not close the window");
+    qWarning("Kestrune: SIGINT, SIGTERM and SIGHUP will not close the window");
     return;
   }
   ::fcntl(WakeFds[1], F_SETFL, O_NONBLOCK);
@@ -43,6 +44,7 @@ SignalCloser::SignalCloser(QWidget *window) : QObject(window), Window(window) {
   action.sa_flags = SA_RESTART;
   ::sigaction(SIGINT, &action, &PreviousInt);
   ::sigaction(SIGTERM, &action, &PreviousTerm);
+  ::sigaction(SIGHUP, &action, &PreviousHup);
 }
 
 SignalCloser::~SignalCloser() {
@@ -50,6 +52,7 @@ SignalCloser::~SignalCloser() {
     return;
   ::sigaction(SIGINT, &PreviousInt, nullptr);
   ::sigaction(SIGTERM, &PreviousTerm, nullptr);
+  ::sigaction(SIGHUP, &PreviousHup, nullptr);
   delete Notifier;
   ::close(WakeFds[0]);
   ::close(WakeFds[1]);

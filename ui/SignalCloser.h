@@ -1,6 +1,7 @@
-// Closes a window when the process gets SIGINT or SIGTERM, exactly as its
-// close button does: the signal handler only writes a byte into a socket
-// pair, and the window's thread reads it and closes the window.
+// Closes a window when the process gets SIGINT, SIGTERM or SIGHUP (its
+// terminal gone), exactly as its close button does: the signal handler only
+// writes a byte into a socket pair, and the window's thread reads it and
+// closes the window.
 #pragma once
 
 #include <QObject>

@@ -5,11 +5,13 @@
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
+#include <poll.h>
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -23,6 +25,14 @@ using kestrune::handset::HandsetOptions;
 using kestrune::handset::VirtualHandset;
 
 namespace {
+
+bool HasLine(const std::string &text, const std::string &line) {
+  std::istringstream in(text);
+  for (std::string l; std::getline(in, l);)
+    if (l == line)
+      return true;
+  return false;
+}
 
 struct Result {
   int Exit = -1;
@@ -51,15 +61,50 @@ public:
     OutFd = out[0];
     ErrFd = err[0];
   }
+  Cli(const Cli &) = delete;
+  Cli &operator=(const Cli &) = delete;
+  // A test that gave up on the program leaves no process behind.
+  ~Cli() {
+    if (Waited)
+      return;
+    kill(Pid, SIGKILL);
+    waitpid(Pid, nullptr, 0);
+    if (OutFd >= 0)
+      close(OutFd);
+    close(ErrFd);
+  }
   void Signal(int signal) { kill(Pid, signal); }
+  // As `kestrune-cli ... | head` does once it has read its lines.
+  void CloseOutput() {
+    close(OutFd);
+    OutFd = -1;
+  }
+  // Reads the output until the line has come; false at the time-out.
+  bool WaitForLine(const std::string &line, milliseconds timeout) {
+    auto deadline = steady_clock::now() + timeout;
+    while (!HasLine(Early, line)) {
+      auto left = duration_cast<milliseconds>(deadline - steady_clock::now()).count();
+      pollfd ready{OutFd, POLLIN, 0};
+      if (left <= 0 || poll(&ready, 1, int(left)) <= 0)
+        return false;
+      char buffer[4096];
+      ssize_t n = read(OutFd, buffer, sizeof buffer);
+      if (n <= 0)
+        return false;
+      Early.append(buffer, size_t(n));
+    }
+    return true;
+  }
   Result Wait() {
     Result r;
     std::thread errReader([&] { r.Err = Drain(ErrFd); });
-    r.Out = Drain(OutFd);
+    if (OutFd >= 0)
+      r.Out = Early + Drain(OutFd);
     errReader.join();
     int status = 0;
     waitpid(Pid, &status, 0);
-    r.Exit = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    Waited = true;
+    r.Exit = WIFEXITED(status) ? WEXITSTATUS(status) : 1000 + WTERMSIG(status);
     return r;
   }
 
@@ -75,20 +120,21 @@ private:
   }
   pid_t Pid;
   int OutFd, ErrFd;
+  std::string Early; // output read before Wait
+  bool Waited = false;
 };
 
-bool HasLine(const std::string &text, const std::string &line) {
-  std::istringstream in(text);
-  for (std::string l; std::getline(in, l);)
-    if (l == line)
+bool HostOpenedTheLine(const VirtualHandset &handset) {
+  for (const std::string &line : handset.Trace())
+    if (line.find("host opened the line") != std::string::npos)
       return true;
   return false;
 }
 
 struct TempImage {
   fs::path Path;
-  explicit TempImage(size_t size) {
-    Path = fs::temp_directory_path() / ("kestrune-cli-" + std::to_string(getpid()) + ".bin");
+  explicit TempImage(size_t size, const std::string &name = "kestrune-cli-") {
+    Path = fs::temp_directory_path() / (name + std::to_string(getpid()) + ".bin");
     std::ofstream out(Path, std::ios::binary);
     for (size_t i = 0; i < size; ++i)
       out.put(char(i * 7));
@@ -97,19 +143,80 @@ struct TempImage {
 };
 
 TEST(Cli, UsageErrorsExitWithTwoAndOpenNothing) {
+  TempImage image(1000);
+  const std::string file = image.Path.string();
+  const std::string summary =
+      (fs::temp_directory_path() / ("kestrune-no-summary-" + std::to_string(getpid()))).string();
   VirtualHandset handset;
   ASSERT_TRUE(handset.StartOnPty());
   const std::string port = handset.DevicePath();
-  for (const std::vector<std::string> &args :
-       {std::vector<std::string>{"--speed", "230K", port}, {}, {"--image", "/nonexistent.mot", port},
-        {"1", "2", "3", "4", "5", "6", "7", "8", "9"}, {"--bogus", port}}) {
-    Result r = Cli(args).Wait();
+  struct Case {
+    std::vector<std::string> Args;
+    std::string Says; // part of the error text
+  };
+  const std::vector<Case> cases = {
+      {{"--speed", "230K", "--image", file, port}, "unknown speed"},
+      {{}, "no port given"},
+      {{port}, "no image given"},
+      {{"--image", "/nonexistent.mot", port}, "cannot read image"},
+      {{"1", "2", "3", "4", "5", "6", "7", "8", "9"}, "at most 8 ports"},
+      {{"--bogus", port}, "bogus"},
+      {{"--image", file, port, "/dev/kestrune-other", port}, "named twice (channels 1 and 3)"},
+      {{"--image", file, "--summary", "/nonexistent-dir/summary.tsv", port},
+       "cannot write summary"},
+      {{"--speed", "460K", "convert", file}, "convert takes a file only, not --speed"},
+      {{"--image", file, "convert", file}, "convert takes a file only, not --image"},
+      {{"--summary", summary, "convert", file}, "convert takes a file only"},
+      {{"--verbose", "convert", file}, "convert takes a file only"},
+      {{port, "convert", file}, "convert takes a file only, not ports"},
+  };
+  for (const Case &c : cases) {
+    std::string command;
+    for (const std::string &a : c.Args)
+      command += a + " ";
+    SCOPED_TRACE(command);
+    Result r = Cli(c.Args).Wait();
     EXPECT_EQ(r.Exit, 2) << r.Err;
     EXPECT_TRUE(r.Out.empty()) << r.Out;
     EXPECT_NE(r.Err.find("kestrune-cli: "), std::string::npos);
+    EXPECT_NE(r.Err.find(c.Says), std::string::npos) << r.Err;
   }
-  EXPECT_EQ(handset.CompletedRuns(), 0);
+  // Long enough for a boot call to have been seen.
+  std::this_thread::sleep_for(milliseconds(200));
+  EXPECT_FALSE(HostOpenedTheLine(handset));
+  EXPECT_TRUE(handset.Runs().empty());
   EXPECT_TRUE(handset.InBootRom());
+  EXPECT_FALSE(fs::exists(summary));
+}
+
+TEST(Cli, TwoPathsToOnePortAreNamedTwice) {
+  VirtualHandset handset;
+  ASSERT_TRUE(handset.StartOnPty());
+  TempImage image(1000);
+  fs::path link = fs::temp_directory_path() / ("kestrune-port-link-" + std::to_string(getpid()));
+  fs::create_symlink(handset.DevicePath(), link);
+  Result r = Cli({"--image", image.Path.string(), link.string(), handset.DevicePath()}).Wait();
+  fs::remove(link);
+  EXPECT_EQ(r.Exit, 2);
+  EXPECT_NE(r.Err.find("named twice"), std::string::npos) << r.Err;
+  EXPECT_FALSE(HostOpenedTheLine(handset));
+}
+
+TEST(Cli, ClosedOutputDoesNotEndTheRuns) {
+  TempImage image(70000);
+  VirtualHandset handset;
+  ASSERT_TRUE(handset.StartOnPty());
+  fs::path summary = fs::temp_directory_path() / ("kestrune-pipe-" + std::to_string(getpid()));
+  Cli cli({"--image", image.Path.string(), "--summary", summary.string(), handset.DevicePath()});
+  cli.CloseOutput();
+  Result r = cli.Wait();
+  EXPECT_EQ(r.Exit, 0) << r.Err; // not killed by SIGPIPE (1000 + 13)
+  std::ifstream in(summary);
+  std::string line;
+  std::getline(in, line);
+  EXPECT_EQ(line.rfind("1\t" + handset.DevicePath() + "\tcompleted\t", 0), 0u) << line;
+  EXPECT_EQ(handset.CompletedRuns(), 1);
+  fs::remove(summary);
 }
 
 TEST(Cli, TwoChannelsCompleteOneMissingPortFails) {
@@ -155,21 +262,26 @@ TEST(Cli, FailedLoadStartsNoChannel) {
   fs::remove(fs::path(empty).replace_extension(".bif"));
 }
 
-TEST(Cli, InterruptStopsEveryChannel) {
+TEST(Cli, InterruptTerminateAndHangUpStopEveryChannel) {
   TempImage image(1000);
   HandsetOptions late;
   late.PowerOnDelayMs = 60000; // never answers within the test
-  VirtualHandset first(late), second(late);
-  ASSERT_TRUE(first.StartOnPty() && second.StartOnPty());
-  Cli cli({"--image", image.Path.string(), first.DevicePath(), second.DevicePath()});
-  std::this_thread::sleep_for(milliseconds(500));
-  auto signalled = steady_clock::now();
-  cli.Signal(SIGINT);
-  Result r = cli.Wait();
-  EXPECT_LT(steady_clock::now() - signalled, seconds(2));
-  EXPECT_EQ(r.Exit, 1);
-  EXPECT_TRUE(HasLine(r.Out, "1: COMM Closed"));
-  EXPECT_TRUE(HasLine(r.Out, "2: COMM Closed   His Smile"));
+  for (int signal : {SIGINT, SIGTERM, SIGHUP}) {
+    SCOPED_TRACE(strsignal(signal));
+    VirtualHandset first(late), second(late);
+    ASSERT_TRUE(first.StartOnPty() && second.StartOnPty());
+    Cli cli({"--image", image.Path.string(), first.DevicePath(), second.DevicePath()});
+    // Both channels call their boot ROM: the signal handling is in place.
+    ASSERT_TRUE(cli.WaitForLine("1: 전원 On/Reset Mobile", seconds(20)));
+    ASSERT_TRUE(cli.WaitForLine("2: 전원 On/Reset Mobile", seconds(20)));
+    auto signalled = steady_clock::now();
+    cli.Signal(signal);
+    Result r = cli.Wait();
+    EXPECT_LT(steady_clock::now() - signalled, seconds(2));
+    EXPECT_EQ(r.Exit, 1);
+    EXPECT_TRUE(HasLine(r.Out, "1: COMM Closed"));
+    EXPECT_TRUE(HasLine(r.Out, "2: COMM Closed   His Smile"));
+  }
 }
 
 } // namespace

@@ -49,10 +49,11 @@ TEST_F(BifCache, FirstLoadConvertsAndGivesTheBifTheSRecordFilesTime) {
 TEST_F(BifCache, SecondLoadReusesTheBifAndReportsItsHeader) {
   std::string mot = WriteMot("firmware.mot");
   ASSERT_EQ(LoadImageFile(mot), 0);
-  // Change the header's range but keep the time: a reuse reports the
-  // header, a conversion would restore it.
+  // Move the header's range but keep its length and the time: a reuse
+  // reports the header, a conversion would restore it.
   std::string bif = Dir / "firmware.bif";
   Bytes contents = test::ReadFile(bif);
+  contents[1] = 0x02; // start 0x000200
   contents[5] = 0x02; // end 0x000230
   int64_t written = test::FileTimeSeconds(bif);
   test::WriteFile(bif, std::string(contents.begin(), contents.end()));
@@ -61,7 +62,7 @@ TEST_F(BifCache, SecondLoadReusesTheBifAndReportsItsHeader) {
   LoadStatusText.Set("");
   ImageFileName.Set("");
   ASSERT_EQ(LoadImageFile(mot), 0);
-  EXPECT_EQ(LoadStatusText.Get(), "BIF 파일 , 시작 0x000100, 종료 0x000230");
+  EXPECT_EQ(LoadStatusText.Get(), "BIF 파일 , 시작 0x000200, 종료 0x000230");
   EXPECT_EQ(ImageFileName.Get(), bif);
   EXPECT_EQ(test::ReadFile(bif), contents);
 }
@@ -176,13 +177,17 @@ TEST_F(BifCache, AnExistingImageThatCannotBeReadFailsTheLoad) {
   EXPECT_EQ(LoadStatusText.Get().rfind("ERROR: Cannot read BIN file (", 0), 0u)
       << LoadStatusText.Get();
 
-  // A current .bif too short for its header.
+  // A .bif too short for its header: chosen directly it fails; beside its
+  // S-record file with the right time it is no conversion's work and is
+  // converted again.
   std::string shortMot = WriteMot("short.mot");
   std::string shortBif = Dir / "short.bif";
   test::WriteFile(shortBif, "abc");
   test::SetFileTime(shortBif, 1700000000);
-  EXPECT_EQ(LoadImageFile(shortMot), 1);
+  EXPECT_EQ(LoadImageFile(shortBif), 1);
   EXPECT_EQ(LoadStatusText.Get(), "ERROR: BIF file is too short for its header");
+  EXPECT_EQ(LoadImageFile(shortMot), 0);
+  EXPECT_EQ(LoadStatusText.Get(), "Completed MOT conversion, Start 0x000100, End 0x000130");
 }
 
 } // namespace

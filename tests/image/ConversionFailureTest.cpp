@@ -120,7 +120,7 @@ TEST_F(ConversionFailure, ABifThatCannotBeCreatedIsReported) {
   LoaderSeams refusing;
   refusing.NewWriter = [] { return std::make_unique<RefusingWriter>(); };
   EXPECT_EQ(LoadImageFile(mot, refusing), 1);
-  EXPECT_EQ(LoadStatusText.Get(), "ERROR: Cannot open BIF file for writing");
+  EXPECT_EQ(LoadStatusText.Get(), "ERROR: Cannot open BIF file for writing (13)");
   EXPECT_EQ(ImageFileName.Get(), Dir / "image.bif");
   EXPECT_EQ(Dir.Names(), std::vector<std::string>{"image.mot"});
 }

@@ -4,7 +4,9 @@
 #include "cli/ConvertCommand.h"
 #include "image/MotLoader.h"
 
+#include <algorithm>
 #include <future>
+#include <iterator>
 #include <sstream>
 
 namespace kestrune {
@@ -70,6 +72,22 @@ TEST_F(ConvertCommand, PrintsTheLoadersTextsAndReturnsItsExitCode) {
   std::ostringstream second;
   EXPECT_EQ(RunConvert(mot, second), 0);
   EXPECT_EQ(Lines(second.str()).back(), "BIF 파일 , 시작 0x000010, 종료 0x000020");
+
+  // Warnings come before the final text, each once.
+  test::WriteFile(mot, Srec('1', 0x10, Counting(16)) + Srec('1', 0x10, Counting(4)));
+  std::ostringstream warned;
+  EXPECT_EQ(RunConvert(mot, warned), 0);
+  lines = Lines(warned.str());
+  ASSERT_GE(lines.size(), 3u);
+  EXPECT_EQ(lines.back(), "Completed MOT conversion, Start 0x000010, End 0x000020");
+  const std::vector<std::string> warnings{
+      "WARNING: MOT file has no termination record (S7, S8 or S9)",
+      "WARNING: MOT file line 2: the record at 0x000010 overlaps data of an earlier record; the "
+      "later bytes are kept"};
+  std::vector<std::string> printed;
+  std::copy_if(lines.begin(), lines.end(), std::back_inserter(printed),
+               [](const std::string &line) { return line.rfind("WARNING: ", 0) == 0; });
+  EXPECT_EQ(printed, warnings);
 
   std::ostringstream missing;
   EXPECT_EQ(RunConvert(Dir / "none.mot", missing), 1);

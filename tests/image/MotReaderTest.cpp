@@ -7,6 +7,8 @@
 
 #include <gtest/gtest.h>
 
+#include <utility>
+
 namespace kestrune {
 namespace {
 
@@ -19,20 +21,43 @@ struct Placed {
   uint32_t End = 0;
   Bytes Image; // the image file from offset 8 on, filled with 0xFF first
   std::vector<uint64_t> Seeks;
+  std::vector<std::string> Warnings;
 };
 
 // Both passes over the text, the way the loader runs them.
 Placed Place(const std::string &text) {
   MotMemoryInput input(text, 13);
   Placed result;
-  result.End = ScanMotRange(input, result.Start);
+  MotScan scan = ScanMotRange(input);
+  EXPECT_EQ(scan.Error, "");
+  result.Start = scan.Start;
+  result.End = scan.End;
+  result.Warnings = scan.Warnings;
   test::MemoryImageSink sink;
   sink.Image.assign(8 + uint64_t{result.End - result.Start}, 0xFF);
   EXPECT_TRUE(input.Rewind());
-  EXPECT_TRUE(WriteMotImage(input, sink, result.Start));
+  std::string error;
+  EXPECT_TRUE(WriteMotImage(input, sink, result.Start, error));
+  EXPECT_EQ(error, "");
+  EXPECT_EQ(sink.Image.size(), 8 + scan.Extent);
   result.Image.assign(sink.Image.begin() + 8, sink.Image.end());
   result.Seeks = sink.Seeks;
   return result;
+}
+
+// The one line of text taken apart; the problem for a bad record.
+MotLineKind Parse(const std::string &line, MotRecord &record, std::string *problem = nullptr,
+                  bool ended = true) {
+  std::string text;
+  MotLineKind kind = ParseMotLine(line, ended, false, record, text);
+  if (problem)
+    *problem = text;
+  return kind;
+}
+
+// A record's line without its line end.
+std::string Line(char type, uint32_t address, const Bytes &data) {
+  return Srec(type, address, data, "");
 }
 
 Bytes Fill(size_t count) { return Bytes(count, 0xFF); }
@@ -42,20 +67,16 @@ Bytes Concat(Bytes a, const Bytes &b) {
   return a;
 }
 
-TEST(HexDigits, EveryCharacterGivesTheLowBitsOfItsShiftedValue) {
+TEST(HexDigits, DigitsOfEitherCaseAndNothingElse) {
   const char *upper = "0123456789ABCDEF";
   const char *lower = "0123456789abcdef";
   for (int i = 0; i < 16; ++i) {
     EXPECT_EQ(HexDigitValue(upper[i]), i) << upper[i];
     EXPECT_EQ(HexDigitValue(lower[i]), i) << lower[i];
   }
-  EXPECT_EQ(HexDigitValue('G'), 0);
-  EXPECT_EQ(HexDigitValue('g'), 0);
-  EXPECT_EQ(HexDigitValue(':'), 3);
-  EXPECT_EQ(HexDigitValue(' '), 0);
-  EXPECT_EQ(HexDigitValue('\xFF'), 0x8); // (0xFF - 0x37) & 0x0F
+  for (char c : std::string("Gg:/@` \0\r\xFF", 12))
+    EXPECT_EQ(HexDigitValue(c), -1) << int(c);
   EXPECT_EQ(HexByteValue("a5"), 0xA5);
-  EXPECT_EQ(HexByteValue("G:"), 0x03);
   EXPECT_EQ(HexAddress16("12aB"), 0x12ABu);
   EXPECT_EQ(HexAddress24("12aBcD"), 0x12ABCDu);
   EXPECT_EQ(HexAddress32("fEdC1234"), 0xFEDC1234u);
@@ -63,57 +84,67 @@ TEST(HexDigits, EveryCharacterGivesTheLowBitsOfItsShiftedValue) {
 
 TEST(MotRecord, CountLessOverheadIsTheDataLength) {
   MotRecord record;
-  const std::string s1 = Srec('1', 0x1234, Counting(16));
-  ASSERT_TRUE(ParseMotRecord(s1, record));
+  const std::string s1 = Line('1', 0x1234, Counting(16));
+  ASSERT_EQ(Parse(s1, record), MotLineKind::Data);
   EXPECT_EQ(record.DataLength, 16u);
   EXPECT_EQ(record.Address, 0x1234u);
   EXPECT_EQ(std::string(record.Data, 4), "0001");
-  ASSERT_TRUE(ParseMotRecord("S214123456" + std::string(34, '0') + "\n", record));
+  ASSERT_EQ(Parse(Line('2', 0x123456, Counting(16)), record), MotLineKind::Data);
   EXPECT_EQ(record.DataLength, 16u);
   EXPECT_EQ(record.Address, 0x123456u);
-  ASSERT_TRUE(ParseMotRecord("S31512345678" + std::string(34, '0') + "\n", record));
+  ASSERT_EQ(Parse(Line('3', 0x12345678, Counting(16)), record), MotLineKind::Data);
   EXPECT_EQ(record.DataLength, 16u);
   EXPECT_EQ(record.Address, 0x12345678u);
-  ASSERT_TRUE(ParseMotRecord("S32512345678" + std::string(66, '0') + "\n", record));
+  EXPECT_EQ(Line('3', 0x12345678, Counting(32)).substr(2, 2), "25");
+  ASSERT_EQ(Parse(Line('3', 0x12345678, Counting(32)), record), MotLineKind::Data);
   EXPECT_EQ(record.DataLength, 32u);
-}
-
-TEST(MotRecord, RecordsThatDoNotFitTheirLineAreSkipped) {
-  MotRecord record;
-  // Count below the overhead (would mean 255 bytes).
-  EXPECT_FALSE(ParseMotRecord("S1020000FD\n", record));
-  EXPECT_FALSE(ParseMotRecord("S30400000000FB\n", record));
-  // Count asks for 16 bytes, the line holds 8.
-  EXPECT_FALSE(ParseMotRecord("S1130000" + std::string(16, '0') + "FF\n", record));
-  // Address cut short.
-  EXPECT_FALSE(ParseMotRecord("S31500\n", record));
-  // The line feed and carriage return are no data characters.
-  EXPECT_FALSE(ParseMotRecord("S1050000AB\r\n", record));
-  EXPECT_FALSE(ParseMotRecord("S1050000AB\n\n", record));
-  // Data that fills the line to its end fits; the checksum may be missing.
-  ASSERT_TRUE(ParseMotRecord("S1050000ABCD\r\n", record));
-  EXPECT_EQ(record.DataLength, 2u);
-  // Data past the top of the address space would wrap the end address.
-  EXPECT_FALSE(ParseMotRecord(Srec('3', 0xFFFFFFF8u, Counting(16)), record));
-  EXPECT_TRUE(ParseMotRecord(Srec('3', 0xFFFFFFF0u, Counting(15)), record));
   // Zero data bytes is a record.
-  ASSERT_TRUE(ParseMotRecord("S1030010EC\n", record));
+  ASSERT_EQ(Parse("S1030010EC", record), MotLineKind::Data);
   EXPECT_EQ(record.DataLength, 0u);
 }
 
-TEST(MotRecord, TheLongestRecordsThatFitAReadOf79Characters) {
+TEST(MotRecord, RecordsUpToCount255AreTakenWhole) {
   MotRecord record;
-  // 35 bytes of S1, 34 of S2 and 33 of S3 end at character 78; with the
-  // checksum the line is longer than one read and only the first read is
-  // taken, which still holds all the data.
-  EXPECT_TRUE(ParseMotRecord(Srec('1', 0, Counting(35)).substr(0, 79), record));
-  EXPECT_EQ(record.DataLength, 35u);
-  EXPECT_TRUE(ParseMotRecord(Srec('2', 0, Counting(34)).substr(0, 79), record));
-  EXPECT_EQ(record.DataLength, 34u);
-  EXPECT_TRUE(ParseMotRecord(Srec('3', 0, Counting(33)).substr(0, 79), record));
-  EXPECT_EQ(record.DataLength, 33u);
-  EXPECT_FALSE(ParseMotRecord(Srec('1', 0, Counting(36)).substr(0, 79), record));
-  EXPECT_FALSE(ParseMotRecord(Srec('3', 0, Counting(34)).substr(0, 79), record));
+  for (auto [type, length] : {std::pair{'1', 252}, {'2', 251}, {'3', 250}}) {
+    std::string line = Line(type, 0x100, Counting(static_cast<size_t>(length)));
+    ASSERT_EQ(line.size(), 4u + 2 * 255) << type;
+    ASSERT_EQ(Parse(line, record), MotLineKind::Data) << type;
+    EXPECT_EQ(record.DataLength, static_cast<uint32_t>(length));
+  }
+}
+
+TEST(MotRecord, OnlyDataAndTerminationRecordsAreChecked) {
+  MotRecord record;
+  EXPECT_EQ(Parse("S9030000FC", record), MotLineKind::Termination);
+  EXPECT_EQ(Parse("S804000000FB", record), MotLineKind::Termination);
+  EXPECT_EQ(Parse("S70500000000FA", record), MotLineKind::Termination);
+  std::string problem;
+  EXPECT_EQ(Parse("S9030000FD", record, &problem), MotLineKind::Bad);
+  EXPECT_EQ(problem, "checksum 0xFD is wrong, the record's bytes give 0xFC");
+  // Header and count records, lower-case "s" and any other text: not looked at.
+  for (const char *other : {"S0 hello", "S5030001FF", "S6xyz", "s1070030AABBCCDDFF", "", "S",
+                            " S1030010EC", "hello", "\x1A"})
+    EXPECT_EQ(Parse(other, record), MotLineKind::Other) << other;
+}
+
+TEST(MotRecord, TrailingBlanksAndLowerCaseDigitsAreAccepted) {
+  MotRecord record;
+  std::string line = Line('2', 0xABCDEF, {0xAB, 0xCD});
+  for (char &c : line)
+    c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  line[0] = 'S';
+  line += " \t ";
+  ASSERT_EQ(Parse(line, record), MotLineKind::Data);
+  EXPECT_EQ(record.Address, 0xABCDEFu);
+  EXPECT_EQ(HexByteValue(record.Data), 0xAB);
+}
+
+TEST(MotRecord, APastTheTopRecordIsWellFormedButRunsPastTheTop) {
+  MotRecord record;
+  ASSERT_EQ(Parse(Line('3', 0xFFFFFFF8u, Counting(16)), record), MotLineKind::Data);
+  EXPECT_TRUE(RunsPastTop(record));
+  ASSERT_EQ(Parse(Line('3', 0xFFFFFFF0u, Counting(15)), record), MotLineKind::Data);
+  EXPECT_FALSE(RunsPastTop(record));
 }
 
 TEST(MotReader, TwoContiguousRecordsFillTheImageWithoutASeek) {
@@ -148,33 +179,29 @@ TEST(MotReader, LowerCaseDigitsReadLikeUpperCase) {
   EXPECT_EQ(b.Image, (Bytes{0xAB, 0xCD, 0xEF, 0xFA}));
 }
 
-TEST(MotReader, An80CharacterS3LineWithCrLfIsReadWhole) {
-  std::string line = Srec('3', 0x1000, Counting(32), "\r\n");
-  ASSERT_EQ(line.size(), 80u);
-  MotMemoryInput input(line + line);
-  std::string_view read;
-  ASSERT_TRUE(input.NextLine(read));
-  EXPECT_EQ(read, line.substr(0, 79)); // ends with the carriage return
-  ASSERT_TRUE(input.NextLine(read));
-  EXPECT_EQ(read, "\n");
-  Placed placed = Place(line);
-  EXPECT_EQ(placed.End, 0x1020u);
-  EXPECT_EQ(placed.Image, Counting(32));
+TEST(MotReader, LinesEndAtLineFeedCarriageReturnOrBoth) {
+  std::string text = Srec('3', 0x1000, Counting(32), "\r\n") + Srec('3', 0x1020, Counting(16, 32), "\r") +
+                     "\r" + Srec('3', 0x1030, Counting(16, 48), "\n") + "S9030000FC";
+  Placed placed = Place(text);
+  EXPECT_EQ(placed.End, 0x1040u);
+  EXPECT_EQ(placed.Image, Counting(64));
+  EXPECT_TRUE(placed.Warnings.empty());
 }
 
-TEST(MotReader, LaterPiecesOfALongLineAreSkippedUnlessTheyLookLikeARecord) {
-  // A too long S1 line: its first read cannot hold the count's data; its
-  // second piece begins like an S1 record and is taken as one.
-  std::string tail = Srec('1', 0x0040, {0x11, 0x22});
-  std::string longLine = "S1" + std::string(77, 'F') + tail;
-  std::string text = longLine + Srec('1', 0x0000, Counting(4)) + std::string(200, '0') + "\n";
+TEST(MotReader, ALongRecordAmongShortOnesIsPlaced) {
+  std::string text = Srec('1', 0x0000, Counting(16)) + Srec('1', 0x0010, Counting(48, 16)) +
+                     Srec('1', 0x0040, Counting(16, 64)) + "S9030000FC\n";
   Placed placed = Place(text);
-  EXPECT_EQ(placed.Start, 0u);
-  EXPECT_EQ(placed.End, 0x42u);
-  Bytes expected = Concat(Counting(4), Fill(0x3C));
-  expected.push_back(0x11);
-  expected.push_back(0x22);
-  EXPECT_EQ(placed.Image, expected);
+  EXPECT_EQ(placed.End, 0x50u);
+  EXPECT_EQ(placed.Image, Counting(80));
+  // Records of 250 bytes only.
+  text.clear();
+  for (uint32_t at = 0; at < 1000; at += 250)
+    text += Srec('3', 0x8000 + at, Counting(250, static_cast<uint8_t>(at)));
+  placed = Place(text + "S70500000000FA\n");
+  EXPECT_EQ(placed.Start, 0x8000u);
+  EXPECT_EQ(placed.End, 0x8000u + 1000);
+  EXPECT_EQ(placed.Image, Counting(1000));
 }
 
 TEST(MotReader, OtherRecordsChangeNothingAndDataAfterTheEndRecordCounts) {
@@ -222,23 +249,54 @@ TEST(MotReader, OutOfOrderRecordsLandAtTheirAddressAndLaterOnesWin) {
   EXPECT_EQ(placed.Seeks.size(), 5u);
 }
 
-TEST(MotReader, MalformedRecordsAreSkippedInBothPasses) {
+TEST(MotReader, RecordsPastTheTopAreSkippedWithAWarning) {
   std::string text = Srec('1', 0x0100, Counting(4)) +
-                     "S1130000" + std::string(16, '0') + "\n" + // too short for its count
-                     "S1020000FD\n" +                            // count below overhead
-                     Srec('3', 0xFFFFFFFCu, Counting(8)) +      // wraps the address space
-                     Srec('1', 0x0104, Counting(4, 4));
+                     Srec('3', 0xFFFFFFFCu, Counting(8)) + // wraps the address space
+                     Srec('1', 0x0104, Counting(4, 4)) + Srec('3', 0xFFFFFFF0u, Counting(17)) +
+                     "S9030000FC\n";
   Placed placed = Place(text);
   EXPECT_EQ(placed.Start, 0x100u);
   EXPECT_EQ(placed.End, 0x108u);
   EXPECT_EQ(placed.Image, Counting(8));
+  EXPECT_EQ(placed.Warnings, std::vector<std::string>{
+                                 "WARNING: MOT file line 2: the record at 0xFFFFFFFC runs past "
+                                 "address 0xFFFFFFFF and is skipped (2 such records in all)"});
+}
+
+TEST(MotReader, OverlapsAndAMissingTerminationAreWarnedAbout) {
+  // Overlaps by one byte (line 3) and a whole record again (line 4); a
+  // record that only touches the one before it does not overlap.
+  std::string text = Srec('1', 0x10, Counting(8)) + Srec('1', 0x18, Counting(8, 8)) +
+                     Srec('1', 0x1F, {0xAA}) + Srec('1', 0x10, Counting(8, 0x50));
+  Placed placed = Place(text);
+  EXPECT_EQ(placed.Warnings,
+            (std::vector<std::string>{
+                "WARNING: MOT file has no termination record (S7, S8 or S9)",
+                "WARNING: MOT file line 3: the record at 0x00001F overlaps data of an earlier "
+                "record; the later bytes are kept (2 such records in all)"}));
+  Bytes expected = Concat(Counting(8, 0x50), Counting(7, 8));
+  expected.push_back(0xAA);
+  EXPECT_EQ(placed.Image, expected);
+  // Records out of order that do not overlap give no warning.
+  placed = Place(Srec('1', 0x20, Counting(8)) + Srec('1', 0x00, Counting(8)) +
+                 Srec('1', 0x08, Counting(24, 8)) + "S9030000FC\n");
+  EXPECT_TRUE(placed.Warnings.empty()) << placed.Warnings.front();
+}
+
+TEST(MotReader, TheFirstBadRecordStopsTheScanWithItsLineNumber) {
+  std::string text = "S00600004844521B\n\n" + Srec('1', 0, Counting(4)) + "S1070004AABBCCDD00\n" +
+                     "S1 garbage\n";
+  MotMemoryInput input(text);
+  MotScan scan = ScanMotRange(input);
+  EXPECT_EQ(scan.Error,
+            "ERROR: MOT file line 4: checksum 0x00 is wrong, the record's bytes give 0xE6");
 }
 
 TEST(MotReader, AFileWithoutDataRecordsHasNoRange) {
   MotMemoryInput input("S00600004844521B\nS9030000FC\nhello\n");
-  uint32_t start = 0;
-  uint32_t end = ScanMotRange(input, start);
-  EXPECT_GT(start, end);
+  MotScan scan = ScanMotRange(input);
+  EXPECT_EQ(scan.Error, "");
+  EXPECT_GT(scan.Start, scan.End);
 }
 
 } // namespace

@@ -1,6 +1,7 @@
 // A serial port without a line: writes go to a responder that may queue
 // answers, reads take queued answers or time out by the CommTimeouts rule.
-// Failures can be injected per operation, with any error code (0 included).
+// Failures can be injected per operation, with any error code (0 included),
+// and so can exceptions. Every call is recorded in order, with its time.
 #pragma once
 
 #include "platform/SerialPort.h"
@@ -13,6 +14,7 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <stdexcept>
 #include <string>
 #include <thread>
 #include <vector>
@@ -21,7 +23,12 @@ namespace kestrune::test {
 
 class FakeSerialPort final : public SerialPort {
 public:
-  enum class Op { Open, Setup, GetSettings, ApplySettings, ApplyTimeouts, Purge, Drain, Write, Read };
+  enum class Op { Open, Setup, GetSettings, ApplySettings, ApplyTimeouts, Purge, Drain, Write, Read, Close };
+
+  struct Call {
+    Op Operation;
+    std::chrono::steady_clock::time_point At;
+  };
 
   struct State {
     std::mutex Mutex;
@@ -33,6 +40,8 @@ public:
     std::vector<uint32_t> Rates;
     std::map<Op, uint32_t> Failures; // operation -> error code to fail with
     std::map<Op, bool> Blocked;      // operation waits while true
+    std::map<Op, bool> Throws;       // operation throws while true
+    std::vector<Call> Calls;         // every operation, in the order called
     bool Open = false;
     bool Closed = false;
     // Called with each write (under no lock); may call Answer().
@@ -75,6 +84,8 @@ public:
   }
   bool IsOpen() const override { return Shared->Open; }
   void Close() override {
+    std::lock_guard lock(Shared->Mutex);
+    Shared->Calls.push_back({Op::Close, std::chrono::steady_clock::now()});
     Shared->Open = false;
     Shared->Closed = true;
   }
@@ -153,6 +164,9 @@ public:
 private:
   bool Pass(Op op) {
     std::unique_lock lock(Shared->Mutex);
+    Shared->Calls.push_back({op, std::chrono::steady_clock::now()});
+    if (Shared->Throws[op])
+      throw std::runtime_error("injected failure");
     if (Shared->Blocked[op]) {
       Shared->ReachedBlock[op] = true;
       Shared->Changed.wait(lock, [&] { return !Shared->Blocked[op]; });

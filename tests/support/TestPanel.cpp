@@ -31,6 +31,7 @@ TCommsThread *WorkerHarness::Start(int channel, std::unique_ptr<SerialPort> port
         panel.Terminated = true;
         panel.FinalStopCode = worker.StopCodeValue();
         panel.FinalFileError = worker.FileErrorValue();
+        panel.FinalReport = worker.Report();
         Workers[index] = nullptr;
       },
       std::move(port));

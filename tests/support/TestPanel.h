@@ -52,6 +52,7 @@ public:
   bool Terminated = false;
   uint32_t FinalStopCode = 0;
   uint32_t FinalFileError = 0;
+  RunReport FinalReport;
   std::vector<uint32_t> Maximums() {
     std::lock_guard lock(Mutex);
     return ProgressMaximums;

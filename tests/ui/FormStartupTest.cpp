@@ -168,5 +168,13 @@ TEST_F(StartupFixture, TermSignalClosesTheWindowAsItsCloseButtonDoes) {
   EXPECT_EQ(settings.value("COMM Port4").toString().toStdString(), PortB.Path());
 }
 
+TEST_F(StartupFixture, HangUpClosesTheWindowToo) {
+  Form->show();
+  SignalCloser closer(Form.get());
+  ASSERT_TRUE(closer.Active());
+  std::raise(SIGHUP);
+  EXPECT_TRUE(QTest::qWaitFor([&] { return !Form->isVisible(); }, 5000));
+}
+
 } // namespace
 } // namespace kestrune

@@ -1,0 +1,54 @@
+// What one channel run came to, for every front end that shows, counts or
+// records runs. The worker fills it as the run goes; it is complete when the
+// end-of-run notification runs, and read only on that notification's thread.
+#pragma once
+
+#include <array>
+#include <chrono>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace kestrune {
+
+// How a run ended. Every run lands in exactly one of them.
+enum class RunOutcome {
+  Passed,  // the handset's verdict was an ACK
+  Failed,  // any error, the handset's refusals included
+  Stopped, // Stop, Stop All or closing the window
+};
+
+// One word for the outcome, as front ends and records show it.
+inline const char *RunOutcomeName(RunOutcome outcome) {
+  switch (outcome) {
+  case RunOutcome::Passed:
+    return "passed";
+  case RunOutcome::Failed:
+    return "failed";
+  case RunOutcome::Stopped:
+    return "stopped";
+  }
+  return "failed";
+}
+
+struct RunReport {
+  using Clock = std::chrono::system_clock;
+
+  int Channel = 0;          // 1 to 8 in the window; 1 to N in the command line
+  std::string Port;         // the port's name as the channel used it
+  Clock::time_point Started;
+  Clock::time_point Ended;
+  bool PortOpened = false;  // false: the run ended before its port was open
+  uint32_t LineRate = 0;    // the chosen speed in baud
+  std::vector<uint8_t> Identification; // bytes received during identification
+
+  RunOutcome Outcome = RunOutcome::Failed;
+  std::string FinalStatus;  // the first failure's text, or the verdict's text
+  uint32_t ErrorCode = 0;   // StopCode at the end: 0 passed, 210 stopped
+  std::optional<std::array<uint8_t, 8>> FailureRecord; // the handset's C and S record
+  uint32_t BlocksResent = 0;
+  uint64_t BytesSent = 0;   // image bytes sent in blocks, re-sends included
+};
+
+} // namespace kestrune
