@@ -1,6 +1,5 @@
 #include "ui/QtChannelPanel.h"
 
-#include "platform/PortAccessHint.h"
 #include "ui/WindowThreadNudge.h"
 
 #include <QApplication>
@@ -83,11 +82,8 @@ void QtChannelPanel::RunOnGuiThread(const std::function<void()> &fn) {
 }
 
 void QtChannelPanel::SetStatusText(const std::string &text) {
-  if (!StatusBar)
-    return;
-  StatusBar->showMessage(QString::fromStdString(text));
-  // The status bar keeps its text; the way out of a refused port is its tool tip.
-  StatusBar->setToolTip(QString::fromStdString(PortAccessHint(text)));
+  if (StatusBar)
+    StatusBar->showMessage(QString::fromStdString(text));
 }
 
 void QtChannelPanel::SetStatusColour(StatusColour colour) {
