@@ -1,5 +1,7 @@
 #include "cli/CliPanel.h"
 
+#include "platform/PortAccessHint.h"
+
 namespace kestrune {
 
 CliPanel::CliPanel(const ChannelRow &row, std::string port, SpeedButtons speed,
@@ -12,7 +14,11 @@ void CliPanel::SetStatusText(const std::string &text) {
   // On a terminal the channel's live line shows the latest text in place.
   if (ClearLine)
     return;
-  Out << ChannelRowRef.Number << ": " << text << '\n' << std::flush;
+  Out << ChannelRowRef.Number << ": " << text << '\n';
+  std::string hint = PortAccessHint(text);
+  if (!hint.empty())
+    Out << ChannelRowRef.Number << ": " << hint << '\n';
+  Out << std::flush;
 }
 
 void CliPanel::SetStatusColour(StatusColour colour) {

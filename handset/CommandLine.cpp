@@ -82,7 +82,8 @@ int ParseCommandLine(int argc, const char *const *argv, CommandLine &line) {
   try {
     app.parse(argc, argv);
   } catch (const CLI::ParseError &e) {
-    return app.exit(e);
+    // CLI11 has an exit code of its own for each kind of mistake; ours is 2.
+    return app.exit(e) == 0 ? 0 : 2;
   }
   auto usage = [&](const std::string &text) {
     std::fprintf(stderr, "kestrune-handset: %s\n", text.c_str());

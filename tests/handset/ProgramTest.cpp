@@ -82,8 +82,12 @@ TEST(HandsetCommandLine, DefaultsAndMistakes) {
         {"--pty", "--map-answer", "256"}, {"--pty", "--nak-block", "0"},
         {"--pty", "--program-error", "x:1"}}) {
     CommandLine bad;
-    EXPECT_GT(Parse(wrong, bad), 0) << (wrong.size() > 1 ? wrong[1] : "no arguments");
+    EXPECT_EQ(Parse(wrong, bad), 2) << (wrong.size() > 1 ? wrong[1] : "no arguments");
   }
+  CommandLine unknown;
+  EXPECT_EQ(Parse({"--pty", "--no-such-option"}, unknown), 2);
+  CommandLine help;
+  EXPECT_EQ(Parse({"--help"}, help), 0);
 }
 
 // Starts the program with its stdout on a pipe and stderr in a file.
