@@ -15,11 +15,8 @@ void GuiCallQueue::RunAndWait(const std::function<void()> &fn) {
   Calls.push_back(&call);
   ++Generation;
   Changed.notify_all();
-  if (TakeWakeTurn()) {
-    lock.unlock();
+  if (TakeWakeTurn())
     WakeHook();
-    lock.lock();
-  }
   Changed.wait(lock, [&] { return call.Done; });
 }
 
@@ -64,13 +61,11 @@ bool GuiCallQueue::ServeUntil(const std::function<bool()> &done,
 }
 
 void GuiCallQueue::Wake() {
-  std::unique_lock lock(Mutex);
+  std::lock_guard lock(Mutex);
   ++Generation;
   Changed.notify_all();
-  if (TakeWakeTurn()) {
-    lock.unlock();
+  if (TakeWakeTurn())
     WakeHook();
-  }
 }
 
 void GuiCallQueue::SetWakeHook(std::function<void()> hook) {

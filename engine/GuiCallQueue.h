@@ -35,11 +35,14 @@ public:
   // wake hook) at whatever its owner keeps beside the queue.
   void Wake();
 
-  // hook runs on the thread of a RunAndWait or Wake, outside the lock, when
-  // the serving thread has not been told of anything since it last called
-  // ServePending; it must make that thread call ServePending soon, and it
-  // must not carry data: the calls wait here. Set before other threads use
-  // the queue.
+  // hook runs on the thread of a RunAndWait or Wake when the serving thread
+  // has not been told of anything since it last called ServePending; it
+  // must make that thread call ServePending soon, and it must not carry
+  // data: the calls wait here. It runs under the queue's lock, so that all
+  // it does (a posted event allocated here and freed by the serving thread
+  // included) happens before that ServePending; it must not call back into
+  // the queue, nor wait for the serving thread. Set before other threads
+  // use the queue.
   void SetWakeHook(std::function<void()> hook);
 
   // Runs every call queued so far on the calling thread; does not wait.

@@ -79,7 +79,8 @@ bool ScriptedHost::LoadRamProgram(const uint8_t *image) {
   const uint8_t *data = image ? image : RamProgram.data();
   for (uint32_t at = 0; at < RamProgramLength; at += 256)
     Write(Bytes(data + at, data + at + 256));
-  Bytes answer = Read(1, Millis(3000));
+  // The writes end long before a paced handset has taken them all in.
+  Bytes answer = Read(1, Millis(10000));
   return answer == Bytes{Ack};
 }
 
