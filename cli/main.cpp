@@ -2,6 +2,9 @@
 // on up to eight ports at once, or converts an S-record file.
 #include "cli/ConvertCommand.h"
 #include "cli/FlashCommand.h"
+#ifdef KESTRUNE_HAVE_RECORDS
+#include "cli/RecordsOptions.h"
+#endif
 #include "engine/ChannelRow.h"
 #include "engine/LineSpeed.h"
 
@@ -29,6 +32,8 @@ int main(int argc, char **argv) {
                "kestrune-cli"};
   app.footer("Usage: kestrune-cli [--speed 115K|460K|920K] [--image FILE] [--verbose] PORT...\n"
              "       kestrune-cli convert FILE\n"
+             "       kestrune-cli records [--records URL|FILE] [--since TIME] [--station S] "
+             "[--format table|csv|json]\n"
              "Exit status: 0 every channel completed, 1 a channel failed or was stopped, "
              "2 usage error.");
   std::string speed = "920K";
@@ -39,11 +44,20 @@ int main(int argc, char **argv) {
   app.add_option("--summary", options.SummaryFile,
                  "Write one tab-separated line per channel: channel, port, outcome, seconds, "
                  "last text");
+#ifdef KESTRUNE_HAVE_RECORDS
+  RecordsCliOptions recordsOptions;
+  AddRecordsOptions(app, recordsOptions);
+#endif
   app.add_option("PORT", options.Ports, "Serial ports, channel 1 first (at most 8)");
 
   std::string convertFile;
   CLI::App *convert = app.add_subcommand("convert", "Convert an S-record file into its .bif");
   convert->add_option("FILE", convertFile, "S-record, .bif or .bin file")->required();
+
+#ifdef KESTRUNE_HAVE_RECORDS
+  RecordsListOptions listOptions;
+  CLI::App *recordsCommand = AddRecordsCommand(app, listOptions);
+#endif
 
   try {
     app.parse(argc, argv);
@@ -55,6 +69,10 @@ int main(int argc, char **argv) {
 
   if (convert->parsed())
     return RunConvert(convertFile, std::cout);
+#ifdef KESTRUNE_HAVE_RECORDS
+  if (recordsCommand->parsed())
+    return RunRecordsCommand(listOptions, std::cout, std::cerr);
+#endif
 
   int row = SpeedRowForName(speed.c_str());
   if (row < 0)
@@ -67,5 +85,14 @@ int main(int argc, char **argv) {
   if (!options.Image.empty() && ::access(options.Image.c_str(), R_OK) != 0)
     return Usage("cannot read image '" + options.Image + "'");
   options.Progress = ::isatty(STDERR_FILENO) && ::isatty(STDOUT_FILENO);
+#ifdef KESTRUNE_HAVE_RECORDS
+  auto recorder = StartRecorder(recordsOptions, std::cerr);
+  options.Records = recorder.get();
+  int status = RunFlash(options, std::cout, std::cerr);
+  // Every record is written before the program ends; sending waits briefly.
+  recorder->Close();
+  return status;
+#else
   return RunFlash(options, std::cout, std::cerr);
+#endif
 }

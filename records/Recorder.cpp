@@ -1,0 +1,121 @@
+#include "records/Recorder.h"
+
+#include "image/ImageDigest.h"
+#include "records/PgForwarder.h"
+#include "records/PgRecords.h"
+#include "records/RecordFromRun.h"
+#include "records/RecordsLocation.h"
+#include "records/SqliteStore.h"
+
+namespace kestrune::records {
+
+Recorder::Recorder(RecorderOptions options)
+    : StationName(options.Station.empty() ? HostStationName() : options.Station),
+      Notice(std::move(options.Notice)) {
+  if (options.Target == "none")
+    return;
+  if (IsServerUrl(options.Target))
+    Url = options.Target;
+  Path = options.Target.empty() || !Url.empty() ? DefaultRecordsPath() : options.Target;
+  if (Path.empty()) {
+    Tell("records are not being kept: no place for them (neither XDG_DATA_HOME nor HOME is set)");
+    return;
+  }
+  std::string why;
+  Store = SqliteStore::Open(Path, why);
+  if (!Store) {
+    Tell("records are not being kept: " + why);
+    return;
+  }
+  if (!Url.empty())
+    Server = std::make_unique<PgForwarder>(Url, Path, [this](const std::string &t) { Tell(t); });
+  Writer = std::thread([this] { WriterMain(); });
+}
+
+Recorder::~Recorder() { Close(); }
+
+void Recorder::Tell(const std::string &text) {
+  if (Notice)
+    Notice(text);
+}
+
+void Recorder::Submit(const RunReport &report, const std::string &portStableName) {
+  if (!Store || !report.PortOpened)
+    return;
+  Submit(RecordFromRun(report, {StationName, portStableName, SentImageDigest.Get()}));
+}
+
+void Recorder::Submit(Record record) {
+  if (!Store)
+    return;
+  std::lock_guard lock(Mutex);
+  if (Closing)
+    return;
+  Queue.push_back(std::move(record));
+  ++Submitted;
+  Changed.notify_all();
+}
+
+void Recorder::WriterMain() {
+  std::unique_lock lock(Mutex);
+  for (;;) {
+    Changed.wait(lock, [this] { return Closing || !Queue.empty(); });
+    if (Queue.empty())
+      return; // closing, and everything is written
+    Record record = std::move(Queue.front());
+    Queue.pop_front();
+    lock.unlock();
+    std::string why;
+    bool written = Store->Insert(record, why);
+    if (written && Server)
+      Server->Wake();
+    lock.lock();
+    if (written) {
+      ++WrittenCount;
+    } else {
+      ++Failures;
+      if (!WriteFailureTold) {
+        WriteFailureTold = true;
+        lock.unlock();
+        Tell("records are not being kept: cannot write to " + Path + ": " + why);
+        lock.lock();
+      }
+    }
+    Changed.notify_all();
+  }
+}
+
+void Recorder::WaitUntilWritten() {
+  std::unique_lock lock(Mutex);
+  Changed.wait(lock, [this] { return Closed || WrittenCount + Failures == Submitted; });
+}
+
+void Recorder::Close(std::chrono::milliseconds forwardWait) {
+  {
+    std::lock_guard lock(Mutex);
+    if (Closed)
+      return;
+    Closing = true;
+    Changed.notify_all();
+  }
+  // The local writes always finish: nothing submitted is lost at exit.
+  if (Writer.joinable())
+    Writer.join();
+  if (Server)
+    Server->Stop(forwardWait);
+  std::lock_guard lock(Mutex);
+  Closed = true;
+  Changed.notify_all();
+}
+
+uint64_t Recorder::Written() const {
+  std::lock_guard lock(Mutex);
+  return WrittenCount;
+}
+
+uint64_t Recorder::WriteFailures() const {
+  std::lock_guard lock(Mutex);
+  return Failures;
+}
+
+} // namespace kestrune::records
