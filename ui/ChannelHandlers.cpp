@@ -1,6 +1,7 @@
 // Starting and stopping channels, and tidying a panel when its worker ends.
 #include "engine/CommsThread.h"
 #include "ui/KestruneUiForm.h"
+#include "ui/WindowRecords.h"
 
 #include <QComboBox>
 #include <QPushButton>
@@ -53,7 +54,10 @@ void TKestruneUiForm::StartChannel(int channel) {
   // before it is in place. Its first step waits for this thread, so the
   // panel below is set up before the worker shows anything.
   CommsThread[channel] = TCommsThread::Start(ChannelRows[channel], *Panel[channel],
-                                             [this, channel](TCommsThread &) { CommsTerminate(channel); });
+                                             [this, channel](TCommsThread &worker) {
+                                               Records->Record(worker.Report());
+                                               CommsTerminate(channel);
+                                             });
   Panel[channel]->ResetProgress();
   TypePageControl->setEnabled(false);
   StartButton[channel]->setEnabled(false);

@@ -36,6 +36,7 @@ namespace kestrune {
 
 class SettingsStore;
 class TCommsThread;
+class WindowRecords;
 
 // What the window takes from outside; tests replace parts of it.
 struct FormEnvironment {
@@ -107,6 +108,7 @@ private:
   QWidget *BuildChannelPanel(int channel);
   void ConnectControls();
   void FlashCreate();
+  void StartRecords();
   void FlashDestroy();
   void WaitForQuiet();
   void QuitQuietLoopWhenDone();
@@ -152,6 +154,8 @@ private:
   std::unique_ptr<SettingsStore> Registry;
   ImageLoad MotThread;
   int32_t ImageReady = 0;
+  // A record of every run; the records dialog on the window's context menu.
+  std::unique_ptr<WindowRecords> Records;
 
   enum class Lifecycle { Open, Closing, Closed };
   Lifecycle State = Lifecycle::Open;
