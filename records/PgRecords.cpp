@@ -40,12 +40,11 @@ CREATE INDEX IF NOT EXISTS kestrune_records_station ON kestrune_records (station
 // Any number, taken by every client that creates the table.
 constexpr long long TableLock = 0x4B657374;
 
-const char *const Insert =
+const char *const InsertColumns =
     "INSERT INTO kestrune_records (id, started, ended, station, channel, port, "
     "port_stable_name, image_path, image_size, image_sha256, ram_program_sha256, speed, "
     "identification, outcome, final_status, error_code, failure_c, failure_s, blocks_resent, "
-    "bytes_sent, seconds, program_version) VALUES ($1, $2, $3, $4, $5, $6, $7, $8, $9, $10, "
-    "$11, $12, $13, $14, $15, $16, $17, $18, $19, $20, $21, $22) ON CONFLICT (id) DO NOTHING";
+    "bytes_sent, seconds, program_version) VALUES ";
 
 const char *const Select =
     "SELECT id::text, to_char(started AT TIME ZONE 'UTC', 'YYYY-MM-DD\"T\"HH24:MI:SS.MS\"Z\"'), "
@@ -95,17 +94,25 @@ void InsertPg(pqxx::connection_base &connection, std::vector<Record> records) {
   // then never wait for each other in a circle.
   std::sort(records.begin(), records.end(),
             [](const Record &a, const Record &b) { return a.Id < b.Id; });
+  // One statement for the batch: one round trip to the server.
   pqxx::work work(connection);
-  for (const Record &r : records) {
-    std::string c = r.FailureC ? std::to_string(*r.FailureC) : "";
-    std::string s = r.FailureS ? std::to_string(*r.FailureS) : "";
-    work.exec_params(Insert, r.Id, r.Started, r.Ended, r.Station, r.Channel, r.Port,
-                     r.PortStableName, r.ImagePath, r.ImageSize, r.ImageSha256,
-                     r.RamProgramSha256, r.Speed, r.Identification, r.Outcome, r.FinalStatus,
-                     r.ErrorCode, r.FailureC ? c.c_str() : nullptr,
-                     r.FailureS ? s.c_str() : nullptr, r.BlocksResent, r.BytesSent, r.Seconds,
-                     r.ProgramVersion);
+  auto q = [&work](const auto &value) { return work.quote(value); };
+  auto optional = [&work](const std::optional<uint32_t> &value) {
+    return value ? work.quote(*value) : std::string("NULL");
+  };
+  std::string sql = InsertColumns;
+  for (size_t i = 0; i < records.size(); ++i) {
+    const Record &r = records[i];
+    sql += (i ? ",(" : "(") + q(r.Id) + "," + q(r.Started) + "," + q(r.Ended) + "," +
+           q(r.Station) + "," + q(r.Channel) + "," + q(r.Port) + "," + q(r.PortStableName) +
+           "," + q(r.ImagePath) + "," + q(r.ImageSize) + "," + q(r.ImageSha256) + "," +
+           q(r.RamProgramSha256) + "," + q(r.Speed) + "," + q(r.Identification) + "," +
+           q(r.Outcome) + "," + q(r.FinalStatus) + "," + q(r.ErrorCode) + "," +
+           optional(r.FailureC) + "," + optional(r.FailureS) + "," + q(r.BlocksResent) + "," +
+           q(r.BytesSent) + "," + q(r.Seconds) + "," + q(r.ProgramVersion) + ")";
   }
+  sql += " ON CONFLICT (id) DO NOTHING";
+  work.exec(sql);
   work.commit();
 }
 

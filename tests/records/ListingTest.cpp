@@ -19,9 +19,9 @@ using namespace std::chrono;
 namespace {
 
 TEST(RecordTime, UtcWithMillisecondsAcrossDayAndEpochEdges) {
-  system_clock::time_point t{milliseconds(1'796'774'399'999)}; // 2026-12-07T23:59:59.999Z
-  EXPECT_EQ(IsoUtc(t), "2026-12-07T23:59:59.999Z");
-  EXPECT_EQ(IsoUtc(t + milliseconds(1)), "2026-12-08T00:00:00.000Z");
+  system_clock::time_point t{milliseconds(1'796'774'399'999)}; // date -u -d @1796774399
+  EXPECT_EQ(IsoUtc(t), "2026-12-08T23:59:59.999Z");
+  EXPECT_EQ(IsoUtc(t + milliseconds(1)), "2026-12-09T00:00:00.000Z");
   EXPECT_EQ(IsoUtc(system_clock::time_point{}), "1970-01-01T00:00:00.000Z");
   EXPECT_EQ(IsoUtc(system_clock::time_point{milliseconds(-1)}), "1969-12-31T23:59:59.999Z");
 }

@@ -98,7 +98,8 @@ TEST_F(RecordedRuns, EachFailureOfTheHandsetIsOnRecord) {
     EXPECT_EQ(*r.FailureC, 3u);
     char s[16];
     std::snprintf(s, sizeof s, "%08X", *r.FailureS);
-    EXPECT_EQ(r.FinalStatus, "ERROR FLASH programming error (C:3, S:0x" + std::string(s) + ")");
+    EXPECT_EQ(r.FinalStatus,
+              "ERROR FLASH programming error (C:3, S:0x" + std::string(s) + ") (0)");
     EXPECT_EQ(r.ImageSha256, Sha256SumOf(image.SourcePath().string()));
   }
   {
