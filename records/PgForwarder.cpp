@@ -1,6 +1,7 @@
 #include "records/PgForwarder.h"
 
 #include "records/PgRecords.h"
+#include "records/QuietThread.h"
 #include "records/SqliteStore.h"
 
 #include <pqxx/pqxx>
@@ -66,6 +67,7 @@ void PgForwarder::Pause(std::chrono::milliseconds delay) {
 }
 
 void PgForwarder::Main() {
+  BlockProcessSignals();
   std::string why;
   std::unique_ptr<SqliteStore> store = SqliteStore::Open(DatabasePath, why);
   if (!store) {

@@ -3,6 +3,7 @@
 #include "image/ImageDigest.h"
 #include "records/PgForwarder.h"
 #include "records/PgRecords.h"
+#include "records/QuietThread.h"
 #include "records/RecordFromRun.h"
 #include "records/RecordsLocation.h"
 #include "records/SqliteStore.h"
@@ -21,15 +22,18 @@ Recorder::Recorder(RecorderOptions options)
     Tell("records are not being kept: no place for them (neither XDG_DATA_HOME nor HOME is set)");
     return;
   }
-  std::string why;
-  Store = SqliteStore::Open(Path, why);
-  if (!Store) {
-    Tell("records are not being kept: " + why);
-    return;
-  }
-  if (!Url.empty())
-    Server = std::make_unique<PgForwarder>(Url, Path, [this](const std::string &t) { Tell(t); });
+  // Opening may wait for a disk or for another program's lock: it happens
+  // on the recorder's thread, so a front end starts at once.
+  Active = true;
   Writer = std::thread([this] { WriterMain(); });
+}
+
+bool Recorder::Keeping() const {
+  if (!Active)
+    return false;
+  std::unique_lock lock(Mutex);
+  Changed.wait(lock, [this] { return OpenState != Opening::Pending; });
+  return OpenState == Opening::Open;
 }
 
 Recorder::~Recorder() { Close(); }
@@ -40,16 +44,16 @@ void Recorder::Tell(const std::string &text) {
 }
 
 void Recorder::Submit(const RunReport &report, const std::string &portStableName) {
-  if (!Store || !report.PortOpened)
+  if (!Active || !report.PortOpened)
     return;
   Submit(RecordFromRun(report, {StationName, portStableName, SentImageDigest.Get()}));
 }
 
 void Recorder::Submit(Record record) {
-  if (!Store)
+  if (!Active)
     return;
   std::lock_guard lock(Mutex);
-  if (Closing)
+  if (Closing || OpenState == Opening::Failed)
     return;
   Queue.push_back(std::move(record));
   ++Submitted;
@@ -57,7 +61,21 @@ void Recorder::Submit(Record record) {
 }
 
 void Recorder::WriterMain() {
+  BlockProcessSignals();
+  std::string why;
+  Store = SqliteStore::Open(Path, why);
+  if (!Store)
+    Tell("records are not being kept: " + why);
+  else if (!Url.empty())
+    Server = std::make_unique<PgForwarder>(Url, Path, [this](const std::string &t) { Tell(t); });
   std::unique_lock lock(Mutex);
+  OpenState = Store ? Opening::Open : Opening::Failed;
+  Changed.notify_all();
+  if (!Store) {
+    Failures += Queue.size();
+    Queue.clear();
+    return;
+  }
   for (;;) {
     Changed.wait(lock, [this] { return Closing || !Queue.empty(); });
     if (Queue.empty())
@@ -65,7 +83,7 @@ void Recorder::WriterMain() {
     Record record = std::move(Queue.front());
     Queue.pop_front();
     lock.unlock();
-    std::string why;
+    why.clear();
     bool written = Store->Insert(record, why);
     if (written && Server)
       Server->Wake();

@@ -41,8 +41,9 @@ public:
   Recorder(const Recorder &) = delete;
   Recorder &operator=(const Recorder &) = delete;
 
-  // False with "none" or when the database could not be opened.
-  bool Keeping() const { return Store != nullptr; }
+  // False with "none" or when the database could not be opened. The
+  // database is opened on the recorder's thread; this waits for that.
+  bool Keeping() const;
   const std::string &DatabasePath() const { return Path; }
   const std::string &ServerUrl() const { return Url; }
   const std::string &Station() const { return StationName; }
@@ -62,7 +63,6 @@ public:
   uint64_t WriteFailures() const;
   // Waits until every record submitted so far is written locally.
   void WaitUntilWritten();
-  PgForwarder *Forwarder() const { return Server.get(); }
 
 private:
   void WriterMain();
@@ -72,12 +72,14 @@ private:
   std::string Url;
   std::string StationName;
   std::function<void(const std::string &)> Notice;
+  bool Active = false; // a place for records was named
   std::unique_ptr<SqliteStore> Store; // the writer thread's only
-  std::unique_ptr<PgForwarder> Server;
+  std::unique_ptr<PgForwarder> Server; // made by the writer thread; joined before use
 
   mutable std::mutex Mutex;
-  std::condition_variable Changed;
+  mutable std::condition_variable Changed;
   std::deque<Record> Queue;
+  enum class Opening { Pending, Open, Failed } OpenState = Opening::Pending;
   bool Closing = false;
   bool Closed = false;
   uint64_t Submitted = 0;
