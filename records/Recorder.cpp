@@ -7,6 +7,7 @@
 #include "records/RecordFromRun.h"
 #include "records/RecordsLocation.h"
 #include "records/SqliteStore.h"
+#include "records/Uuid.h"
 
 namespace kestrune::records {
 
@@ -22,6 +23,10 @@ Recorder::Recorder(RecorderOptions options)
     Tell("records are not being kept: no place for them (neither XDG_DATA_HOME nor HOME is set)");
     return;
   }
+  // Done once here, not on a channel's first hand-over: the RAM program's
+  // digest and the random source behind the UUIDs.
+  RamProgramSha256();
+  NewUuid();
   // Opening may wait for a disk or for another program's lock: it happens
   // on the recorder's thread, so a front end starts at once.
   Active = true;

