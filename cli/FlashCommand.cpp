@@ -8,6 +8,9 @@
 #include "engine/CommsThread.h"
 #include "engine/GuiCallQueue.h"
 #include "engine/LineSpeed.h"
+#ifdef KESTRUNE_HAVE_RECORDS
+#include "records/Recorder.h"
+#endif
 
 #include <array>
 #include <atomic>
@@ -82,6 +85,10 @@ int RunFlash(const FlashOptions &options, std::ostream &out, std::ostream &progr
     panels[i]->RunProgressState().Begin();
     slots[i] = TCommsThread::Start(ChannelRows[i], *panels[i], [&, i](TCommsThread &worker) {
       ChannelResult &r = outcome[i];
+#ifdef KESTRUNE_HAVE_RECORDS
+      if (options.Records)
+        options.Records->Submit(worker.Report());
+#endif
       const RunReport &report = worker.Report();
       r.LastText = panels[i]->LastText();
       r.Seconds = std::chrono::duration<double>(Clock::now() - started).count();

@@ -10,6 +10,9 @@
 #include <vector>
 
 namespace kestrune {
+namespace records {
+class Recorder;
+}
 
 struct FlashOptions {
   std::vector<std::string> Ports; // channel 1 first, at most eight
@@ -18,6 +21,7 @@ struct FlashOptions {
   bool Verbose = false;           // also print the status colour changes
   bool Progress = false;          // draw progress bars (a terminal)
   std::string SummaryFile;        // tab-separated outcome per channel
+  records::Recorder *Records = nullptr; // keeps a record of every run
 };
 
 enum class ChannelOutcome { Completed, Failed, Stopped };

@@ -3,6 +3,9 @@
 #include "cli/ArgumentChecks.h"
 #include "cli/ConvertCommand.h"
 #include "cli/FlashCommand.h"
+#ifdef KESTRUNE_HAVE_RECORDS
+#include "cli/RecordsOptions.h"
+#endif
 #include "engine/ChannelRow.h"
 #include "engine/LineSpeed.h"
 
@@ -38,6 +41,8 @@ int main(int argc, char **argv) {
   app.footer("Usage: kestrune-cli [--speed 115K|460K|920K] --image FILE [--verbose]\n"
              "                   [--summary FILE] PORT...\n"
              "       kestrune-cli convert FILE\n"
+             "       kestrune-cli records [--records URL|FILE] [--since TIME] [--station S] "
+             "[--format table|csv|json]\n"
              "Exit status: 0 every channel completed, 1 a channel failed or was stopped (or the "
              "summary could not be written), 2 usage error.\n"
              "SIGINT, SIGTERM and SIGHUP stop every channel.");
@@ -49,11 +54,20 @@ int main(int argc, char **argv) {
   app.add_option("--summary", options.SummaryFile,
                  "Write one tab-separated line per channel: channel, port, outcome, seconds, "
                  "last text");
+#ifdef KESTRUNE_HAVE_RECORDS
+  RecordsCliOptions recordsOptions;
+  AddRecordsOptions(app, recordsOptions);
+#endif
   app.add_option("PORT", options.Ports, "Serial ports, channel 1 first (at most 8)");
 
   std::string convertFile;
   CLI::App *convert = app.add_subcommand("convert", "Convert an S-record file into its .bif");
   convert->add_option("FILE", convertFile, "S-record, .bif or .bin file")->required();
+
+#ifdef KESTRUNE_HAVE_RECORDS
+  RecordsListOptions listOptions;
+  CLI::App *recordsCommand = AddRecordsCommand(app, listOptions);
+#endif
 
   try {
     app.parse(argc, argv);
@@ -70,6 +84,10 @@ int main(int argc, char **argv) {
                      (std::strcmp(flashOption, "PORT") == 0 ? "ports" : flashOption));
     return RunConvert(convertFile, std::cout);
   }
+#ifdef KESTRUNE_HAVE_RECORDS
+  if (recordsCommand->parsed())
+    return RunRecordsCommand(listOptions, std::cout, std::cerr);
+#endif
 
   int row = SpeedRowForName(speed.c_str());
   if (row < 0)
@@ -96,5 +114,14 @@ int main(int argc, char **argv) {
       return Usage("cannot write summary '" + options.SummaryFile + "': " + problem);
   }
   options.Progress = ::isatty(STDERR_FILENO) && ::isatty(STDOUT_FILENO);
+#ifdef KESTRUNE_HAVE_RECORDS
+  auto recorder = StartRecorder(recordsOptions, std::cerr);
+  options.Records = recorder.get();
+  int status = RunFlash(options, std::cout, std::cerr);
+  // Every record is written before the program ends; sending waits briefly.
+  recorder->Close();
+  return status;
+#else
   return RunFlash(options, std::cout, std::cerr);
+#endif
 }

@@ -1,6 +1,7 @@
 #include "image/MotLoaderThread.h"
 
 #include "image/BifConversion.h"
+#include "image/ImageDigest.h"
 #include "image/ImageLimits.h"
 #include "image/ImageNames.h"
 #include "image/ImageState.h"
@@ -156,11 +157,26 @@ int Load(const std::string &path, const LoaderSeams &seams) {
   return 0;
 }
 
+// Records name the bytes sent by their digest, taken once per load. A file
+// that loaded but cannot be digested leaves the digest empty: the load
+// itself stands.
+void NoteDigest() {
+  ImageDigest digest;
+  int error = 0;
+  if (!DigestFile(ImageFileName.Get(), digest, error))
+    digest = ImageDigest{ImageFileName.Get(), 0, {}};
+  SentImageDigest.Set(std::move(digest));
+}
+
 } // namespace
 
 int LoadImageFile(const std::string &path, const LoaderSeams &seams) {
+  SentImageDigest.Set({});
   try {
-    return Load(path, seams);
+    int result = Load(path, seams);
+    if (result == 0)
+      NoteDigest();
+    return result;
   } catch (const std::bad_alloc &) {
     return FailLoad("ERROR: Out of memory while loading the image");
   } catch (const std::exception &failure) {

@@ -8,6 +8,9 @@ jobs=$(nproc)
 
 cmake --preset default
 cmake --build --preset default -j "$jobs"
+# Every label, postgres included: those tests start a private PostgreSQL
+# server each (from the Debian package postgresql; they say so and skip
+# when its programs are missing) and run one at a time.
 ctest --preset default -j "$jobs"
 
 # A short fuzz run of the S-record reader and the handset core (clang,
@@ -18,5 +21,6 @@ FUZZ_SECONDS=${FUZZ_SECONDS:-15} scripts/fuzz-smoke.sh
 # channel suites included.
 cmake --preset tsan -DKESTRUNE_BUILD_UI=ON
 cmake --build --preset tsan -j "$jobs" --target engine_tests platform_tests cli_tests \
-  handset_tests e2e_tests image_thread_tests ui_channels_test ui_download_test ramprogram_tests
-ctest --preset tsan -j "$jobs" -L 'engine|platform|cli|handset|e2e|sanitize'
+  handset_tests e2e_tests image_thread_tests ui_channels_test ui_download_test ramprogram_tests \
+  records_tests
+ctest --preset tsan -j "$jobs" -L 'engine|platform|cli|handset|e2e|sanitize|records'

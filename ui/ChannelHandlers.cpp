@@ -1,6 +1,7 @@
 // Starting and stopping channels, and tidying a panel when its worker ends.
 #include "engine/CommsThread.h"
 #include "ui/KestruneUiForm.h"
+#include "ui/WindowRecords.h"
 
 #include <QComboBox>
 #include <QPushButton>
@@ -55,6 +56,7 @@ void TKestruneUiForm::StartChannel(int channel) {
   Panel[channel]->RunProgressState().Begin();
   CommsThread[channel] = TCommsThread::Start(ChannelRows[channel], *Panel[channel],
                                              [this, channel](TCommsThread &worker) {
+                                               Records->Record(worker.Report());
                                                ShowRunResult(channel, worker.Report());
                                                CommsTerminate(channel);
                                              });

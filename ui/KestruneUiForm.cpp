@@ -5,7 +5,9 @@
 #include "engine/LineSpeed.h"
 #include "platform/SettingsStore.h"
 #include "ui/PlatformSettings.h"
+#include "ui/WindowRecords.h"
 
+#include <QAction>
 #include <QCloseEvent>
 #include <QComboBox>
 #include <QEventLoop>
@@ -82,6 +84,7 @@ void TKestruneUiForm::FlashCreate() {
   InitSpeedTables();
   WriteFileAssociation();
   LoadSettings();
+  StartRecords();
   TakeCommandLineFile();
   if (!FlashFileEdit->text().isEmpty())
     StartMotLoad(FlashFileEdit->text());
@@ -93,6 +96,19 @@ void TKestruneUiForm::FlashCreate() {
     SetStatus(channel, ChannelRows[channel].IdleText);
   ShowCounts();
   CheckFonts();
+}
+
+void TKestruneUiForm::StartRecords() {
+  Records = std::make_unique<WindowRecords>(*Registry, this);
+  auto *action = new QAction("Run records...", this);
+  action->setObjectName("RecordsAction");
+  action->setShortcut(QKeySequence("Ctrl+R"));
+  connect(action, &QAction::triggered, this, [this] {
+    if (Registry)
+      Records->ShowDialog(*Registry);
+  });
+  addAction(action);
+  setContextMenuPolicy(Qt::ActionsContextMenu);
 }
 
 void TKestruneUiForm::closeEvent(QCloseEvent *event) {
@@ -117,6 +133,7 @@ void TKestruneUiForm::FlashDestroy() {
   // it serves them until every end handler has run, so no worker outlives
   // the controls it reports to.
   WaitForQuiet();
+  Records->Close();
   SaveSettings();
   Registry.reset();
   // Past their end handlers the workers only free themselves.

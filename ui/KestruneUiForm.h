@@ -42,6 +42,7 @@ namespace kestrune {
 class ChannelLogDialog;
 class SettingsStore;
 class TCommsThread;
+class WindowRecords;
 
 // What the window takes from outside; tests replace parts of it.
 struct FormEnvironment {
@@ -129,6 +130,7 @@ private:
   QWidget *BuildChannelPanel(int channel);
   void ConnectControls();
   void FlashCreate();
+  void StartRecords();
   void FlashDestroy();
   void WaitForQuiet();
   void QuitQuietLoopWhenDone();
@@ -207,6 +209,8 @@ private:
   std::unique_ptr<SettingsStore> Registry;
   ImageLoad MotThread;
   int32_t ImageReady = 0;
+  // A record of every run; the records dialog on the window's context menu.
+  std::unique_ptr<WindowRecords> Records;
 
   enum class Lifecycle { Open, Closing, Closed };
   Lifecycle State = Lifecycle::Open;

@@ -1,0 +1,130 @@
+#include "cli/RecordsOptions.h"
+
+#include "records/PgForwarder.h"
+#include "records/PgRecords.h"
+#include "records/RecordListing.h"
+#include "records/RecordTime.h"
+#include "records/RecordsLocation.h"
+#include "records/SqliteStore.h"
+
+#include <pqxx/pqxx>
+
+#include <mutex>
+
+namespace kestrune {
+namespace {
+
+// Records still waiting are sent before the server is asked for its list;
+// this long at most.
+constexpr std::chrono::milliseconds ForwardBeforeListing{10000};
+
+std::mutex ErrorsMutex;
+
+void Say(std::ostream &errors, const std::string &text) {
+  std::lock_guard lock(ErrorsMutex);
+  errors << "kestrune-cli: " + text + "\n" << std::flush;
+}
+
+int ListLocal(const std::string &path, const records::RecordFilter &filter,
+              records::ListFormat format, std::ostream &out, std::ostream &errors) {
+  std::string why;
+  auto store = records::SqliteStore::Open(path, why);
+  std::vector<records::Record> list;
+  if (!store || !store->List(filter, list, why)) {
+    Say(errors, "cannot read records: " + why);
+    return 1;
+  }
+  records::WriteListing(out, list, format);
+  return 0;
+}
+
+int ListServer(const std::string &url, const records::RecordFilter &filter,
+               records::ListFormat format, std::ostream &out, std::ostream &errors) {
+  // This station's records still waiting go first, so the list is whole.
+  std::string local = records::DefaultRecordsPath();
+  if (!local.empty()) {
+    std::string why;
+    if (records::SqliteStore::Open(local, why)) {
+      records::PgForwarder forwarder(url, local, [&](const std::string &t) { Say(errors, t); });
+      auto until = std::chrono::steady_clock::now() + ForwardBeforeListing;
+      while (!forwarder.Idle() && std::chrono::steady_clock::now() < until)
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+      forwarder.Stop(std::chrono::milliseconds(0));
+    }
+  }
+  try {
+    pqxx::connection connection(records::WithClientLimits(url));
+    records::EnsurePgTable(connection);
+    records::WriteListing(out, records::ListPg(connection, filter), format);
+  } catch (const std::exception &failure) {
+    std::string what = failure.what();
+    Say(errors, "cannot read records from the server: " + what.substr(0, what.find('\n')));
+    return 1;
+  }
+  return 0;
+}
+
+} // namespace
+
+void AddRecordsOptions(CLI::App &app, RecordsCliOptions &options) {
+  app.add_option("--records", options.Target,
+                 "Where run records go: a postgresql:// URL (kept here and sent to that "
+                 "server), a database file, or none (default: the data folder's "
+                 "Orv/Kestrune/records.sqlite)");
+  app.add_option("--station", options.Station, "This station's name in the records "
+                                               "(default: the host name)");
+}
+
+std::unique_ptr<records::Recorder> StartRecorder(const RecordsCliOptions &options,
+                                                 std::ostream &errors) {
+  return std::make_unique<records::Recorder>(records::RecorderOptions{
+      options.Target, options.Station, [&errors](const std::string &t) { Say(errors, t); }});
+}
+
+CLI::App *AddRecordsCommand(CLI::App &app, RecordsListOptions &options) {
+  CLI::App *command = app.add_subcommand("records", "List the run records, newest first, and a "
+                                                    "summary per station and channel");
+  command->add_option("--records", options.Target,
+                      "A postgresql:// URL (the line's records) or a database file "
+                      "(default: this station's)");
+  command->add_option("--since", options.Since,
+                      "Only runs started at or after this UTC time (2026-12-08, "
+                      "2026-12-08T06:00, ...)");
+  command->add_option("--station", options.Station, "Only this station's runs");
+  command->add_option("--format", options.Format, "table, csv or json");
+  return command;
+}
+
+int RunRecordsCommand(const RecordsListOptions &options, std::ostream &out,
+                      std::ostream &errors) {
+  auto format = records::ListFormatFromName(options.Format);
+  if (!format) {
+    Say(errors, "unknown format '" + options.Format + "' (use table, csv or json)");
+    return 2;
+  }
+  records::RecordFilter filter;
+  filter.Station = options.Station;
+  if (!options.Since.empty()) {
+    auto since = records::NormaliseSince(options.Since);
+    if (!since) {
+      Say(errors, "cannot read the time '" + options.Since + "' (use 2026-12-08 or "
+                  "2026-12-08T06:00:00, UTC)");
+      return 2;
+    }
+    filter.Since = *since;
+  }
+  if (options.Target == "none") {
+    Say(errors, "no records to list with --records none");
+    return 2;
+  }
+  if (records::IsServerUrl(options.Target))
+    return ListServer(options.Target, filter, *format, out, errors);
+  std::string path = options.Target.empty() ? records::DefaultRecordsPath() : options.Target;
+  if (path.empty()) {
+    Say(errors, "no records file (neither XDG_DATA_HOME nor HOME is set)");
+    return 1;
+  }
+  return ListLocal(path, filter, *format, out, errors);
+}
+
+} // namespace kestrune

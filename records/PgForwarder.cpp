@@ -1,0 +1,131 @@
+#include "records/PgForwarder.h"
+
+#include "records/PgRecords.h"
+#include "records/QuietThread.h"
+#include "records/SqliteStore.h"
+
+#include <pqxx/pqxx>
+
+#include <algorithm>
+#include <memory>
+#include <vector>
+
+namespace kestrune::records {
+namespace {
+
+constexpr size_t BatchSize = 200;
+constexpr std::chrono::milliseconds FirstRetry{250};
+constexpr std::chrono::milliseconds LongestRetry{5000};
+
+// The first line of a server or library message.
+std::string FirstLine(const std::string &text) {
+  std::string line = text.substr(0, text.find('\n'));
+  return line.empty() ? "no reason given" : line;
+}
+
+} // namespace
+
+PgForwarder::PgForwarder(std::string url, std::string databasePath, Notice notice)
+    : Url(WithClientLimits(url)), DatabasePath(std::move(databasePath)),
+      Tell(std::move(notice)) {
+  Thread = std::thread([this] { Main(); });
+}
+
+PgForwarder::~PgForwarder() { Stop(std::chrono::milliseconds(0)); }
+
+void PgForwarder::Wake() {
+  std::lock_guard lock(Mutex);
+  Woken = true;
+  IdleNow = false;
+  Changed.notify_all();
+}
+
+void PgForwarder::Stop(std::chrono::milliseconds wait) {
+  {
+    std::lock_guard lock(Mutex);
+    if (!Stopping) {
+      Stopping = true;
+      Deadline = std::chrono::steady_clock::now() + wait;
+    }
+    Changed.notify_all();
+  }
+  if (Thread.joinable())
+    Thread.join();
+}
+
+bool PgForwarder::TimeUp() {
+  std::lock_guard lock(Mutex);
+  return Stopping && std::chrono::steady_clock::now() >= Deadline;
+}
+
+void PgForwarder::Pause(std::chrono::milliseconds delay) {
+  std::unique_lock lock(Mutex);
+  auto until = std::chrono::steady_clock::now() + delay;
+  if (Stopping)
+    until = std::min(until, Deadline);
+  Changed.wait_until(lock, until, [&] { return Stopping && std::chrono::steady_clock::now() >= Deadline; });
+}
+
+void PgForwarder::Main() {
+  BlockProcessSignals();
+  std::string why;
+  std::unique_ptr<SqliteStore> store = SqliteStore::Open(DatabasePath, why);
+  if (!store) {
+    Tell("records are not being sent to the server: " + why);
+    return;
+  }
+  std::unique_ptr<pqxx::connection> server;
+  auto retry = FirstRetry;
+  bool downTold = false;
+  while (!TimeUp()) {
+    std::vector<Record> batch;
+    if (!store->Pending(BatchSize, batch, why)) {
+      Pause(retry);
+      continue;
+    }
+    if (batch.empty()) {
+      std::unique_lock lock(Mutex);
+      if (Woken) {
+        Woken = false; // look once more: records came in meanwhile
+        continue;
+      }
+      IdleNow = true;
+      if (Stopping)
+        break;
+      Changed.wait(lock, [this] { return Woken || Stopping; });
+      continue;
+    }
+    try {
+      if (!server) {
+        server = std::make_unique<pqxx::connection>(Url);
+        EnsurePgTable(*server);
+      }
+      InsertPg(*server, batch);
+    } catch (const std::exception &failure) {
+      server.reset();
+      if (!downTold)
+        Tell("records are not reaching the server (" + FirstLine(failure.what()) +
+             "); they are kept here and sent when it answers");
+      downTold = true;
+      Pause(retry);
+      retry = std::min(retry * 2, LongestRetry);
+      continue;
+    }
+    // Committed by the server. Marked here only now: a crash in between
+    // sends them again, and the server skips them.
+    std::vector<std::string> ids;
+    for (const Record &r : batch)
+      ids.push_back(r.Id);
+    if (!store->MarkForwarded(ids, why)) {
+      Pause(retry);
+      continue;
+    }
+    Sent += ids.size();
+    retry = FirstRetry;
+    if (downTold)
+      Tell("records reach the server again");
+    downTold = false;
+  }
+}
+
+} // namespace kestrune::records

@@ -1,0 +1,152 @@
+#include "records/PgRecords.h"
+
+#include <pqxx/pqxx>
+
+#include <algorithm>
+
+namespace kestrune::records {
+namespace {
+
+const char *const CreateTable = R"sql(
+CREATE TABLE IF NOT EXISTS kestrune_records (
+  id uuid PRIMARY KEY,
+  started timestamptz NOT NULL,
+  ended timestamptz NOT NULL,
+  station text NOT NULL,
+  channel integer NOT NULL,
+  port text NOT NULL,
+  port_stable_name text NOT NULL DEFAULT '',
+  image_path text NOT NULL DEFAULT '',
+  image_size bigint NOT NULL DEFAULT 0,
+  image_sha256 text NOT NULL DEFAULT '',
+  ram_program_sha256 text NOT NULL DEFAULT '',
+  speed integer NOT NULL DEFAULT 0,
+  identification text NOT NULL DEFAULT '',
+  outcome text NOT NULL,
+  final_status text NOT NULL DEFAULT '',
+  error_code bigint NOT NULL DEFAULT 0,
+  failure_c bigint,
+  failure_s bigint,
+  blocks_resent integer NOT NULL DEFAULT 0,
+  bytes_sent bigint NOT NULL DEFAULT 0,
+  seconds double precision NOT NULL DEFAULT 0,
+  program_version text NOT NULL DEFAULT '',
+  received timestamptz NOT NULL DEFAULT now()
+);
+CREATE INDEX IF NOT EXISTS kestrune_records_started ON kestrune_records (started);
+CREATE INDEX IF NOT EXISTS kestrune_records_station ON kestrune_records (station, channel);
+)sql";
+
+// Any number, taken by every client that creates the table.
+constexpr long long TableLock = 0x4B657374;
+
+const char *const InsertColumns =
+    "INSERT INTO kestrune_records (id, started, ended, station, channel, port, "
+    "port_stable_name, image_path, image_size, image_sha256, ram_program_sha256, speed, "
+    "identification, outcome, final_status, error_code, failure_c, failure_s, blocks_resent, "
+    "bytes_sent, seconds, program_version) VALUES ";
+
+const char *const Select =
+    "SELECT id::text, to_char(started AT TIME ZONE 'UTC', 'YYYY-MM-DD\"T\"HH24:MI:SS.MS\"Z\"'), "
+    "to_char(ended AT TIME ZONE 'UTC', 'YYYY-MM-DD\"T\"HH24:MI:SS.MS\"Z\"'), station, channel, "
+    "port, port_stable_name, image_path, image_size, image_sha256, ram_program_sha256, speed, "
+    "identification, outcome, final_status, error_code, failure_c, failure_s, blocks_resent, "
+    "bytes_sent, seconds, program_version FROM kestrune_records "
+    "WHERE ($1 = '' OR started >= $1::timestamptz) AND ($2 = '' OR station = $2) "
+    "ORDER BY started DESC, channel DESC";
+
+std::optional<uint32_t> OptionalField(const pqxx::field &f) {
+  if (f.is_null())
+    return std::nullopt;
+  return f.as<uint32_t>();
+}
+
+} // namespace
+
+bool IsServerUrl(const std::string &text) {
+  return text.rfind("postgresql://", 0) == 0 || text.rfind("postgres://", 0) == 0;
+}
+
+std::string WithClientLimits(const std::string &url) {
+  std::string result = url;
+  auto add = [&result](const std::string &key, const std::string &value) {
+    if (result.find(key + "=") != std::string::npos)
+      return;
+    result += result.find('?') == std::string::npos ? '?' : '&';
+    result += key + "=" + value;
+  };
+  add("connect_timeout", "5");
+  add("tcp_user_timeout", "10000");
+  add("keepalives_idle", "10");
+  return result;
+}
+
+void EnsurePgTable(pqxx::connection_base &connection) {
+  pqxx::work work(connection);
+  // Two clients creating the table at once would otherwise collide.
+  work.exec("SELECT pg_advisory_xact_lock(" + std::to_string(TableLock) + ")");
+  work.exec(CreateTable);
+  work.commit();
+}
+
+void InsertPg(pqxx::connection_base &connection, std::vector<Record> records) {
+  // One key order for every client: two clients sending overlapping records
+  // then never wait for each other in a circle.
+  std::sort(records.begin(), records.end(),
+            [](const Record &a, const Record &b) { return a.Id < b.Id; });
+  // One statement for the batch: one round trip to the server.
+  pqxx::work work(connection);
+  auto q = [&work](const auto &value) { return work.quote(value); };
+  auto optional = [&work](const std::optional<uint32_t> &value) {
+    return value ? work.quote(*value) : std::string("NULL");
+  };
+  std::string sql = InsertColumns;
+  for (size_t i = 0; i < records.size(); ++i) {
+    const Record &r = records[i];
+    sql += (i ? ",(" : "(") + q(r.Id) + "," + q(r.Started) + "," + q(r.Ended) + "," +
+           q(r.Station) + "," + q(r.Channel) + "," + q(r.Port) + "," + q(r.PortStableName) +
+           "," + q(r.ImagePath) + "," + q(r.ImageSize) + "," + q(r.ImageSha256) + "," +
+           q(r.RamProgramSha256) + "," + q(r.Speed) + "," + q(r.Identification) + "," +
+           q(r.Outcome) + "," + q(r.FinalStatus) + "," + q(r.ErrorCode) + "," +
+           optional(r.FailureC) + "," + optional(r.FailureS) + "," + q(r.BlocksResent) + "," +
+           q(r.BytesSent) + "," + q(r.Seconds) + "," + q(r.ProgramVersion) + ")";
+  }
+  sql += " ON CONFLICT (id) DO NOTHING";
+  work.exec(sql);
+  work.commit();
+}
+
+std::vector<Record> ListPg(pqxx::connection_base &connection, const RecordFilter &filter) {
+  pqxx::read_transaction work(connection);
+  pqxx::result rows = work.exec_params(Select, filter.Since, filter.Station);
+  std::vector<Record> out;
+  for (const auto &row : rows) {
+    Record r;
+    r.Id = row[0].as<std::string>();
+    r.Started = row[1].as<std::string>();
+    r.Ended = row[2].as<std::string>();
+    r.Station = row[3].as<std::string>();
+    r.Channel = row[4].as<int>();
+    r.Port = row[5].as<std::string>();
+    r.PortStableName = row[6].as<std::string>();
+    r.ImagePath = row[7].as<std::string>();
+    r.ImageSize = row[8].as<uint64_t>();
+    r.ImageSha256 = row[9].as<std::string>();
+    r.RamProgramSha256 = row[10].as<std::string>();
+    r.Speed = row[11].as<uint32_t>();
+    r.Identification = row[12].as<std::string>();
+    r.Outcome = row[13].as<std::string>();
+    r.FinalStatus = row[14].as<std::string>();
+    r.ErrorCode = row[15].as<uint32_t>();
+    r.FailureC = OptionalField(row[16]);
+    r.FailureS = OptionalField(row[17]);
+    r.BlocksResent = row[18].as<uint32_t>();
+    r.BytesSent = row[19].as<uint64_t>();
+    r.Seconds = row[20].as<double>();
+    r.ProgramVersion = row[21].as<std::string>();
+    out.push_back(std::move(r));
+  }
+  return out;
+}
+
+} // namespace kestrune::records

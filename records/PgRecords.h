@@ -1,0 +1,35 @@
+// The line's records on a PostgreSQL server: one table keyed by the record's
+// UUID, so that a record sent twice is stored once.
+#pragma once
+
+#include "records/Record.h"
+#include "records/SqliteStore.h"
+
+#include <string>
+#include <vector>
+
+namespace pqxx {
+class connection_base;
+}
+
+namespace kestrune::records {
+
+// True for the URL forms libpq takes as a server address.
+bool IsServerUrl(const std::string &text);
+
+// The URL with client-side limits added unless it sets them itself: a
+// connection attempt gives up after a few seconds and a line that stops
+// answering is noticed, so no wait for the server is endless.
+std::string WithClientLimits(const std::string &url);
+
+// Creates the table when missing; safe when several clients do it at once.
+void EnsurePgTable(pqxx::connection_base &connection);
+
+// Sends the records in one transaction. Records the server holds already are
+// skipped. Throws pqxx's exceptions.
+void InsertPg(pqxx::connection_base &connection, std::vector<Record> records);
+
+// Newest first.
+std::vector<Record> ListPg(pqxx::connection_base &connection, const RecordFilter &filter);
+
+} // namespace kestrune::records

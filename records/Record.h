@@ -1,0 +1,36 @@
+// One run on record: what was flashed, where, when and how it ended. Plain
+// values only, so that every store and every format reads the same fields.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+
+namespace kestrune::records {
+
+struct Record {
+  std::string Id;            // UUID, the key everywhere the record goes
+  std::string Started;       // UTC, ISO 8601 with milliseconds
+  std::string Ended;
+  std::string Station;       // host name unless overridden
+  int Channel = 0;
+  std::string Port;
+  std::string PortStableName; // empty unless known
+  std::string ImagePath;
+  uint64_t ImageSize = 0;
+  std::string ImageSha256;
+  std::string RamProgramSha256;
+  uint32_t Speed = 0;        // baud
+  std::string Identification; // hex of the identification bytes
+  std::string Outcome;       // passed, failed or stopped
+  std::string FinalStatus;
+  uint32_t ErrorCode = 0;
+  std::optional<uint32_t> FailureC; // the handset's failure record
+  std::optional<uint32_t> FailureS;
+  uint32_t BlocksResent = 0;
+  uint64_t BytesSent = 0;
+  double Seconds = 0;
+  std::string ProgramVersion;
+};
+
+} // namespace kestrune::records

@@ -1,0 +1,212 @@
+#include "records/SqliteStore.h"
+
+#include "records/SqliteSchema.h"
+
+#include <sqlite3.h>
+
+#include <filesystem>
+#include <system_error>
+
+namespace kestrune::records {
+namespace {
+
+// Waits this long for another process's write to end before giving up.
+constexpr int BusyTimeoutMs = 10000;
+
+const char *const Columns =
+    "id, started, ended, station, channel, port, port_stable_name, image_path, image_size, "
+    "image_sha256, ram_program_sha256, speed, identification, outcome, final_status, "
+    "error_code, failure_c, failure_s, blocks_resent, bytes_sent, seconds, program_version";
+
+// A prepared statement, finalised on every path.
+class Statement {
+public:
+  Statement(sqlite3 *db, const std::string &sql) {
+    if (sqlite3_prepare_v2(db, sql.c_str(), -1, &S, nullptr) != SQLITE_OK)
+      S = nullptr;
+  }
+  ~Statement() { sqlite3_finalize(S); }
+  explicit operator bool() const { return S != nullptr; }
+  sqlite3_stmt *get() const { return S; }
+  void Text(int i, const std::string &v) {
+    sqlite3_bind_text(S, i, v.c_str(), int(v.size()), SQLITE_TRANSIENT);
+  }
+  void Int(int i, int64_t v) { sqlite3_bind_int64(S, i, v); }
+
+private:
+  sqlite3_stmt *S = nullptr;
+};
+
+bool Exec(sqlite3 *db, const char *sql, std::string &why) {
+  char *message = nullptr;
+  if (sqlite3_exec(db, sql, nullptr, nullptr, &message) == SQLITE_OK)
+    return true;
+  why = message ? message : sqlite3_errmsg(db);
+  sqlite3_free(message);
+  return false;
+}
+
+std::string ColumnText(sqlite3_stmt *s, int i) {
+  const unsigned char *text = sqlite3_column_text(s, i);
+  return text ? reinterpret_cast<const char *>(text) : "";
+}
+
+std::optional<uint32_t> ColumnOptional(sqlite3_stmt *s, int i) {
+  if (sqlite3_column_type(s, i) == SQLITE_NULL)
+    return std::nullopt;
+  return uint32_t(sqlite3_column_int64(s, i));
+}
+
+Record ReadRow(sqlite3_stmt *s) {
+  Record r;
+  r.Id = ColumnText(s, 0);
+  r.Started = ColumnText(s, 1);
+  r.Ended = ColumnText(s, 2);
+  r.Station = ColumnText(s, 3);
+  r.Channel = sqlite3_column_int(s, 4);
+  r.Port = ColumnText(s, 5);
+  r.PortStableName = ColumnText(s, 6);
+  r.ImagePath = ColumnText(s, 7);
+  r.ImageSize = uint64_t(sqlite3_column_int64(s, 8));
+  r.ImageSha256 = ColumnText(s, 9);
+  r.RamProgramSha256 = ColumnText(s, 10);
+  r.Speed = uint32_t(sqlite3_column_int64(s, 11));
+  r.Identification = ColumnText(s, 12);
+  r.Outcome = ColumnText(s, 13);
+  r.FinalStatus = ColumnText(s, 14);
+  r.ErrorCode = uint32_t(sqlite3_column_int64(s, 15));
+  r.FailureC = ColumnOptional(s, 16);
+  r.FailureS = ColumnOptional(s, 17);
+  r.BlocksResent = uint32_t(sqlite3_column_int64(s, 18));
+  r.BytesSent = uint64_t(sqlite3_column_int64(s, 19));
+  r.Seconds = sqlite3_column_double(s, 20);
+  r.ProgramVersion = ColumnText(s, 21);
+  return r;
+}
+
+bool ReadAll(sqlite3 *db, Statement &statement, std::vector<Record> &out, std::string &why) {
+  int rc;
+  while ((rc = sqlite3_step(statement.get())) == SQLITE_ROW)
+    out.push_back(ReadRow(statement.get()));
+  if (rc == SQLITE_DONE)
+    return true;
+  why = sqlite3_errmsg(db);
+  return false;
+}
+
+} // namespace
+
+std::unique_ptr<SqliteStore> SqliteStore::Open(const std::string &path, std::string &why) {
+  std::error_code error;
+  std::filesystem::path parent = std::filesystem::path(path).parent_path();
+  if (!parent.empty() && !std::filesystem::exists(parent, error))
+    std::filesystem::create_directories(parent, error);
+  if (error) {
+    why = "cannot create " + parent.string() + ": " + error.message();
+    return nullptr;
+  }
+  sqlite3 *db = nullptr;
+  int rc = sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, nullptr);
+  if (rc != SQLITE_OK) {
+    why = "cannot open " + path + ": " + (db ? sqlite3_errmsg(db) : sqlite3_errstr(rc));
+    sqlite3_close(db);
+    return nullptr;
+  }
+  sqlite3_busy_timeout(db, BusyTimeoutMs);
+  std::unique_ptr<SqliteStore> store(new SqliteStore(db, path));
+  std::string detail;
+  // Full sync: a record the run was told is kept survives a power cut.
+  if (!Exec(db, "PRAGMA journal_mode = WAL", detail) ||
+      !Exec(db, "PRAGMA synchronous = FULL", detail) || !MigrateSchema(db, detail)) {
+    why = path + ": " + detail;
+    return nullptr;
+  }
+  return store;
+}
+
+SqliteStore::~SqliteStore() { sqlite3_close(Db); }
+
+bool SqliteStore::Insert(const Record &r, std::string &why) {
+  Statement s(Db, std::string("INSERT OR IGNORE INTO runs (") + Columns +
+                      ") VALUES (?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?)");
+  if (!s) {
+    why = sqlite3_errmsg(Db);
+    return false;
+  }
+  s.Text(1, r.Id);
+  s.Text(2, r.Started);
+  s.Text(3, r.Ended);
+  s.Text(4, r.Station);
+  s.Int(5, r.Channel);
+  s.Text(6, r.Port);
+  s.Text(7, r.PortStableName);
+  s.Text(8, r.ImagePath);
+  s.Int(9, int64_t(r.ImageSize));
+  s.Text(10, r.ImageSha256);
+  s.Text(11, r.RamProgramSha256);
+  s.Int(12, r.Speed);
+  s.Text(13, r.Identification);
+  s.Text(14, r.Outcome);
+  s.Text(15, r.FinalStatus);
+  s.Int(16, r.ErrorCode);
+  if (r.FailureC)
+    s.Int(17, *r.FailureC);
+  if (r.FailureS)
+    s.Int(18, *r.FailureS);
+  s.Int(19, r.BlocksResent);
+  s.Int(20, int64_t(r.BytesSent));
+  sqlite3_bind_double(s.get(), 21, r.Seconds);
+  s.Text(22, r.ProgramVersion);
+  // A single statement is its own transaction.
+  if (sqlite3_step(s.get()) != SQLITE_DONE) {
+    why = sqlite3_errmsg(Db);
+    return false;
+  }
+  return true;
+}
+
+bool SqliteStore::Pending(size_t limit, std::vector<Record> &out, std::string &why) {
+  Statement s(Db, std::string("SELECT ") + Columns +
+                      " FROM runs WHERE forwarded = 0 ORDER BY started LIMIT ?");
+  if (!s) {
+    why = sqlite3_errmsg(Db);
+    return false;
+  }
+  s.Int(1, int64_t(limit));
+  return ReadAll(Db, s, out, why);
+}
+
+bool SqliteStore::MarkForwarded(const std::vector<std::string> &ids, std::string &why) {
+  if (!Exec(Db, "BEGIN IMMEDIATE", why))
+    return false;
+  Statement s(Db, "UPDATE runs SET forwarded = 1 WHERE id = ?");
+  bool ok = bool(s);
+  for (size_t i = 0; ok && i < ids.size(); ++i) {
+    sqlite3_reset(s.get());
+    s.Text(1, ids[i]);
+    ok = sqlite3_step(s.get()) == SQLITE_DONE;
+  }
+  if (!ok) {
+    why = sqlite3_errmsg(Db);
+    std::string ignored;
+    Exec(Db, "ROLLBACK", ignored);
+    return false;
+  }
+  return Exec(Db, "COMMIT", why);
+}
+
+bool SqliteStore::List(const RecordFilter &filter, std::vector<Record> &out, std::string &why) {
+  Statement s(Db, std::string("SELECT ") + Columns +
+                      " FROM runs WHERE started >= ? AND (? = '' OR station = ?)"
+                      " ORDER BY started DESC, channel DESC");
+  if (!s) {
+    why = sqlite3_errmsg(Db);
+    return false;
+  }
+  s.Text(1, filter.Since);
+  s.Text(2, filter.Station);
+  s.Text(3, filter.Station);
+  return ReadAll(Db, s, out, why);
+}
+
+} // namespace kestrune::records

@@ -1,0 +1,123 @@
+// kestrune-cli keeps a record of every run in the database it is given,
+// lists them, keeps none with --records none, and goes on flashing when the
+// database cannot be used, saying why once.
+#include "handset/VirtualHandset.h"
+
+#include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
+
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <vector>
+
+namespace fs = std::filesystem;
+using kestrune::handset::VirtualHandset;
+
+namespace {
+
+struct Output {
+  int Exit = -1;
+  std::string Text; // standard output and error together
+};
+
+Output RunCli(const std::vector<std::string> &args) {
+  std::string command = std::string("'") + KESTRUNE_CLI + "'";
+  for (const std::string &a : args)
+    command += " '" + a + "'";
+  command += " 2>&1";
+  Output out;
+  FILE *pipe = popen(command.c_str(), "r");
+  char buffer[4096];
+  size_t n;
+  while ((n = fread(buffer, 1, sizeof buffer, pipe)) > 0)
+    out.Text.append(buffer, n);
+  int status = pclose(pipe);
+  out.Exit = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  return out;
+}
+
+struct Workspace {
+  fs::path Dir = fs::temp_directory_path() / ("kestrune-clirec-" + std::to_string(getpid()));
+  Workspace() {
+    fs::create_directories(Dir);
+    std::ofstream image(Image(), std::ios::binary);
+    for (int i = 0; i < 40000; ++i)
+      image.put(char(i * 3));
+  }
+  ~Workspace() { fs::remove_all(Dir); }
+  std::string Image() const { return (Dir / "image.bin").string(); }
+  std::string Db() const { return (Dir / "line.sqlite").string(); }
+};
+
+size_t CountOf(const std::string &text, const std::string &part) {
+  size_t count = 0;
+  for (size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1))
+    ++count;
+  return count;
+}
+
+TEST(CliRecords, RunsAreKeptAndListedNewestFirst) {
+  Workspace w;
+  VirtualHandset first, second;
+  ASSERT_TRUE(first.StartOnPty() && second.StartOnPty());
+  Output flash = RunCli({"--records", w.Db(), "--station", "bench-3", "--image", w.Image(),
+                         first.DevicePath(), second.DevicePath(), "/dev/kestrune-missing"});
+  EXPECT_EQ(flash.Exit, 1) << flash.Text; // the missing port fails
+  EXPECT_EQ(flash.Text.find("records are not"), std::string::npos) << flash.Text;
+
+  Output list = RunCli({"records", "--records", w.Db(), "--format", "json"});
+  ASSERT_EQ(list.Exit, 0) << list.Text;
+  auto json = nlohmann::json::parse(list.Text);
+  // The run that never opened its port is not on record.
+  ASSERT_EQ(json["records"].size(), 2u);
+  for (const auto &r : json["records"]) {
+    EXPECT_EQ(r["station"], "bench-3");
+    EXPECT_EQ(r["outcome"], "passed");
+    EXPECT_EQ(r["image_size"], 40000);
+    EXPECT_EQ(r["image_path"], w.Image());
+  }
+  EXPECT_GE(json["records"][0]["started"], json["records"][1]["started"]);
+  EXPECT_EQ(json["summary"].size(), 2u);
+
+  Output table = RunCli({"records", "--records", w.Db(), "--station", "bench-3"});
+  EXPECT_EQ(CountOf(table.Text, "bench-3 channel "), 2u) << table.Text;
+  EXPECT_NE(table.Text.find("bench-3 channel 2: passed 1, failed 0, stopped 0, yield 100.0%"),
+            std::string::npos)
+      << table.Text;
+  Output none = RunCli({"records", "--records", w.Db(), "--since", "2999-01-01"});
+  EXPECT_EQ(none.Text, "no records\n");
+  Output other = RunCli({"records", "--records", w.Db(), "--station", "elsewhere",
+                         "--format", "csv"});
+  EXPECT_EQ(CountOf(other.Text, "\r\n"), 3u) << other.Text; // headers and the blank line
+}
+
+TEST(CliRecords, NoneKeepsNothingAndBadDatabaseNeverStopsARun) {
+  Workspace w;
+  VirtualHandset handset;
+  ASSERT_TRUE(handset.StartOnPty());
+  Output off = RunCli({"--records", "none", "--image", w.Image(), handset.DevicePath()});
+  EXPECT_EQ(off.Exit, 0) << off.Text;
+  EXPECT_FALSE(fs::exists(w.Db()));
+
+  // A folder stands where the database file should be.
+  fs::create_directories(w.Db());
+  Output bad = RunCli({"--records", w.Db(), "--image", w.Image(), handset.DevicePath()});
+  EXPECT_EQ(bad.Exit, 0) << bad.Text;
+  EXPECT_NE(bad.Text.find("1: 다운로드 완료 !!!!!!!!!!!!!!!!!"), std::string::npos) << bad.Text;
+  EXPECT_EQ(CountOf(bad.Text, "kestrune-cli: records are not being kept: "), 1u) << bad.Text;
+}
+
+TEST(CliRecords, ListingUsageErrors) {
+  Workspace w;
+  EXPECT_EQ(RunCli({"records", "--records", w.Db(), "--format", "xml"}).Exit, 2);
+  Output since = RunCli({"records", "--records", w.Db(), "--since", "last week"});
+  EXPECT_EQ(since.Exit, 2);
+  EXPECT_NE(since.Text.find("cannot read the time 'last week'"), std::string::npos);
+}
+
+} // namespace

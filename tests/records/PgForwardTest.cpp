@@ -1,0 +1,288 @@
+// Records reach a real PostgreSQL server exactly once: while it is up,
+// after it was down, after a program was killed in the middle of sending,
+// and with eight programs sending at once. Each test starts its own server.
+#include "handset/VirtualHandset.h"
+#include "records/PgRecords.h"
+#include "records/Recorder.h"
+#include "records/SqliteStore.h"
+#include "tests/records/PgServer.h"
+#include "tests/records/RecordsTestSupport.h"
+
+#include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
+#include <pqxx/pqxx>
+#include <sqlite3.h>
+
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <fstream>
+#include <mutex>
+#include <sstream>
+#include <thread>
+
+using namespace kestrune::records;
+using namespace kestrune::records::test;
+using namespace std::chrono;
+using kestrune::handset::VirtualHandset;
+
+namespace {
+
+class PgForward : public ::testing::Test {
+protected:
+  void SetUp() override {
+    if (PgServer::BinDir().empty())
+      GTEST_SKIP() << "PostgreSQL server programs (initdb, pg_ctl under /usr/lib/postgresql) "
+                      "are not installed; install the Debian package postgresql";
+    setenv("XDG_DATA_HOME", Dir.Path().c_str(), 1);
+    Server = std::make_unique<PgServer>();
+    ASSERT_TRUE(Server->Start()) << Server->Error();
+    Url = Server->Url();
+  }
+
+  std::string LocalPath() const { return Dir.File("Orv/Kestrune/records.sqlite"); }
+
+  int ServerCount(const std::string &where = "true") {
+    try {
+      std::string n = PgScalar(Url, "SELECT count(*) FROM kestrune_records WHERE " + where);
+      return std::stoi(n);
+    } catch (const std::exception &) {
+      return -1; // no table yet, or no server
+    }
+  }
+
+  bool WaitForServerCount(int count, seconds timeout) {
+    auto until = steady_clock::now() + timeout;
+    while (steady_clock::now() < until) {
+      if (ServerCount() == count)
+        return true;
+      std::this_thread::sleep_for(milliseconds(50));
+    }
+    return false;
+  }
+
+  int LocalPending() {
+    std::string why;
+    auto store = SqliteStore::Open(LocalPath(), why);
+    std::vector<Record> pending;
+    if (!store || !store->Pending(1'000'000, pending, why))
+      return -1;
+    return int(pending.size());
+  }
+
+  // Starts the command-line program; its output goes to a file.
+  pid_t Spawn(std::vector<std::string> args, const std::string &outName) {
+    std::string out = Dir.File(outName);
+    pid_t pid = fork();
+    if (pid == 0) {
+      int fd = open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+      dup2(fd, STDOUT_FILENO);
+      dup2(fd, STDERR_FILENO);
+      std::vector<char *> argv{const_cast<char *>(KESTRUNE_CLI)};
+      for (auto &a : args)
+        argv.push_back(a.data());
+      argv.push_back(nullptr);
+      execv(KESTRUNE_CLI, argv.data());
+      _exit(127);
+    }
+    return pid;
+  }
+  static int Wait(pid_t pid) {
+    int status = 0;
+    waitpid(pid, &status, 0);
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  }
+  std::string Output(const std::string &name) {
+    std::ifstream in(Dir.File(name));
+    std::stringstream text;
+    text << in.rdbuf();
+    return text.str();
+  }
+  std::string WriteImage(size_t size) {
+    std::string path = Dir.File("image.bin");
+    std::ofstream out(path, std::ios::binary);
+    for (size_t i = 0; i < size; ++i)
+      out.put(char(i * 13 + 1));
+    return path;
+  }
+
+  TempDir Dir;
+  std::unique_ptr<PgServer> Server;
+  std::string Url;
+};
+
+TEST_F(PgForward, RecordsArriveWithEveryField) {
+  Record sent = SampleRecord("line-1", 4, "2026-12-08T05:06:07.089Z", "failed");
+  sent.FailureC = 3;
+  sent.FailureS = 0xFFFFFFFF;
+  sent.BytesSent = 5'000'000'000ull;
+  {
+    Recorder recorder({Url, "ignored-for-given-records", {}});
+    ASSERT_TRUE(recorder.Keeping());
+    recorder.Submit(sent);
+    for (int i = 0; i < 19; ++i)
+      recorder.Submit(SampleRecord("line-1", 1, "2026-12-08T05:00:00.000Z"));
+    recorder.Close(seconds(20));
+  }
+  EXPECT_EQ(ServerCount(), 20);
+  EXPECT_EQ(LocalPending(), 0);
+  pqxx::connection connection(Url);
+  auto list = ListPg(connection, {"2026-12-08T05:06", ""});
+  ASSERT_EQ(list.size(), 1u);
+  const Record &got = list[0];
+  EXPECT_EQ(got.Id, sent.Id);
+  EXPECT_EQ(got.Started, sent.Started);
+  EXPECT_EQ(got.FinalStatus, sent.FinalStatus);
+  EXPECT_EQ(got.FailureC, 3u);
+  EXPECT_EQ(got.FailureS, 0xFFFFFFFFu);
+  EXPECT_EQ(got.BytesSent, sent.BytesSent);
+  EXPECT_EQ(got.ImageSha256, sent.ImageSha256);
+  EXPECT_EQ(got.Channel, 4);
+  EXPECT_DOUBLE_EQ(got.Seconds, sent.Seconds);
+
+  // The listing of the whole line, as JSON.
+  ASSERT_EQ(Wait(Spawn({"records", "--records", Url, "--format", "json", "--station", "line-1"},
+                       "list.txt")),
+            0)
+      << Output("list.txt");
+  auto json = nlohmann::json::parse(Output("list.txt"));
+  EXPECT_EQ(json["records"].size(), 20u);
+  EXPECT_EQ(json["summary"][0]["channel"], 1);
+  EXPECT_EQ(json["summary"][0]["passed"], 19);
+  EXPECT_EQ(json["summary"][1]["failed"], 1);
+}
+
+TEST_F(PgForward, RunsGoOnWhileTheServerIsDownAndTheirRecordsArriveLater) {
+  Server->Stop();
+  std::vector<std::string> notices;
+  std::mutex noticesMutex;
+  Recorder recorder({Url, "", [&](const std::string &t) {
+                       std::lock_guard lock(noticesMutex);
+                       notices.push_back(t);
+                     }});
+  std::vector<steady_clock::duration> costs;
+  for (int i = 0; i < 30; ++i) {
+    Record record = SampleRecord("s", 1 + i % 8, "2026-12-08T05:00:00.000Z");
+    auto before = steady_clock::now();
+    recorder.Submit(std::move(record));
+    costs.push_back(steady_clock::now() - before);
+    std::this_thread::sleep_for(milliseconds(10));
+  }
+  // A dead server costs a channel nothing: the typical hand-over is far
+  // below the 5 ms a record may cost (single ones may lose their core on a
+  // busy machine).
+  std::sort(costs.begin(), costs.end());
+  EXPECT_LT(costs[costs.size() / 2], milliseconds(1));
+  EXPECT_LT(costs[costs.size() * 9 / 10], milliseconds(5));
+  recorder.WaitUntilWritten();
+  EXPECT_EQ(recorder.Written(), 30u);
+  EXPECT_EQ(LocalPending(), 30);
+  ASSERT_TRUE(Server->Start()) << Server->Error();
+  EXPECT_TRUE(WaitForServerCount(30, seconds(30))) << ServerCount();
+  recorder.Close(seconds(10));
+  EXPECT_EQ(ServerCount(), 30);
+  EXPECT_EQ(LocalPending(), 0);
+  std::lock_guard lock(noticesMutex);
+  ASSERT_GE(notices.size(), 1u);
+  EXPECT_NE(notices[0].find("not reaching the server"), std::string::npos) << notices[0];
+}
+
+TEST_F(PgForward, CommandLineRunWithTheServerDownIsSentByTheNextStart) {
+  VirtualHandset handset;
+  ASSERT_TRUE(handset.StartOnPty());
+  const std::string image = WriteImage(40000);
+  Server->Stop();
+  auto before = steady_clock::now();
+  int status = Wait(Spawn({"--records", Url, "--station", "st-x", "--image", image,
+                           handset.DevicePath()},
+                          "flash.txt"));
+  const std::string flashOutput = Output("flash.txt");
+  EXPECT_EQ(status, 0) << flashOutput;
+  EXPECT_NE(flashOutput.find("kestrune-cli: records are not reaching the server"),
+            std::string::npos)
+      << flashOutput;
+  // The run is not held up by the server; the exit waits a bounded time.
+  EXPECT_LT(steady_clock::now() - before, seconds(20));
+  EXPECT_EQ(LocalPending(), 1);
+
+  ASSERT_TRUE(Server->Start()) << Server->Error();
+  ASSERT_EQ(Wait(Spawn({"records", "--records", Url, "--format", "csv"}, "list.txt")), 0)
+      << Output("list.txt");
+  EXPECT_EQ(ServerCount("station = 'st-x' AND outcome = 'passed' AND channel = 1"), 1);
+  EXPECT_NE(Output("list.txt").find("\r\nst-x,1,1,0,0,100.0%\r\n"), std::string::npos)
+      << Output("list.txt");
+  EXPECT_EQ(LocalPending(), 0);
+}
+
+TEST_F(PgForward, ProgramKilledWhileSendingLosesNothingAndDuplicatesNothing) {
+  constexpr int Total = 20000;
+  {
+    std::string why;
+    ASSERT_TRUE(SqliteStore::Open(LocalPath(), why)) << why; // the schema
+    sqlite3 *db = nullptr;
+    ASSERT_EQ(sqlite3_open(LocalPath().c_str(), &db), SQLITE_OK);
+    sqlite3_exec(db, "BEGIN", nullptr, nullptr, nullptr);
+    for (int i = 0; i < Total; ++i) {
+      Record r = SampleRecord("k", 1 + i % 8, "2026-12-08T05:00:00.000Z");
+      std::string sql = "INSERT INTO runs (id, started, ended, station, channel, port, outcome) "
+                        "VALUES ('" + r.Id + "', '" + r.Started + "', '" + r.Ended + "', 'k', " +
+                        std::to_string(r.Channel) + ", 'p', 'passed')";
+      ASSERT_EQ(sqlite3_exec(db, sql.c_str(), nullptr, nullptr, nullptr), SQLITE_OK);
+    }
+    sqlite3_exec(db, "COMMIT", nullptr, nullptr, nullptr);
+    sqlite3_close(db);
+  }
+  // Three programs are killed at different points of the sending.
+  int killedAt = 0;
+  for (int kill = 0; kill < 3; ++kill) {
+    pid_t pid = Spawn({"records", "--records", Url, "--since", "2030-01-01"}, "killed.txt");
+    auto until = steady_clock::now() + seconds(30);
+    int count = ServerCount();
+    const int target = (kill + 1) * Total / 5;
+    while (steady_clock::now() < until && count < target) {
+      std::this_thread::sleep_for(milliseconds(2));
+      count = ServerCount();
+    }
+    ::kill(pid, SIGKILL);
+    Wait(pid);
+    killedAt = ServerCount();
+    ASSERT_LT(killedAt, Total) << "sent everything before it could be killed";
+    ASSERT_GE(killedAt, target);
+  }
+  EXPECT_GT(LocalPending(), 0);
+  // The next start sends the rest (a start lists after at most 10 s of
+  // sending; on a busy machine a second start may be needed).
+  for (int start = 0; start < 5 && LocalPending() > 0; ++start)
+    ASSERT_EQ(Wait(Spawn({"records", "--records", Url, "--since", "2030-01-01"}, "last.txt")), 0)
+        << Output("last.txt");
+  EXPECT_EQ(ServerCount(), Total);
+  EXPECT_EQ(std::stoi(PgScalar(Url, "SELECT count(DISTINCT id) FROM kestrune_records")), Total);
+  EXPECT_EQ(LocalPending(), 0);
+}
+
+TEST_F(PgForward, EightProgramsSendAtOnce) {
+  const std::string image = WriteImage(40000);
+  std::vector<std::unique_ptr<VirtualHandset>> handsets;
+  std::vector<pid_t> programs;
+  for (int i = 0; i < 8; ++i) {
+    handsets.push_back(std::make_unique<VirtualHandset>());
+    ASSERT_TRUE(handsets.back()->StartOnPty());
+  }
+  for (int i = 0; i < 8; ++i)
+    programs.push_back(Spawn({"--records", Url, "--station", "st-" + std::to_string(i), "--image",
+                              image, handsets[size_t(i)]->DevicePath()},
+                             "flash" + std::to_string(i) + ".txt"));
+  for (int i = 0; i < 8; ++i)
+    EXPECT_EQ(Wait(programs[size_t(i)]), 0) << Output("flash" + std::to_string(i) + ".txt");
+  // Each program sends its own record, and those of the others it finds.
+  EXPECT_TRUE(WaitForServerCount(8, seconds(5))) << ServerCount();
+  EXPECT_EQ(std::stoi(PgScalar(Url, "SELECT count(DISTINCT station) FROM kestrune_records "
+                                    "WHERE outcome = 'passed'")),
+            8);
+  EXPECT_EQ(LocalPending(), 0);
+}
+
+} // namespace
