@@ -137,7 +137,9 @@ TEST_P(HostAndArmModels, AnswerAlike) {
     h.Worker(1)->RequestStop();
     h.Worker(2)->RequestStop();
   }
-  ASSERT_TRUE(h.ServeUntilAllEnded(seconds(30)));
+  ASSERT_TRUE(h.ServeUntilAllEnded(seconds(30)))
+      << "host model ended at '" << h.Panel(1).LastText() << "', emulated core at '"
+      << h.Panel(2).LastText() << "'";
 
   std::vector<uint8_t> hostBytes = *sides[0].Received, armBytes = *sides[1].Received;
   if (scenario.StopAt) {
