@@ -22,7 +22,7 @@ std::string IsoUtc(std::chrono::system_clock::time_point time) {
 #else
   gmtime_r(&seconds, &utc);
 #endif
-  char text[32];
+  char text[64];
   std::snprintf(text, sizeof text, "%04d-%02d-%02dT%02d:%02d:%02d.%03dZ", utc.tm_year + 1900,
                 utc.tm_mon + 1, utc.tm_mday, utc.tm_hour, utc.tm_min, utc.tm_sec, int(millis));
   return text;
