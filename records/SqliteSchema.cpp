@@ -3,6 +3,16 @@
 #include <array>
 
 namespace kestrune::records {
+
+bool Exec(sqlite3 *db, const char *sql, std::string &why) {
+  char *message = nullptr;
+  if (sqlite3_exec(db, sql, nullptr, nullptr, &message) == SQLITE_OK)
+    return true;
+  why = message ? message : sqlite3_errmsg(db);
+  sqlite3_free(message);
+  return false;
+}
+
 namespace {
 
 // Version 1: one row per run.
@@ -43,15 +53,6 @@ CREATE INDEX runs_pending ON runs (started) WHERE forwarded = 0;
 )sql";
 
 const std::array<const char *, CurrentSchemaVersion> Steps = {Version1, Version2};
-
-bool Exec(sqlite3 *db, const char *sql, std::string &why) {
-  char *message = nullptr;
-  if (sqlite3_exec(db, sql, nullptr, nullptr, &message) == SQLITE_OK)
-    return true;
-  why = message ? message : sqlite3_errmsg(db);
-  sqlite3_free(message);
-  return false;
-}
 
 bool ReadVersion(sqlite3 *db, int &version, std::string &why) {
   sqlite3_stmt *statement = nullptr;

@@ -11,6 +11,9 @@ namespace kestrune::records {
 
 constexpr int CurrentSchemaVersion = 2;
 
+// Runs one or more SQL statements; false with why set to SQLite's message.
+bool Exec(sqlite3 *db, const char *sql, std::string &why);
+
 // Brings the database to CurrentSchemaVersion; false with why set. Safe when
 // several processes open one database at once: the first to take the write
 // lock migrates, the others find the work done.

@@ -37,15 +37,6 @@ private:
   sqlite3_stmt *S = nullptr;
 };
 
-bool Exec(sqlite3 *db, const char *sql, std::string &why) {
-  char *message = nullptr;
-  if (sqlite3_exec(db, sql, nullptr, nullptr, &message) == SQLITE_OK)
-    return true;
-  why = message ? message : sqlite3_errmsg(db);
-  sqlite3_free(message);
-  return false;
-}
-
 std::string ColumnText(sqlite3_stmt *s, int i) {
   const unsigned char *text = sqlite3_column_text(s, i);
   return text ? reinterpret_cast<const char *>(text) : "";
