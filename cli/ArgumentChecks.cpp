@@ -1,4 +1,5 @@
 #include "cli/ArgumentChecks.h"
+#include "platform/Utf8Paths.h"
 
 #include <cerrno>
 #include <cstdio>
@@ -23,7 +24,7 @@ bool SamePort(const std::string &a, const std::string &b) {
 }
 
 std::string SummaryProblem(const std::string &path) {
-  std::FILE *file = std::fopen(path.c_str(), "a");
+  std::FILE *file = OpenFileUtf8(path, "a");
   if (file == nullptr)
     return std::strerror(errno);
   std::fclose(file);

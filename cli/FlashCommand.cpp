@@ -5,6 +5,7 @@
 #include "cli/LiveLines.h"
 #include "cli/ResultTable.h"
 #include "cli/StopSignals.h"
+#include "platform/Utf8Paths.h"
 #include "engine/CommsThread.h"
 #include "engine/GuiCallQueue.h"
 #include "engine/LineSpeed.h"
@@ -33,7 +34,7 @@ void DrawProgress(LiveLines &live, const std::vector<std::unique_ptr<CliPanel>> 
 }
 
 bool WriteSummary(const std::string &path, const std::vector<ChannelResult> &results) {
-  std::ofstream file(path);
+  std::ofstream file(PathFromUtf8(path));
   for (const ChannelResult &r : results)
     file << r.Channel << '\t' << r.Port << '\t' << OutcomeName(r.Outcome) << '\t' << r.Seconds
          << '\t' << r.LastText << '\n';

@@ -1,5 +1,10 @@
 #include "cli/StopSignals.h"
 
+#include <pthread.h>
+#include <signal.h>
+
+#include <thread>
+
 namespace kestrune {
 namespace {
 
@@ -16,11 +21,16 @@ sigset_t WaitedSignals() {
 
 } // namespace
 
-StopSignals::StopSignals(std::function<void()> onStop) {
+struct StopSignals::State {
+  sigset_t Previous;
+  std::thread Waiter;
+};
+
+StopSignals::StopSignals(std::function<void()> onStop) : Impl(std::make_unique<State>()) {
   sigset_t set = WaitedSignals();
   // Blocked here, before any worker exists, so every later thread inherits it.
-  pthread_sigmask(SIG_BLOCK, &set, &Previous);
-  Waiter = std::thread([set, onStop = std::move(onStop)] {
+  pthread_sigmask(SIG_BLOCK, &set, &Impl->Previous);
+  Impl->Waiter = std::thread([set, onStop = std::move(onStop)] {
     for (;;) {
       int signal = 0;
       if (sigwait(&set, &signal) != 0 || signal == SIGUSR2)
@@ -31,9 +41,9 @@ StopSignals::StopSignals(std::function<void()> onStop) {
 }
 
 StopSignals::~StopSignals() {
-  pthread_kill(Waiter.native_handle(), SIGUSR2);
-  Waiter.join();
-  pthread_sigmask(SIG_SETMASK, &Previous, nullptr);
+  pthread_kill(Impl->Waiter.native_handle(), SIGUSR2);
+  Impl->Waiter.join();
+  pthread_sigmask(SIG_SETMASK, &Impl->Previous, nullptr);
 }
 
 } // namespace kestrune

@@ -1,12 +1,11 @@
-// SIGINT, SIGTERM and SIGHUP as a request to stop every channel. While an
-// instance lives, these signals are taken by a thread of its own and reported
-// through a callback; the rest of the process never sees them.
+// The operator's requests to stop every channel: SIGINT, SIGTERM and SIGHUP
+// on Linux; Ctrl+C, Ctrl+Break and closing the console window on Windows.
+// While an instance lives they are taken away from the rest of the process
+// and reported through the callback, from a thread of their own.
 #pragma once
 
 #include <functional>
-#include <pthread.h>
-#include <signal.h>
-#include <thread>
+#include <memory>
 
 namespace kestrune {
 
@@ -18,8 +17,8 @@ public:
   StopSignals &operator=(const StopSignals &) = delete;
 
 private:
-  sigset_t Previous;
-  std::thread Waiter;
+  struct State;
+  std::unique_ptr<State> Impl;
 };
 
 } // namespace kestrune

@@ -1,6 +1,7 @@
 // kestrune-cli: the headless front end. Flashes the image into the handsets
 // on up to eight ports at once, or converts an S-record file.
 #include "cli/ArgumentChecks.h"
+#include "cli/Console.h"
 #include "cli/ConvertCommand.h"
 #include "cli/FlashCommand.h"
 #ifdef KESTRUNE_HAVE_RECORDS
@@ -8,10 +9,9 @@
 #endif
 #include "engine/ChannelRow.h"
 #include "engine/LineSpeed.h"
+#include "platform/Utf8Paths.h"
 
 #include <CLI/CLI.hpp>
-
-#include <unistd.h>
 
 #include <csignal>
 #include <cstring>
@@ -36,16 +36,22 @@ int main(int argc, char **argv) {
   // runs half way: writes to it fail quietly and the runs go on.
   std::signal(SIGPIPE, SIG_IGN);
 #endif
+  Utf8Arguments arguments(argc, argv);
+  argc = arguments.Count();
+  argv = arguments.Values();
+  PrepareConsole();
   CLI::App app{"Flashes firmware into up to eight handsets at once, one per serial port.",
                "kestrune-cli"};
   app.footer("Usage: kestrune-cli [--speed 115K|460K|920K] --image FILE [--verbose]\n"
              "                   [--summary FILE] PORT...\n"
              "       kestrune-cli convert FILE\n"
+#ifdef KESTRUNE_HAVE_RECORDS
              "       kestrune-cli records [--records URL|FILE] [--since TIME] [--station S] "
              "[--format table|csv|json]\n"
+#endif
              "Exit status: 0 every channel completed, 1 a channel failed or was stopped (or the "
              "summary could not be written), 2 usage error.\n"
-             "SIGINT, SIGTERM and SIGHUP stop every channel.");
+             + std::string(StopRequestsText) + " stop every channel.");
   std::string speed = "920K";
   FlashOptions options;
   app.add_option("--speed", speed, "Line speed for all channels: 115K, 460K or 920K");
@@ -106,14 +112,14 @@ int main(int argc, char **argv) {
   // left waiting in their RAM program for blocks that never come.
   if (options.Image.empty())
     return Usage("no image given (--image FILE)");
-  if (::access(options.Image.c_str(), R_OK) != 0)
+  if (!CanReadFileUtf8(options.Image))
     return Usage("cannot read image '" + options.Image + "'");
   if (!options.SummaryFile.empty()) {
     std::string problem = SummaryProblem(options.SummaryFile);
     if (!problem.empty())
       return Usage("cannot write summary '" + options.SummaryFile + "': " + problem);
   }
-  options.Progress = ::isatty(STDERR_FILENO) && ::isatty(STDOUT_FILENO);
+  options.Progress = LiveLinesPossible();
 #ifdef KESTRUNE_HAVE_RECORDS
   auto recorder = StartRecorder(recordsOptions, std::cerr);
   options.Records = recorder.get();

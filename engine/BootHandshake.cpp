@@ -86,6 +86,14 @@ void TCommsThread::ConfigureRamProgram() {
     return;
   ShowStatus("RAM program ACK received.");
   uint8_t row = SpeedIndex;
+  // Once the speed code is out the handset changes its rate: a port that
+  // cannot follow must say so now, while both ends are still at the boot
+  // rate.
+  if (!CommHandle->AcceptsRate(LineRateTable[row])) {
+    LastError = CommHandle->LastError();
+    ReportCommError("Port cannot run at " + std::to_string(LineRateTable[row]) + " baud");
+    return;
+  }
   WriteBytes({AckByte});
   WriteBytes({0x01, 0x00, 0x00, 0x00});
   WriteBytes({SpeedCodeTable[row]});

@@ -1,4 +1,5 @@
 #include "engine/CommsThread.h"
+#include "platform/TimerResolution.h"
 
 #include <chrono>
 #include <condition_variable>
@@ -54,6 +55,7 @@ void TCommsThread::RequestStop() {
 void TCommsThread::ThreadMain() {
   RaiseCurrentThreadPriority();
   try {
+    FineTimer fineTimer;
     RunDownload();
   } catch (const std::exception &error) {
     EndAfterException(error.what());

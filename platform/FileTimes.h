@@ -17,6 +17,11 @@ struct FatTime {
   int Hour = 0;       // 0..23
   int Minute = 0;     // 0..59
   int TwoSeconds = 0; // seconds / 2, 0..29
+  // False when the file's real time lies outside the years the form can
+  // hold (1980 to 2107) and the fields give the nearest time it can. Such a
+  // time equals no time read from a file inside the range, so an S-record
+  // file with it never counts as converted already.
+  bool Exact = true;
 
   friend bool operator==(const FatTime &, const FatTime &) = default;
 };
@@ -41,6 +46,10 @@ bool GetFileClocks(const std::string &path, FileClock &lastWrite, FileClock &las
 // error code (errno, GetLastError()) in error when it cannot be read or has
 // no FAT form.
 bool GetLastWriteFatTime(const std::string &path, FatTime &time, uint32_t &error);
+
+// Moves a time outside the FAT years to the nearest one inside them,
+// clearing Exact; a time inside is left as it is.
+void ClampToFatRange(FatTime &time);
 
 // Sets the last-write time of the file at path to the start of the given
 // two-second slot, so that GetLastWriteFatTime gives the same fields back.

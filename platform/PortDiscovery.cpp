@@ -22,6 +22,39 @@ void SortPortNames(std::vector<std::string> &names) {
   names.erase(std::unique(names.begin(), names.end()), names.end());
 }
 
+namespace {
+
+// The number of a "COM<digits>" name (any case), or nothing.
+std::optional<uint64_t> ComNumber(const std::string &name) {
+  if (name.size() < 4 || name.size() > 20)
+    return std::nullopt;
+  for (size_t i = 0; i < 3; ++i)
+    if ((name[i] | 0x20) != "com"[i])
+      return std::nullopt;
+  uint64_t number = 0;
+  for (size_t i = 3; i < name.size(); ++i) {
+    if (name[i] < '0' || name[i] > '9')
+      return std::nullopt;
+    number = number * 10 + uint64_t(name[i] - '0');
+  }
+  return number;
+}
+
+} // namespace
+
+void SortPortNamesByNumber(std::vector<std::string> &names) {
+  std::sort(names.begin(), names.end(), [](const std::string &a, const std::string &b) {
+    auto x = ComNumber(a);
+    auto y = ComNumber(b);
+    if (x && y)
+      return *x != *y ? *x < *y : a < b;
+    if (x || y)
+      return x.has_value();
+    return a < b;
+  });
+  names.erase(std::unique(names.begin(), names.end()), names.end());
+}
+
 std::vector<std::string> SplitPortList(const std::string &list) {
   std::vector<std::string> names;
   size_t start = 0;

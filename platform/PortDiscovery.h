@@ -10,11 +10,13 @@
 
 namespace kestrune {
 
-// The highest port number the window probes on Windows (COM1 to COM24).
+// The highest port number the window probed on Windows before the system's
+// port list was read; no longer a limit there.
 constexpr int HighestPortNumber = 24;
 
-// The port names present, sorted by text (COM1, COM10, COM2, ...).
-// Windows: "COM1" to "COM<highestPort>". Linux: the device paths of the
+// The port names present. Windows: every port the system lists
+// (HARDWARE\DEVICEMAP\SERIALCOMM), sorted by number, none of them opened.
+// Linux, sorted by text: the device paths of the
 // serial devices in /dev (ttyS, ttyUSB, ttyACM, ttyAMA, rfcomm). When
 // KESTRUNE_PORTS is set, even to nothing, exactly the ports it names are
 // probed instead, on either platform.
@@ -30,6 +32,13 @@ bool IsAbsentWindowsPortError(uint32_t code);    // ERROR_FILE_NOT_FOUND, ERROR_
 
 // Sorts by text, byte by byte, and drops repeats.
 void SortPortNames(std::vector<std::string> &names);
+
+// Sorts "COM<n>" names by their number (COM2 before COM10), names of any
+// other form after them by text, and drops repeats.
+void SortPortNamesByNumber(std::vector<std::string> &names);
+
+// The ports the Windows system lists, sorted by number (Windows only).
+std::vector<std::string> ListedCommPorts();
 
 // The entries of a colon-separated port list; empty entries are skipped.
 std::vector<std::string> SplitPortList(const std::string &list);

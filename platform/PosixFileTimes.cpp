@@ -39,6 +39,8 @@ bool GetLastWriteFatTime(const std::string &path, FatTime &time, uint32_t &error
   time.Minute = local.tm_min;
   // A leap second (60) stays in the last slot of its minute.
   time.TwoSeconds = (local.tm_sec > 59 ? 59 : local.tm_sec) / 2;
+  time.Exact = true;
+  ClampToFatRange(time);
   return true;
 }
 

@@ -100,6 +100,21 @@ public:
     return SetModemLines(settings.DtrOn, settings.RtsOn);
   }
 
+  bool AcceptsRate(uint32_t rate) override {
+    if (Fd < 0)
+      return Fail(EBADF);
+    LineRecord present;
+    if (!GetLineRecord(Fd, present))
+      return Fail(errno);
+    LineRecord trial = present;
+    PortSettings settings = DescribeLineRecord(present);
+    settings.BaudRate = rate;
+    ForceLineSettings(trial, settings);
+    if (!SetLineRecord(Fd, trial))
+      return Fail(errno);
+    return SetLineRecord(Fd, present) ? true : Fail(errno);
+  }
+
   bool ApplyTimeouts(const CommTimeouts &timeouts) override {
     if (Fd < 0)
       return Fail(EBADF);

@@ -58,6 +58,12 @@ public:
   virtual bool Drain() = 0;
   // Clears the port's error state and counters; the result is not used.
   virtual void ClearErrors() = 0;
+  // Whether the port's driver takes the line rate, asked without leaving
+  // it there: the rate is set and the port's present settings put back at
+  // once. For use while no byte is on its way. False with the platform's
+  // code when the driver refuses the rate. A port that takes any rate (a
+  // test double) keeps this default.
+  virtual bool AcceptsRate(uint32_t /*rate*/) { return true; }
 
   virtual bool Write(const void *data, uint32_t count, uint32_t &written) = 0;
   virtual bool Read(void *data, uint32_t count, uint32_t &received) = 0;

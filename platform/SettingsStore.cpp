@@ -32,7 +32,11 @@ void WritePortSetting(SettingsStore &store, const std::string &name, const std::
 int32_t PortNumberOfText(const std::string &portText) {
   if (portText.size() <= 3)
     return DefaultPortNumber;
-  std::string digits = portText.substr(3, 2);
+  // Every digit counts: COM123 is port 123. More than nine digits would not
+  // fit the stored 32-bit number and is no port of any system.
+  std::string digits = portText.substr(3);
+  if (digits.size() > 9)
+    return DefaultPortNumber;
   int32_t number = 0;
   for (char c : digits) {
     if (c < '0' || c > '9')

@@ -1,4 +1,5 @@
 #include "platform/FileTimes.h"
+#include "platform/Win32Text.h"
 
 #include <windows.h>
 
@@ -7,8 +8,9 @@ namespace {
 
 // Opens the file only for its attributes, sharing it with every other user.
 HANDLE OpenForAttributes(const std::string &path, DWORD access) {
-  return CreateFileA(path.c_str(), access, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                     nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+  return CreateFileW(WideFromUtf8(path).c_str(), access,
+                     FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                     OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
 }
 
 } // namespace
@@ -33,6 +35,8 @@ bool GetFileClocks(const std::string &path, FileClock &lastWrite, FileClock &las
   return true;
 }
 
+// The local calendar time first, for any year Windows can show; the FAT
+// form's limits are applied after, so a file from 1975 has a time too.
 bool GetLastWriteFatTime(const std::string &path, FatTime &time, uint32_t &error) {
   HANDLE file = OpenForAttributes(path, FILE_READ_ATTRIBUTES);
   if (file == INVALID_HANDLE_VALUE) {
@@ -41,22 +45,17 @@ bool GetLastWriteFatTime(const std::string &path, FatTime &time, uint32_t &error
   }
   FILETIME written{};
   FILETIME local{};
-  WORD date = 0;
-  WORD clock = 0;
+  SYSTEMTIME fields{};
   BOOL ok = GetFileTime(file, nullptr, nullptr, &written) &&
-            FileTimeToLocalFileTime(&written, &local) &&
-            FileTimeToDosDateTime(&local, &date, &clock);
+            FileTimeToLocalFileTime(&written, &local) && FileTimeToSystemTime(&local, &fields);
   if (!ok)
     error = GetLastError();
   CloseHandle(file);
   if (!ok)
     return false;
-  time.Year = 1980 + (date >> 9);
-  time.Month = (date >> 5) & 0x0F;
-  time.Day = date & 0x1F;
-  time.Hour = clock >> 11;
-  time.Minute = (clock >> 5) & 0x3F;
-  time.TwoSeconds = clock & 0x1F;
+  time = FatTime{fields.wYear, fields.wMonth, fields.wDay, fields.wHour, fields.wMinute,
+                 fields.wSecond / 2, true};
+  ClampToFatRange(time);
   return true;
 }
 

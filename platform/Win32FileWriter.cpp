@@ -1,4 +1,6 @@
 #include "platform/FileWriter.h"
+#include "platform/Utf8Paths.h"
+#include "platform/Win32Text.h"
 
 #include <windows.h>
 
@@ -20,7 +22,7 @@ public:
       // Shared for deleting so that the finished file can be renamed while
       // it is still open; the open handle is what keeps RemoveDeadTemporaries
       // away from it.
-      Handle = CreateFileA(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr,
+      Handle = CreateFileW(WideFromUtf8(path).c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr,
                            CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
       if (Handle != INVALID_HANDLE_VALUE) {
         FilePath = path;
@@ -87,18 +89,18 @@ std::unique_ptr<FileWriter> CreateFileWriter() { return std::make_unique<Win32Fi
 
 int RemoveDeadTemporaries(const std::string &target) {
   namespace fs = std::filesystem;
-  fs::path directory = fs::path(target).parent_path();
+  fs::path directory = PathFromUtf8(target).parent_path();
   std::error_code error;
   int removed = 0;
   for (fs::directory_iterator it(directory.empty() ? fs::path(".") : directory, error), end;
        !error && it != end; it.increment(error)) {
-    std::string name = it->path().filename().string();
+    std::string name = Utf8FromPath(it->path().filename());
     if (!IsTemporaryNameFor(name, target))
       continue;
-    std::string path = directory.empty() ? name : (directory / name).string();
+    std::wstring path = it->path().wstring();
     // Opened without sharing, so this fails while a writer has it open; the
     // file goes when this handle closes.
-    HANDLE file = CreateFileA(path.c_str(), DELETE, 0, nullptr, OPEN_EXISTING,
+    HANDLE file = CreateFileW(path.c_str(), DELETE, 0, nullptr, OPEN_EXISTING,
                               FILE_FLAG_DELETE_ON_CLOSE, nullptr);
     if (file == INVALID_HANDLE_VALUE)
       continue;
@@ -108,13 +110,39 @@ int RemoveDeadTemporaries(const std::string &target) {
   return removed;
 }
 
+// A target that a channel has open (shared for deleting) cannot be replaced
+// in one step, but it can be renamed: it is moved aside under a temporary
+// name, the new file takes its name, and the old one is deleted, which
+// Windows carries out when its last reader closes it. Should the second
+// rename fail, the old file gets its name back.
 bool ReplaceFileWith(const std::string &from, const std::string &to, uint32_t &error) {
-  if (MoveFileExA(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
+  std::wstring source = WideFromUtf8(from);
+  std::wstring target = WideFromUtf8(to);
+  if (MoveFileExW(source.c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
     return true;
-  error = GetLastError();
-  return false;
+  DWORD code = GetLastError();
+  DWORD attributes = GetFileAttributesW(target.c_str());
+  bool openFile = (code == ERROR_ACCESS_DENIED || code == ERROR_SHARING_VIOLATION) &&
+                  attributes != INVALID_FILE_ATTRIBUTES &&
+                  !(attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_READONLY));
+  if (!openFile) {
+    error = code;
+    return false;
+  }
+  std::wstring aside = WideFromUtf8(TemporaryNameFor(to));
+  if (!MoveFileExW(target.c_str(), aside.c_str(), MOVEFILE_WRITE_THROUGH)) {
+    error = code;
+    return false;
+  }
+  if (!MoveFileExW(source.c_str(), target.c_str(), MOVEFILE_WRITE_THROUGH)) {
+    error = GetLastError();
+    MoveFileExW(aside.c_str(), target.c_str(), MOVEFILE_WRITE_THROUGH);
+    return false;
+  }
+  DeleteFileW(aside.c_str());
+  return true;
 }
 
-bool RemoveFile(const std::string &path) { return DeleteFileA(path.c_str()) != 0; }
+bool RemoveFile(const std::string &path) { return DeleteFileW(WideFromUtf8(path).c_str()) != 0; }
 
 } // namespace kestrune

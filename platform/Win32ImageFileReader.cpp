@@ -1,4 +1,5 @@
 #include "ImageFileReader.h"
+#include "platform/Win32Text.h"
 
 #include <windows.h>
 
@@ -11,7 +12,10 @@ public:
 
   bool Open(const std::string &path) override {
     Close();
-    Handle = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+    // Shared for deleting too: a new conversion renames its .bif over this
+    // one while channels still read it, as on Linux; they keep the old data.
+    Handle = CreateFileW(WideFromUtf8(path).c_str(), GENERIC_READ,
+                         FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
                          FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
     if (Handle == INVALID_HANDLE_VALUE) {
       LastErrorCode = GetLastError();

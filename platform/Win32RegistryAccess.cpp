@@ -1,11 +1,18 @@
-// The Windows registry behind RegistryAccess: keys opened with create and
-// full access, REG_SZ and REG_DWORD values.
+// The Windows registry behind RegistryAccess: keys opened (or created) for
+// reading and writing, REG_SZ and REG_DWORD values. Names and texts cross
+// as UTF-16 through the wide calls, so a path in any script is stored as
+// it is. The file association goes to the user's own classes
+// (HKEY_CURRENT_USER\Software\Classes), which Windows merges into
+// HKEY_CLASSES_ROOT and which a user without administrator rights may write.
 #include "platform/RegistryAccess.h"
+#include "platform/Win32Text.h"
 
 #include <windows.h>
 
 namespace kestrune {
 namespace {
+
+constexpr const char *UserClasses = "Software\\Classes\\";
 
 class Win32RegistryAccess final : public RegistryAccess {
 public:
@@ -13,15 +20,18 @@ public:
 
   void SetRootKey(RegistryRoot root) override {
     CloseKey();
-    Root = root == RegistryRoot::ClassesRoot ? HKEY_CLASSES_ROOT : HKEY_CURRENT_USER;
+    Root = root;
   }
 
   bool OpenKey(const std::string &path) override {
     CloseKey();
     std::string relative = !path.empty() && path[0] == '\\' ? path.substr(1) : path;
+    if (Root == RegistryRoot::ClassesRoot)
+      relative = UserClasses + relative;
     HKEY key = nullptr;
-    LONG result = RegCreateKeyExA(Root, relative.c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE,
-                                  KEY_ALL_ACCESS, nullptr, &key, nullptr);
+    LONG result = RegCreateKeyExW(HKEY_CURRENT_USER, WideFromUtf8(relative).c_str(), 0, nullptr,
+                                  REG_OPTION_NON_VOLATILE, KEY_READ | KEY_WRITE, nullptr, &key,
+                                  nullptr);
     if (result != ERROR_SUCCESS)
       return false;
     Key = key;
@@ -36,21 +46,24 @@ public:
   }
 
   std::optional<std::string> ReadString(const std::string &name) override {
+    if (Key == nullptr)
+      return std::nullopt;
+    std::wstring wideName = WideFromUtf8(name);
     DWORD type = 0;
     DWORD size = 0;
-    if (Key == nullptr ||
-        RegQueryValueExA(Key, name.c_str(), nullptr, &type, nullptr, &size) != ERROR_SUCCESS ||
+    if (RegQueryValueExW(Key, wideName.c_str(), nullptr, &type, nullptr, &size) != ERROR_SUCCESS ||
         type != REG_SZ)
       return std::nullopt;
-    std::string value(size, '\0');
-    if (RegQueryValueExA(Key, name.c_str(), nullptr, &type,
+    std::wstring value(size / sizeof(wchar_t) + 1, L'\0');
+    size = DWORD(value.size() * sizeof(wchar_t));
+    if (RegQueryValueExW(Key, wideName.c_str(), nullptr, &type,
                          reinterpret_cast<BYTE *>(value.data()), &size) != ERROR_SUCCESS ||
         type != REG_SZ)
       return std::nullopt;
-    value.resize(size);
-    while (!value.empty() && value.back() == '\0')
+    value.resize(size / sizeof(wchar_t));
+    while (!value.empty() && value.back() == L'\0')
       value.pop_back();
-    return value;
+    return Utf8FromWide(value);
   }
 
   std::optional<int32_t> ReadInteger(const std::string &name) override {
@@ -58,29 +71,30 @@ public:
     DWORD data = 0;
     DWORD size = sizeof(data);
     if (Key == nullptr ||
-        RegQueryValueExA(Key, name.c_str(), nullptr, &type, reinterpret_cast<BYTE *>(&data),
-                         &size) != ERROR_SUCCESS ||
+        RegQueryValueExW(Key, WideFromUtf8(name).c_str(), nullptr, &type,
+                         reinterpret_cast<BYTE *>(&data), &size) != ERROR_SUCCESS ||
         type != REG_DWORD || size != sizeof(data))
       return std::nullopt;
     return static_cast<int32_t>(data);
   }
 
   bool WriteString(const std::string &name, const std::string &value) override {
+    std::wstring wide = WideFromUtf8(value);
     return Key != nullptr &&
-           RegSetValueExA(Key, name.c_str(), 0, REG_SZ,
-                          reinterpret_cast<const BYTE *>(value.c_str()),
-                          static_cast<DWORD>(value.size() + 1)) == ERROR_SUCCESS;
+           RegSetValueExW(Key, WideFromUtf8(name).c_str(), 0, REG_SZ,
+                          reinterpret_cast<const BYTE *>(wide.c_str()),
+                          static_cast<DWORD>((wide.size() + 1) * sizeof(wchar_t))) == ERROR_SUCCESS;
   }
 
   bool WriteInteger(const std::string &name, int32_t value) override {
     DWORD data = static_cast<DWORD>(value);
     return Key != nullptr &&
-           RegSetValueExA(Key, name.c_str(), 0, REG_DWORD, reinterpret_cast<const BYTE *>(&data),
-                          sizeof(data)) == ERROR_SUCCESS;
+           RegSetValueExW(Key, WideFromUtf8(name).c_str(), 0, REG_DWORD,
+                          reinterpret_cast<const BYTE *>(&data), sizeof(data)) == ERROR_SUCCESS;
   }
 
 private:
-  HKEY Root = HKEY_CURRENT_USER;
+  RegistryRoot Root = RegistryRoot::CurrentUser;
   HKEY Key = nullptr;
 };
 

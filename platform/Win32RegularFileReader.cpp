@@ -1,4 +1,5 @@
 #include "platform/RegularFileReader.h"
+#include "platform/Win32Text.h"
 
 #include <windows.h>
 
@@ -26,11 +27,17 @@ public:
     Directory = false;
     FileSize = 0;
     // A directory does not open without FILE_FLAG_BACKUP_SEMANTICS: it fails
-    // with ERROR_ACCESS_DENIED.
-    Handle = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+    // with ERROR_ACCESS_DENIED, and its attributes tell it apart.
+    std::wstring name = WideFromUtf8(path);
+    Handle = CreateFileW(name.c_str(), GENERIC_READ,
+                         FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                          OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
-    if (Handle == INVALID_HANDLE_VALUE)
-      return Fail(GetLastError());
+    if (Handle == INVALID_HANDLE_VALUE) {
+      DWORD code = GetLastError();
+      DWORD attributes = GetFileAttributesW(name.c_str());
+      Directory = attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
+      return Fail(code);
+    }
     DWORD type = GetFileType(Handle);
     if (type != FILE_TYPE_DISK) {
       Kind = KindOf(type);

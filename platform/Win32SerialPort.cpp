@@ -1,7 +1,8 @@
-// Win32 serial port: CreateFileA, DCB, COMMTIMEOUTS, PurgeComm. The read
+// Win32 serial port: CreateFileW, DCB, COMMTIMEOUTS, PurgeComm. The read
 // time-out rule of CommTimeouts is the driver's own here; writes go out in
 // time-limited slices so that a stop can end them.
 #include "SerialPort.h"
+#include "platform/Win32Text.h"
 
 #include <windows.h>
 
@@ -15,7 +16,7 @@ public:
   bool Open(const std::string &portText) override {
     Close();
     std::string name = WindowsPortPath(portText);
-    Handle = CreateFileA(name.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
+    Handle = CreateFileW(WideFromUtf8(name).c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
                          OPEN_EXISTING, 0, nullptr);
     if (Handle == INVALID_HANDLE_VALUE)
       return Fail();
@@ -53,6 +54,18 @@ public:
     settings.OutX = Dcb.fOutX != 0;
     settings.InX = Dcb.fInX != 0;
     return true;
+  }
+
+  bool AcceptsRate(uint32_t rate) override {
+    DCB present{};
+    present.DCBlength = sizeof(present);
+    if (!GetCommState(Handle, &present))
+      return Fail();
+    DCB trial = present;
+    trial.BaudRate = rate;
+    if (!SetCommState(Handle, &trial))
+      return Fail();
+    return SetCommState(Handle, &present) ? true : Fail();
   }
 
   bool ApplySettings(const PortSettings &s) override {

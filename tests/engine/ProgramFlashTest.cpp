@@ -193,6 +193,10 @@ TEST(ProgramFlash, ImagesOfMoreBlocksThanTheHeaderCanAnnounceAreRefused) {
 }
 
 TEST(ProgramFlash, ImageThatShrinksDuringTheRunFailsWithoutAwaitingTheVerdict) {
+#ifdef _WIN32
+  GTEST_SKIP() << "Windows: the channel's open shares the image for reading and deleting "
+                  "only, so no other program can cut it short while it is sent";
+#endif
   // Cut inside block 2, and at its very start (block 2 reads nothing).
   for (uintmax_t cut : {uintmax_t(32768 + 100), uintmax_t(32768)}) {
     ImageFile file(Pattern(3 * 32768), true);

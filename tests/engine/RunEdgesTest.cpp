@@ -4,6 +4,7 @@
 #include "engine/CommsThread.h"
 #include "engine/LineSpeed.h"
 #include "image/ImageState.h"
+#include "platform/TimerResolution.h"
 #include "tests/support/FakeSerialPort.h"
 #include "tests/support/TestPanel.h"
 
@@ -104,6 +105,56 @@ TEST(RunEdges, PortCallsAtOpenAndAtTheSpeedSwitchComeInTheirOrder) {
   EXPECT_GE(calls[i + 3].At - textShown, milliseconds(10));
   EXPECT_EQ(std::count(ops.begin(), ops.end(), Op::Drain), 1);
   EXPECT_EQ(ops.back(), Op::Close);
+}
+
+// A port whose driver refuses the chosen rate: the run ends before the
+// speed code goes out, so the handset stays at the boot rate, and says why.
+TEST(RunEdges, RateThePortRefusesEndsTheRunBeforeTheSpeedCode) {
+  WorkerHarness h;
+  TestPanel &panel = h.AddPanel("COM4", ButtonsForRow(SpeedRow920K));
+  auto port = std::make_unique<FakeSerialPort>();
+  auto line = port->Shared;
+  ScriptHandshake(*port, false);
+  line->Failures[Op::AcceptsRate] = 87;
+  h.Start(1, std::move(port));
+  ASSERT_TRUE(h.ServeUntilAllEnded());
+
+  EXPECT_EQ(panel.LastText(), "ERROR Port cannot run at 921600 baud (87)");
+  EXPECT_EQ(panel.FinalStopCode, 87u);
+  EXPECT_EQ(line->Rates, (std::vector<uint32_t>{9600, 28800}));
+  std::vector<Op> ops = Operations(line->Calls);
+  auto check = std::find(ops.begin(), ops.end(), Op::AcceptsRate);
+  ASSERT_NE(check, ops.end());
+  EXPECT_EQ(std::count(check, ops.end(), Op::Write), 0) << "nothing is sent after the check";
+  EXPECT_TRUE(line->Closed);
+}
+
+// The check comes after the RAM program's answer and before the speed
+// code; the finer system timer is held exactly while the worker runs.
+TEST(RunEdges, RateIsCheckedBeforeTheSpeedCodeAndTimerIsHeldWhileRunning) {
+  WorkerHarness h;
+  TestPanel &panel = h.AddPanel("COM4", ButtonsForRow(SpeedRow460K));
+  auto port = std::make_unique<FakeSerialPort>();
+  auto line = port->Shared;
+  ScriptHandshake(*port, false);
+  EXPECT_EQ(FineTimer::Holders(), 0);
+  h.Start(1, std::move(port));
+  ASSERT_TRUE(h.ServeUntil([&] { return panel.Saw("Waiting for ACK of flash type"); }));
+  EXPECT_EQ(FineTimer::Holders(), 1);
+  h.Worker(1)->RequestStop();
+  ASSERT_TRUE(h.ServeUntilAllEnded());
+  EXPECT_EQ(FineTimer::Holders(), 0);
+
+  std::lock_guard lock(line->Mutex);
+  std::vector<Op> ops = Operations(line->Calls);
+  auto check = std::find(ops.begin(), ops.end(), Op::AcceptsRate);
+  ASSERT_NE(check, ops.end());
+  EXPECT_EQ(std::count(ops.begin(), ops.end(), Op::AcceptsRate), 1);
+  // Writes before it: boot calls, the RAM program; the speed code after.
+  size_t writesBefore = size_t(std::count(ops.begin(), check, Op::Write));
+  ASSERT_LT(writesBefore + 2, line->Writes.size());
+  EXPECT_EQ(line->Writes[writesBefore + 1], (Bytes{0x01, 0x00, 0x00, 0x00}));
+  EXPECT_EQ(line->Writes[writesBefore + 2], Bytes{SpeedCodeTable[SpeedRow460K]});
 }
 
 // The descriptors of this process that refer to path.

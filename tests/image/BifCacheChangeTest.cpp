@@ -4,6 +4,7 @@
 #include "LoaderTestSupport.h"
 
 #include "image/MotLoaderThread.h"
+#include "tests/support/TestFiles.h"
 
 #include <chrono>
 #include <cstdlib>
@@ -97,8 +98,8 @@ TEST_F(BifCacheChange, CopiesThatKeepTheirTime) {
 
   // The S-record file and its .bif copied together, the .bif last: reused.
   std::filesystem::create_directory(Dir.path() / "copy");
-  std::string copy = "cp -p '" + mot + "' '" + Dir / "app.bif" + "' '" + Dir / "copy" + "'";
-  ASSERT_EQ(std::system(copy.c_str()), 0);
+  test::CopyKeepingTime(mot, Dir / "copy/app.mot");
+  test::CopyKeepingTime(Dir / "app.bif", Dir / "copy/app.bif");
   ASSERT_EQ(LoadImageFile(Dir / "copy/app.mot"), 0);
   EXPECT_EQ(LoadStatusText.Get(), Reused);
 
@@ -107,8 +108,7 @@ TEST_F(BifCacheChange, CopiesThatKeepTheirTime) {
   std::string other = WriteMot(Dir / "other/app.mot", 0x70);
   test::SetFileTime(other, 1700000000);
   NextClockStep();
-  copy = "cp -p '" + other + "' '" + mot + "'";
-  ASSERT_EQ(std::system(copy.c_str()), 0);
+  test::CopyKeepingTime(other, mot);
   ASSERT_EQ(FatTimeOf(mot), FatTimeOf(Dir / "app.bif"));
   ASSERT_EQ(LoadImageFile(mot), 0);
   EXPECT_EQ(LoadStatusText.Get(), Converted);

@@ -2,6 +2,7 @@
 #include "MotTestFiles.h"
 
 #include "platform/FileTimes.h"
+#include "tests/support/TestFiles.h"
 
 #include <gtest/gtest.h>
 
@@ -31,7 +32,7 @@ TEST(FileTimes, SecondsAreTakenInTwoSecondSlotsOfLocalTime) {
   test::WriteFile(path, "x");
   const time_t seconds = 1700000123;
   std::tm local{};
-  ASSERT_NE(localtime_r(&seconds, &local), nullptr);
+  ASSERT_TRUE(test::LocalCalendarTime(seconds, local));
   test::SetFileTime(path, seconds, 999999999);
   FatTime time;
   uint32_t error = 0;

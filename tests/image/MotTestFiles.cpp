@@ -1,7 +1,7 @@
 #include "MotTestFiles.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
+#include "platform/Utf8Paths.h"
+#include "tests/support/TestFiles.h"
 
 #include <cstdio>
 #include <cstdlib>
@@ -39,12 +39,7 @@ Bytes Counting(size_t count, uint8_t first) {
   return bytes;
 }
 
-ScratchDir::ScratchDir() {
-  std::string pattern = (std::filesystem::temp_directory_path() / "kestrune-image-XXXXXX").string();
-  if (::mkdtemp(pattern.data()) == nullptr)
-    throw std::runtime_error("mkdtemp failed");
-  Path = pattern;
-}
+ScratchDir::ScratchDir() : Path(MakeScratchDirectory("kestrune-image-")) {}
 
 ScratchDir::~ScratchDir() {
   std::error_code ignored;
@@ -54,39 +49,28 @@ ScratchDir::~ScratchDir() {
 std::vector<std::string> ScratchDir::Names() const {
   std::vector<std::string> names;
   for (const auto &entry : std::filesystem::directory_iterator(Path))
-    names.push_back(entry.path().filename().string());
+    names.push_back(Utf8FromPath(entry.path().filename()));
   std::sort(names.begin(), names.end());
   return names;
 }
 
 void WriteFile(const std::string &path, const std::string &text) {
-  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  std::ofstream out(PathFromUtf8(path), std::ios::binary | std::ios::trunc);
   out << text;
   if (!out)
     throw std::runtime_error("cannot write " + path);
 }
 
 Bytes ReadFile(const std::string &path) {
-  std::ifstream in(path, std::ios::binary);
+  std::ifstream in(PathFromUtf8(path), std::ios::binary);
   return Bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
 void SetFileTime(const std::string &path, int64_t seconds, int64_t nanoseconds) {
-  struct timespec times[2];
-  times[0].tv_sec = static_cast<time_t>(seconds);
-  times[0].tv_nsec = 0;
-  times[1].tv_sec = static_cast<time_t>(seconds);
-  times[1].tv_nsec = static_cast<long>(nanoseconds);
-  if (::utimensat(AT_FDCWD, path.c_str(), times, 0) != 0)
-    throw std::runtime_error("cannot set the time of " + path);
+  SetLastWriteSeconds(path, seconds, nanoseconds);
 }
 
-int64_t FileTimeSeconds(const std::string &path) {
-  struct stat st {};
-  if (::stat(path.c_str(), &st) != 0)
-    throw std::runtime_error("cannot stat " + path);
-  return st.st_mtim.tv_sec;
-}
+int64_t FileTimeSeconds(const std::string &path) { return LastWriteSeconds(path); }
 
 bool MemoryImageSink::Seek(uint64_t offset) {
   Seeks.push_back(offset);

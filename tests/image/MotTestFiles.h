@@ -3,6 +3,7 @@
 #pragma once
 
 #include "image/ImageSink.h"
+#include "platform/Utf8Paths.h"
 
 #include <chrono>
 #include <cstdint>
@@ -28,7 +29,9 @@ public:
   ~ScratchDir();
   ScratchDir(const ScratchDir &) = delete;
   ScratchDir &operator=(const ScratchDir &) = delete;
-  std::string operator/(const std::string &name) const { return (Path / name).string(); }
+  std::string operator/(const std::string &name) const {
+    return Utf8FromPath(Path / PathFromUtf8(name));
+  }
   const std::filesystem::path &path() const { return Path; }
   // Names of the files in the directory, sorted.
   std::vector<std::string> Names() const;

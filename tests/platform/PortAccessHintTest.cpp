@@ -26,8 +26,14 @@ std::string OpenFailureText(uint32_t error) {
 }
 
 TEST(PortAccessHint, RefusedOpenNamesTheDialoutGroup) {
+#ifdef _WIN32
+  // Windows refuses a port that another program holds with "access
+  // denied" (5): there is no group to join.
+  EXPECT_EQ(PortAccessHint(OpenFailureText(5)), "");
+#else
   std::string hint = PortAccessHint(OpenFailureText(EACCES));
   EXPECT_NE(hint.find("dialout"), std::string::npos) << hint;
+#endif
 }
 
 TEST(PortAccessHint, OtherFailuresAndTextsHaveNone) {

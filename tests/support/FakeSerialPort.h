@@ -23,7 +23,8 @@ namespace kestrune::test {
 
 class FakeSerialPort final : public SerialPort {
 public:
-  enum class Op { Open, Setup, GetSettings, ApplySettings, ApplyTimeouts, Purge, Drain, Write, Read, Close };
+  enum class Op { Open, Setup, GetSettings, ApplySettings, ApplyTimeouts, Purge, Drain, Write, Read, Close,
+                  AcceptsRate };
 
   struct Call {
     Op Operation;
@@ -118,6 +119,7 @@ public:
     return true;
   }
   bool Drain() override { return Pass(Op::Drain); }
+  bool AcceptsRate(uint32_t) override { return Pass(Op::AcceptsRate); }
   void ClearErrors() override {}
   bool Write(const void *data, uint32_t count, uint32_t &written) override {
     written = 0;

@@ -74,6 +74,7 @@ public:
   }
   bool Drain() override { return Forward(Inner->Drain()); }
   void ClearErrors() override { Inner->ClearErrors(); }
+  bool AcceptsRate(uint32_t rate) override { return Forward(Inner->AcceptsRate(rate)); }
   bool Write(const void *data, uint32_t count, uint32_t &written) override {
     auto *p = static_cast<const uint8_t *>(data);
     Record->Writes.emplace_back(p, p + count);

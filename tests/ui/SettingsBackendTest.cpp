@@ -2,7 +2,9 @@
 // in-memory registry), the value reads with defaults, the port values, and
 // the XDG association files.
 #include "platform/RegistrySettingsStore.h"
+#ifndef _WIN32
 #include "platform/XdgAssociation.h"
+#endif
 #include "tests/ui/InMemoryRegistry.h"
 
 #include <gtest/gtest.h>
@@ -98,19 +100,34 @@ TEST_F(RegistryFixture, SaveStoresPortNumbersAndDefaultForEmptyList) {
   EXPECT_EQ(values.count(""), 0u);
 }
 
+TEST_F(RegistryFixture, PortNumbersOfAnySizeComeBackAsSaved) {
+  for (const char *port : {"COM9", "COM30", "COM123", "COM256"}) {
+    ASSERT_TRUE(Store.OpenSettings(SettingsUse::Save));
+    WritePortSetting(Store, PortValueName("1"), port);
+    Store.CloseSettings();
+    ASSERT_TRUE(Store.OpenSettings(SettingsUse::Load));
+    EXPECT_EQ(ReadPortSetting(Store, PortValueName("1")), port);
+    Store.CloseSettings();
+  }
+}
+
 TEST_F(RegistryFixture, SettingsKeyThatCannotOpenIsReported) {
   Contents->Refused.insert("hkcu\\software\\orv\\kestrune");
   EXPECT_FALSE(Store.OpenSettings(SettingsUse::Load));
 }
 
-TEST(PortNumbers, NumberIsAtMostTwoCharactersAfterTheFirstThree) {
+TEST(PortNumbers, NumberIsEveryDigitAfterTheFirstThree) {
   EXPECT_EQ(PortNumberOfText("COM3"), 3);
   EXPECT_EQ(PortNumberOfText("COM24"), 24);
-  EXPECT_EQ(PortNumberOfText("COM123"), 12);
+  EXPECT_EQ(PortNumberOfText("COM123"), 123);
+  EXPECT_EQ(PortNumberOfText("COM256"), 256);
+  EXPECT_EQ(PortNumberOfText("COM1234567890"), 1);
   EXPECT_EQ(PortNumberOfText("COM"), 1);
   EXPECT_EQ(PortNumberOfText("COMx"), 1);
 }
 
+#ifndef _WIN32
+// The XDG association files are Linux's; Windows keeps it in the registry.
 std::string ReadAll(const std::filesystem::path &path) {
   std::ifstream in(path);
   std::ostringstream text;
@@ -179,6 +196,8 @@ TEST(XdgAssociationText, DefaultHandlerEditKeepsOtherLines) {
                    "text/x-motorola-srecord=kestrune.desktop\n");
   EXPECT_EQ(SetDefaultHandler(after, "text/x-motorola-srecord", "kestrune.desktop"), after);
 }
+
+#endif
 
 } // namespace
 } // namespace kestrune

@@ -1,0 +1,11 @@
+# Test programs of a cross build cannot be asked for their test list at
+# build time (that would start Wine in the middle of the build). Each test
+# program is one test instead, run through CMAKE_CROSSCOMPILING_EMULATOR;
+# the labels given are kept.
+function(gtest_discover_tests target)
+  cmake_parse_arguments(arg "" "" "PROPERTIES" ${ARGN})
+  add_test(NAME ${target} COMMAND ${target})
+  if(arg_PROPERTIES)
+    set_tests_properties(${target} PROPERTIES ${arg_PROPERTIES})
+  endif()
+endfunction()
