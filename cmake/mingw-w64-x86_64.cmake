@@ -18,7 +18,7 @@ set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
 set(CMAKE_EXE_LINKER_FLAGS_INIT "-static -static-libgcc -static-libstdc++")
 
 # Test programs run under Wine (ctest, test discovery off: see tests/).
-find_program(KESTRUNE_WINE64 NAMES wine64 wine)
+find_program(KESTRUNE_WINE64 NAMES wine64 wine PATHS /usr/lib/wine)
 if(KESTRUNE_WINE64)
   set(CMAKE_CROSSCOMPILING_EMULATOR ${KESTRUNE_WINE64})
 endif()

@@ -74,6 +74,9 @@ int ParseCommandLine(int argc, const char *const *argv, CommandLine &line) {
   app.add_flag("--realtime", o.Realtime, "pace every byte at the line rate in both directions");
   app.add_flag("--trace", o.TraceToStderr, "log every message received and sent to stderr");
   app.add_flag("--once", o.Once, "exit after one run");
+  app.add_flag("--test-wine-boot-rate", o.HostAt38400IsBootRate,
+               "test use only: a host at 38400 counts as at 28800 while the handset is at the "
+               "boot rate (Wine cannot set 28800 on a pseudo-terminal)");
   app.add_option("--flash-out", o.FlashOutPath, "FILE: write the flash (16 MiB) after each run");
   auto *idle = app.add_option("--idle-reset", idleMs,
                               "MS: back to the boot ROM after this long without traffic "

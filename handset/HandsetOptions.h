@@ -86,6 +86,9 @@ struct HandsetOptions {
   // the line after a session in which it sent anything, on a serial device
   // when the first run has ended.
   bool Once = false;
+  // Test use only (the Wine download test): a host whose line is at 38400
+  // counts as being at 28800 while the handset is at that boot rate.
+  bool HostAt38400IsBootRate = false;
 };
 
 } // namespace kestrune::handset

@@ -169,9 +169,23 @@ std::vector<std::string> VirtualHandset::Trace() const {
   return Log->Lines();
 }
 
+// The host's line as the core judges it. With HostAt38400IsBootRate a
+// host at 38400 counts as being at the boot rate (28800) while the handset
+// is at that rate: Wine cannot set 28800 on a pseudo-terminal and leaves
+// 38400, a line no real handset would understand. Test use only.
+HostLine VirtualHandset::SampleHost() const {
+  if (!Pty)
+    return HostLine{};
+  HostLine host = Pty->SampleHost();
+  if (Options.HostAt38400IsBootRate && host.Known && host.Rate == 38400 &&
+      Core->LineRate() == HandsetCore::BootRate)
+    host.Rate = HandsetCore::BootRate;
+  return host;
+}
+
 // Pacing follows the host's rate: that is the rate its bytes travel at.
 uint32_t VirtualHandset::PacingRate() const {
-  HostLine host = Pty ? Pty->SampleHost() : HostLine{};
+  HostLine host = SampleHost();
   return host.Known && host.Rate ? host.Rate : Core->LineRate();
 }
 
@@ -249,7 +263,7 @@ void VirtualHandset::ThreadMain() {
     }
     out.clear();
     if (Core->OutputPending())
-      Core->TakeOutput(now, Pty ? Pty->SampleHost() : HostLine{}, out);
+      Core->TakeOutput(now, SampleHost(), out);
     // The dump is written before the run's last answer goes out, so a host
     // that has seen the verdict finds the dump complete.
     AfterRunsEnded();
@@ -307,7 +321,7 @@ void VirtualHandset::ReadHost(uint64_t budget) {
   if (Options.Realtime)
     Pacer.Consume(uint64_t(n));
   HostSentBytes = true;
-  HostLine host = Pty ? Pty->SampleHost() : HostLine{};
+  HostLine host = SampleHost();
   Core->Receive(buffer.data(), size_t(n), host, Now());
 }
 

@@ -67,6 +67,7 @@ private:
   void Finish(const std::string &error = {});
   int PollTimeoutMs(bool &readNow);
   uint32_t PacingRate() const;
+  HostLine SampleHost() const;
   SimTime Now() const;
 
   HandsetOptions Options;

@@ -13,6 +13,10 @@ cmake --build --preset default -j "$jobs"
 # when its programs are missing) and run one at a time.
 ctest --preset default -j "$jobs"
 
+# The Windows build (MinGW-w64 cross build) and its tests under Wine: the
+# portable suites, then kestrune-cli.exe flashing the virtual handset.
+scripts/wine-tests.sh build/default
+
 # A short fuzz run of the S-record reader and the handset core (clang,
 # AddressSanitizer and UndefinedBehaviorSanitizer).
 FUZZ_SECONDS=${FUZZ_SECONDS:-15} scripts/fuzz-smoke.sh

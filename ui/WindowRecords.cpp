@@ -1,4 +1,5 @@
 #include "ui/WindowRecords.h"
+#include "platform/Utf8Paths.h"
 
 #include "platform/SettingsStore.h"
 #include "records/RecordListing.h"
@@ -124,7 +125,7 @@ void WindowRecords::ShowDialog(SettingsStore &settings) {
                                                 "CSV (*.csv)");
     if (file.isEmpty())
       return;
-    std::ofstream out(file.toStdString(), std::ios::binary);
+    std::ofstream out(PathFromUtf8(file.toStdString()), std::ios::binary);
     records::WriteListing(out, list, records::ListFormat::Csv);
     if (!out)
       QMessageBox::warning(&dialog, "Run records", "Could not write " + file);

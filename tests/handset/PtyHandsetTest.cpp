@@ -77,6 +77,30 @@ TEST_F(PtyHandset, HostAtTheWrongRateIsNotUnderstood) {
                           [](const std::string &l) { return l.find("garbled") != std::string::npos; }));
 }
 
+// The test-only option for hosts under Wine: 38400 passes for the boot
+// rate while the handset is at it, and only then; without it 38400 is
+// simply wrong.
+TEST_F(PtyHandset, WineBootRateOptionTakes38400OnlyAtTheBootRate) {
+  {
+    VirtualHandset &plain = Start();
+    ScriptedHost host(plain.DevicePath(), 38400);
+    EXPECT_FALSE(host.Call(Millis(300))) << "without the option 38400 is not 28800";
+  }
+  HandsetOptions options;
+  options.HostAt38400IsBootRate = true;
+  VirtualHandset &handset = Start(options);
+  ScriptedHost host(handset.DevicePath(), 38400);
+  ASSERT_TRUE(host.Call(Millis(2000)));
+  ASSERT_TRUE(host.LoadRamProgram());
+  // At 115200 now: a host left at 38400 is not heard.
+  host.Write({0x21, 0x01, 0x00, 0x00, 0x00, 0x07});
+  host.Write({0x21, 0x00});
+  EXPECT_TRUE(host.Read(10, Millis(400)).empty()) << "38400 passes only at the boot rate";
+  host.SetRate(115200);
+  host.Write({0x21, 0x00});
+  EXPECT_EQ(host.Read(10, Millis(3000)).size(), 10u);
+}
+
 TEST_F(PtyHandset, FullRunThenBackToTheBootRomForTheNext) {
   VirtualHandset &handset = Start();
   Bytes image = Image(3 * 32768 + 4000);
