@@ -2,6 +2,7 @@
 // (under Wine in the test command): texts in any script are stored as the
 // program chose them, as UTF-16 that other programs read correctly, and
 // the association lands in the user's own classes.
+#include "platform/PortDiscovery.h"
 #include "platform/RegistryAccess.h"
 #include "platform/RegistrySettingsStore.h"
 #include "platform/SettingsStore.h"
@@ -48,6 +49,38 @@ TEST(WindowsRegistry, AssociationGoesToTheUsersClasses) {
             L"\"C:\\\uD504\uB85C\uADF8\uB7A8\\kestrune.exe\" \"%1\"");
   // Nothing goes to the machine's classes, which need administrator rights.
   EXPECT_EQ(ReadWide(HKEY_LOCAL_MACHINE, L"Software\\Classes\\Kestrune", L""), L"<missing>");
+}
+
+// Port drivers list their ports under SERIALCOMM (Wine lets a test add
+// entries there): every one is found, by number, none of them opened (these
+// ports do not exist, so an open would fail and drop them).
+TEST(WindowsPorts, EveryListedPortIsFoundInNumberOrderWithoutOpeningIt) {
+  HKEY key = nullptr;
+  ASSERT_EQ(RegCreateKeyExW(HKEY_LOCAL_MACHINE, L"HARDWARE\\DEVICEMAP\\SERIALCOMM", 0, nullptr,
+                            REG_OPTION_VOLATILE, KEY_SET_VALUE | KEY_QUERY_VALUE, nullptr, &key,
+                            nullptr),
+            ERROR_SUCCESS);
+  const std::pair<const wchar_t *, const wchar_t *> entries[] = {
+      {L"\\Device\\KestruneTestA", L"COM123"},
+      {L"\\Device\\KestruneTestB", L"COM30"},
+      {L"\\Device\\KestruneTestC", L"COM4"}};
+  for (const auto &[name, port] : entries)
+    RegSetValueExW(key, name, 0, REG_SZ, reinterpret_cast<const BYTE *>(port),
+                   DWORD((wcslen(port) + 1) * sizeof(wchar_t)));
+  _putenv("KESTRUNE_PORTS="); // no list of our own: the system's
+  std::vector<std::string> found = FindCommPorts(HighestPortNumber);
+  for (const auto &[name, port] : entries)
+    RegDeleteValueW(key, name);
+  RegCloseKey(key);
+
+  std::vector<std::string> ours;
+  for (const std::string &port : found)
+    if (port == "COM4" || port == "COM30" || port == "COM123")
+      ours.push_back(port);
+  EXPECT_EQ(ours, (std::vector<std::string>{"COM4", "COM30", "COM123"}));
+  std::vector<std::string> sorted = found;
+  SortPortNamesByNumber(sorted);
+  EXPECT_EQ(found, sorted);
 }
 
 TEST(WindowsText, Utf8AndUtf16RoundTrip) {
