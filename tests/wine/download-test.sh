@@ -3,7 +3,8 @@
 # handset over a pseudo-terminal that the Wine prefix knows as COM5, once at
 # each line speed; every time the handset's flash must equal the image. The
 # image sits in a Korean-named folder under a Korean name, so its path
-# reaches the program only through the wide (UTF-16) Windows calls.
+# reaches the program only through the wide (UTF-16) Windows calls. Last,
+# Ctrl+C (SIGINT, which Wine hands to the console) must stop the run.
 #
 #   tests/wine/download-test.sh WINDOWS_BUILD_DIR LINUX_BUILD_DIR
 #
@@ -85,4 +86,31 @@ for speed in 115K 460K 920K; do
     [ -f "$flash" ] && cmp -n "$size" "$image" "$flash" | sed 's/^/  /' || true
   fi
 done
+# Stop All: Wine turns SIGINT into the console's Ctrl+C, which the
+# program's console control handler takes. The handset stays silent, so the
+# channel is still calling it when the stop comes.
+out="$work/handset-stop.out"
+"$native/handset/kestrune-handset" --pty --power-on-delay 600000 >"$out" 2>/dev/null &
+handset_pid=$!
+poll '[ -n "$(head -n 1 "$out" 2>/dev/null)" ]' 10
+ln -sfn "$(head -n 1 "$out")" "$WINEPREFIX/dosdevices/com5"
+"$wine" "$win/cli/kestrune-cli.exe" --image "$windows_image" COM5 >"$work/cli-stop.out" 2>&1 &
+cli_pid=$!
+stop_status=0
+if poll 'grep -q "전원 On/Reset Mobile" "$work/cli-stop.out"' 60; then
+  kill -INT "$cli_pid"
+  poll '! kill -0 "$cli_pid" 2>/dev/null' 20 || kill "$cli_pid" 2>/dev/null || true
+fi
+wait "$cli_pid" || stop_status=$?
+kill "$handset_pid" 2>/dev/null || true
+wait "$handset_pid" 2>/dev/null || true
+handset_pid=""
+if [ "$stop_status" -eq 1 ] && grep -qE '^1 +COM5 +stopped .*COMM Closed' "$work/cli-stop.out"; then
+  echo "wine stop all passed: Ctrl+C stopped the channel, exit status 1"
+else
+  failures=$((failures + 1))
+  echo "wine stop all FAILED (kestrune-cli exit $stop_status)"
+  sed 's/^/  cli: /' "$work/cli-stop.out" | tail -n 20
+fi
+
 [ "$failures" -eq 0 ]
