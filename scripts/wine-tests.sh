@@ -29,9 +29,15 @@ cleanup() {
 }
 trap cleanup EXIT
 
+wine=$(command -v wine64 || echo /usr/lib/wine/wine64)
 wineboot=$(command -v wineboot || echo /usr/lib/wine/wineboot)
 "$wineboot" -i >/dev/null 2>&1
 "$wineserver" -w
+# One wineserver for the whole run, started before the tests: test programs
+# started together would otherwise race to start it, and the loser's
+# connection is reset. The first program waits until it answers.
+"$wineserver" -p
+"$wine" cmd.exe /c exit 0 >/dev/null 2>&1
 
 status=0
 ctest --preset windows -j "$jobs" || status=$?
