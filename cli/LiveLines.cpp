@@ -5,6 +5,10 @@
 #ifndef _WIN32
 #include <sys/ioctl.h>
 #include <unistd.h>
+#else
+#include <windows.h>
+
+#include <io.h>
 #endif
 
 namespace kestrune {
@@ -64,7 +68,11 @@ size_t TerminalWidth(int fd) {
   if (::ioctl(fd, TIOCGWINSZ, &size) == 0 && size.ws_col > 0)
     return size.ws_col;
 #else
-  (void)fd;
+  CONSOLE_SCREEN_BUFFER_INFO info{};
+  auto console = reinterpret_cast<HANDLE>(_get_osfhandle(fd));
+  if (console != INVALID_HANDLE_VALUE && GetConsoleScreenBufferInfo(console, &info) &&
+      info.srWindow.Right > info.srWindow.Left)
+    return size_t(info.srWindow.Right - info.srWindow.Left + 1);
 #endif
   return 100;
 }
