@@ -9,7 +9,9 @@ namespace kestrune {
 namespace {
 
 constexpr uint32_t RamProgramChunk = 256;
+// The identification is ten bytes, which a handset sends one per data wait.
 constexpr uint32_t IdentificationWaits = 10;
+constexpr uint32_t IdentificationBytes = 10;
 
 } // namespace
 
@@ -98,8 +100,13 @@ void TCommsThread::ConfigureRamProgram() {
   ShowStatus("Waiting for man ID and device ID");
   WriteBytes({AckByte});
   WriteBytes({0x00});
-  for (uint32_t i = 0; i < IdentificationWaits; ++i) {
+  // Ten waits, or fewer once all ten bytes are in: a host thread held up
+  // for longer than the handset's gap between two bytes reads both at once,
+  // and a further wait would then never end.
+  uint32_t received = 0;
+  for (uint32_t i = 0; i < IdentificationWaits && received < IdentificationBytes; ++i) {
     uint32_t got = WaitForData();
+    received += got;
     LastReport.Identification.insert(LastReport.Identification.end(), RxBuffer, RxBuffer + got);
   }
   SendMapCommand();
