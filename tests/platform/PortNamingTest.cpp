@@ -147,7 +147,10 @@ TEST_F(FakeSerialTree, ScannerSeesAPseudoTerminalComeAndGo) {
   ASSERT_EQ(present.size(), 1u);
   EXPECT_EQ(present[0].Name, slot);
   EXPECT_EQ(scanner.Scan().size(), 1u) << "a port seen before stays while its node exists";
-  pty.reset(); // the last descriptor goes, and with it /dev/pts/N
+  // Gone: the terminal and the name that led to it (another program may
+  // take the pseudo-terminal's number at once).
+  pty.reset();
+  fs::remove(slot);
   EXPECT_TRUE(scanner.Scan().empty());
 }
 

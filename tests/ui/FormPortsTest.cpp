@@ -98,7 +98,11 @@ TEST_F(PortsFixture, APseudoTerminalThatAppearsAndGoesIsSeenWhileTheWindowRuns) 
   Choose(6, Slot.string());
   ASSERT_TRUE(Control<QPushButton>(Form.get(), ChannelControlName(6, "StartButton"))->isEnabled());
 
-  pty.reset(); // its node goes; the link dangles
+  // Unplugged: the device and its node go. (The link is removed with the
+  // pseudo-terminal: other programs on the machine may take its number at
+  // once, and the link would then lead to their terminal.)
+  pty.reset();
+  fs::remove(Slot);
   ASSERT_TRUE(QTest::qWaitFor([&] { return !Texts(0).contains(slot); }, RescanWaitMs));
   EXPECT_EQ(Texts(6).last(), slot + " (missing)") << "the chosen port stays, marked";
   EXPECT_EQ(Chosen(6), slot);
