@@ -1,6 +1,6 @@
 #include "cli/CliPanel.h"
 
-#include "platform/PortAccessHint.h"
+#include "platform/ErrorMeaning.h"
 
 namespace kestrune {
 
@@ -15,9 +15,11 @@ void CliPanel::SetStatusText(const std::string &text) {
   if (ClearLine)
     return;
   Out << ChannelRowRef.Number << ": " << text << '\n';
-  std::string hint = PortAccessHint(text);
-  if (!hint.empty())
-    Out << ChannelRowRef.Number << ": " << hint << '\n';
+  // The system's words for the text's error code, and how to get access
+  // where access was denied, on a line of their own.
+  std::string meaning = StatusTextMeaning(text);
+  if (!meaning.empty())
+    Out << ChannelRowRef.Number << ": " << meaning << '\n';
   Out << std::flush;
 }
 

@@ -1,5 +1,7 @@
 #include "cli/ResultTable.h"
 
+#include "platform/ErrorMeaning.h"
+
 #include <algorithm>
 #include <cstdio>
 
@@ -18,7 +20,7 @@ void PrintResultTable(std::ostream &out, const std::vector<ChannelResult> &resul
     std::snprintf(line, sizeof line, "%-3d %-*s %-8s %10llu %8.1f %8.1f  ", r.Channel,
                   int(portWidth), r.Port.c_str(), RunOutcomeName(r.Run), (unsigned long long)r.Bytes,
                   r.Seconds, rate);
-    out << line << r.LastText << '\n';
+    out << line << WithMeaning(r.LastText) << '\n';
   }
   out << std::flush;
 }

@@ -27,6 +27,9 @@ void TKestruneUiForm::StartClick(int channel) {
     SetStatus(channel, SelectFileText);
     return;
   }
+  // Nothing is touched when the start is refused for a shared port.
+  if (StartButton[channel]->isEnabled() && RefuseSharedPorts({channel}))
+    return;
   FlashFileButton->setEnabled(false);
   if (StartButton[channel]->isEnabled())
     StartChannel(channel);
@@ -40,13 +43,18 @@ void TKestruneUiForm::StartAllClick() {
     SetStatus(0, SelectFileText);
     return;
   }
-  FlashFileButton->setEnabled(false);
   // Every idle channel, with or without a port: one without reports that
-  // its port cannot be opened.
+  // its port cannot be opened. None starts while two would share a port.
+  std::vector<int> idle;
   for (int channel = 0; channel < ChannelCount; ++channel) {
     if (CommsThread[channel] == nullptr)
-      StartChannel(channel);
+      idle.push_back(channel);
   }
+  if (RefuseSharedPorts(idle))
+    return;
+  FlashFileButton->setEnabled(false);
+  for (int channel : idle)
+    StartChannel(channel);
 }
 
 void TKestruneUiForm::StartChannel(int channel) {

@@ -10,6 +10,7 @@
 #include "engine/RunReport.h"
 #include "engine/RunTally.h"
 #include "ui/ChannelLog.h"
+#include "platform/PortList.h"
 #include "ui/ImageLoad.h"
 #include "ui/QtChannelPanel.h"
 
@@ -21,6 +22,7 @@
 #include <functional>
 #include <memory>
 #include <optional>
+#include <vector>
 
 class QComboBox;
 class QEventLoop;
@@ -93,6 +95,9 @@ public:
   void PortChange(int channel);
   void ActivateFlashFileDialog();
   void TimerExpire();
+  // Looks for ports that have come or gone (the rescan timer calls it) and
+  // brings the lists of idle channels up to date; chosen ports stay chosen.
+  void RescanPorts();
 
   // Operations of the window.
   void StartChannel(int channel);
@@ -140,6 +145,10 @@ private:
   void SaveSettings();
   void TakeCommandLineFile();
   QString PortText(int channel) const;
+  // Refuses a start that would put two channels on one port: shows why on
+  // the channels concerned and returns true. `starting` are idle channels.
+  bool RefuseSharedPorts(const std::vector<int> &starting);
+  void StartPortRescan();
   void SetStatus(int channel, const QString &text);
 
   // The run view beside the classic controls.
@@ -176,6 +185,9 @@ private:
   QToolButton *FlashFileButton = nullptr;
   QFileDialog *OpenDialog = nullptr;
   QTimer *CommTimer = nullptr;
+  QTimer *PortRescanTimer = nullptr;
+  PortScanner Scanner;
+  std::vector<PortEntry> PresentPorts;
 
   // Channel panels, indexed by channel (0 for channel 1).
   std::array<QLabel *, ChannelCount> ChannelLabel{};

@@ -1,6 +1,7 @@
 // kestrune-cli as a program: arguments, exit status, output lines, the
 // summary file and SIGINT, against virtual handsets.
 #include "handset/VirtualHandset.h"
+#include "platform/ErrorMeaning.h"
 #include "tests/support/FreezingHandset.h"
 
 #include <gtest/gtest.h>
@@ -276,10 +277,16 @@ TEST(Cli, FirstFailureIsTheChannelsLastLineAndSummary) {
                   handset.DevicePath()})
                  .Wait();
   EXPECT_EQ(r.Exit, 1);
-  const size_t last = r.Out.rfind("1: ");
+  // The last status text, followed only by the line with its code's meaning.
+  const size_t meaning = r.Out.rfind("1: (");
+  ASSERT_NE(meaning, std::string::npos) << r.Out;
+  const size_t last = r.Out.rfind("1: ", meaning - 1);
   ASSERT_NE(last, std::string::npos) << r.Out;
   const std::string failure = r.Out.substr(last + 3, r.Out.find('\n', last) - last - 3);
   EXPECT_EQ(failure.rfind("ERROR Could not read from COMM port (", 0), 0u) << r.Out;
+  ASSERT_TRUE(kestrune::StatusErrorCode(failure).has_value()) << failure;
+  EXPECT_EQ(r.Out.substr(meaning), "1: " + kestrune::SystemErrorMeaning(*kestrune::StatusErrorCode(failure)) + "\n")
+      << r.Out;
   EXPECT_FALSE(HasLine(r.Out, "1: Waiting for ACK of flash type")) << r.Out;
   std::ifstream in(summary);
   std::string line;
