@@ -53,6 +53,15 @@ void TCommsThread::RequestStop() {
 
 void TCommsThread::ThreadMain() {
   RaiseCurrentThreadPriority();
+  while (RunOnce()) {
+  }
+  delete this;
+  std::lock_guard lock(LiveMutex);
+  --LiveCount;
+  LiveChanged.notify_all();
+}
+
+bool TCommsThread::RunOnce() {
   try {
     RunDownload();
   } catch (const std::exception &error) {
@@ -61,14 +70,18 @@ void TCommsThread::ThreadMain() {
     EndAfterException("Unknown exception");
   }
   FinishReport();
+  MoreRuns = false;
+  // Decided on the window's thread, where Stop is pressed: a stop that comes
+  // after this call finds the next run started and ends it. A queue that
+  // has closed runs nothing, and no run follows.
   Panel.RunOnGuiThread([this] {
+    ++RunsDone;
+    Plan = Panel.RepeatChoice();
+    MoreRuns = !StopRequested && Plan.WantsAnother(RunsDone);
     if (OnTerminate)
       OnTerminate(*this);
   });
-  delete this;
-  std::lock_guard lock(LiveMutex);
-  --LiveCount;
-  LiveChanged.notify_all();
+  return MoreRuns;
 }
 
 void TCommsThread::EndAfterException(const char *what) {
@@ -100,11 +113,15 @@ void TCommsThread::RunDownload() {
   LastReport.Started = RunReport::Clock::now();
   FailureNoted = false;
   VerdictPassed = false;
+  WaitEndedEmpty = false;
   Panel.RunOnGuiThread([this] { SetBusyColour(); });
   ReadSpeedChoice(Panel.SpeedButtonStates());
   LastReport.LineRate = LineRateTable[SpeedIndex];
   OpenCommPort();
-  SyncWithTarget();
+  if (RunsDone == 0)
+    SyncWithTarget();
+  else
+    WaitForNextHandset();
   SendRamProgram();
   ConfigureRamProgram();
   if (StopCode == StopCodeRunning)
