@@ -73,11 +73,13 @@ bool TCommsThread::RunOnce() {
   MoreRuns = false;
   // Decided on the window's thread, where Stop is pressed: a stop that comes
   // after this call finds the next run started and ends it. A queue that
-  // has closed runs nothing, and no run follows.
+  // has closed runs nothing, and no run follows. A run that ended before
+  // any handset answered failed on the port itself (gone, refused): calling
+  // again would only repeat that failure, so the channel stops with it.
   Panel.RunOnGuiThread([this] {
     ++RunsDone;
     Plan = Panel.RepeatChoice();
-    MoreRuns = !StopRequested && Plan.WantsAnother(RunsDone);
+    MoreRuns = !StopRequested && HandsetAnswered && Plan.WantsAnother(RunsDone);
     if (OnTerminate)
       OnTerminate(*this);
   });
@@ -113,7 +115,7 @@ void TCommsThread::RunDownload() {
   LastReport.Started = RunReport::Clock::now();
   FailureNoted = false;
   VerdictPassed = false;
-  WaitEndedEmpty = false;
+  HandsetAnswered = false;
   Panel.RunOnGuiThread([this] { SetBusyColour(); });
   ReadSpeedChoice(Panel.SpeedButtonStates());
   LastReport.LineRate = LineRateTable[SpeedIndex];
@@ -122,6 +124,8 @@ void TCommsThread::RunDownload() {
     SyncWithTarget();
   else
     WaitForNextHandset();
+  // Both calls return while running only once a boot ROM has answered.
+  HandsetAnswered = StopCode == StopCodeRunning;
   SendRamProgram();
   ConfigureRamProgram();
   if (StopCode == StopCodeRunning)

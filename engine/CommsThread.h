@@ -59,11 +59,11 @@ public:
   // Its FinalStatus is the first failure's text when the run failed.
   const RunReport &Report() const { return LastReport; }
   // Inside onTerminate: whether another run follows (repeat mode), the
-  // number of the run that ended (from 1), and whether it was stopped while
-  // waiting for the next handset, before any handset answered.
+  // number of the run that ended (from 1), and whether it was a later run
+  // that ended while waiting for the next handset, before any answered.
   bool RunsOn() const { return MoreRuns; }
   uint32_t RunNumber() const { return RunsDone; }
-  bool EndedWhileWaiting() const { return WaitEndedEmpty; }
+  bool EndedWhileWaiting() const { return RunsDone > 1 && !HandsetAnswered; }
 
   // Blocks until every worker of the process has freed itself.
   static void WaitForAllWorkers();
@@ -149,7 +149,7 @@ private:
   RepeatPlan Plan;
   uint32_t RunsDone = 0;
   bool MoreRuns = false;
-  bool WaitEndedEmpty = false;
+  bool HandsetAnswered = false; // in this run, a boot ROM answered the call
 
   // The platform's code of the latest failed call, as GetLastError() gives it.
   uint32_t LastError = 0;

@@ -36,8 +36,6 @@ void TCommsThread::WaitForNextHandset() {
       ShowStatus("전원 On/Reset Mobile");
     }
   }
-  // A stop while no handset was there ends the run before anything was sent.
-  WaitEndedEmpty = watch.Current() != SwapWatch::State::Arrived;
 }
 
 } // namespace kestrune

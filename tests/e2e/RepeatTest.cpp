@@ -146,3 +146,17 @@ TEST(Repeat, UnitLeftConnectedIsNotFlashedTwice) {
   ASSERT_EQ(panel.Reports.size(), 2u);
   EXPECT_EQ(panel.Reports[1].Outcome, RunOutcome::Stopped);
 }
+
+TEST(Repeat, APortThatFailsBeforeAnyHandsetAnswersEndsTheRepeat) {
+  LoadedImage image(PatternBytes(1000), Kind::Bin);
+  ASSERT_TRUE(image.Loaded());
+  WorkerHarness h;
+  TestPanel &panel = h.AddPanel("/dev/kestrune-no-such-port");
+  panel.Repeat = Repeat(0);
+  h.Start(1);
+  // One failed run, not a run after run against a port that is not there.
+  ASSERT_TRUE(h.ServeUntilAllEnded(seconds(5)));
+  ASSERT_EQ(panel.Reports.size(), 1u);
+  EXPECT_EQ(panel.Reports[0].Outcome, RunOutcome::Failed);
+  EXPECT_FALSE(panel.Reports[0].PortOpened);
+}
