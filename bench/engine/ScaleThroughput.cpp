@@ -8,8 +8,8 @@
 // Prints one channel's programming throughput, the channels' aggregate
 // (every channel's image over the span from the first "Starting flash
 // write" to the last verdict) against CHANNELS times one channel's, and
-// kestrune-cli's CPU time over its whole run in percent of one core, with
-// the machine's load average before and after.
+// kestrune-cli's CPU time over its whole run in percent of one core, the
+// handsets' CPU time, and the machine's load average before and after.
 #include "bench/engine/CliRun.h"
 
 #include <algorithm>
@@ -20,6 +20,7 @@
 #include <string>
 
 #include <stdlib.h>
+#include <sys/resource.h>
 
 namespace fs = std::filesystem;
 using namespace kestrune::bench;
@@ -31,6 +32,14 @@ std::string LoadAverage() {
   std::string one, five, fifteen;
   in >> one >> five >> fifteen;
   return one + " " + five + " " + fifteen;
+}
+
+// CPU seconds of every child that has been waited for.
+double ChildrenCpuSeconds() {
+  rusage usage{};
+  getrusage(RUSAGE_CHILDREN, &usage);
+  return double(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
+         double(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
 }
 
 } // namespace
@@ -58,8 +67,13 @@ int main(int argc, char **argv) {
                 single / 1024);
   }
 
-  Handsets handsets(channels, "host");
-  Outcome o = RunCli(image, handsets.Ports);
+  const double childrenBefore = ChildrenCpuSeconds();
+  Outcome o;
+  {
+    Handsets handsets(channels, "host");
+    o = RunCli(image, handsets.Ports);
+  }
+  const double handsetCpu = ChildrenCpuSeconds() - childrenBefore - o.CpuSeconds;
   Clock::time_point first = Clock::time_point::max(), last = Clock::time_point::min();
   int completed = 0;
   double slowest = 0;
@@ -85,6 +99,8 @@ int main(int argc, char **argv) {
   double cpu = 100 * o.CpuSeconds / o.WallSeconds;
   std::printf("kestrune-cli CPU: %.2f s over %.2f s run = %.1f%% of one core; bar 50%%: %s\n",
               o.CpuSeconds, o.WallSeconds, cpu, cpu < 50 ? "met" : "missed");
+  std::printf("the %d handsets' CPU: %.2f s (%.1f%% of one core over the run)\n", channels,
+              handsetCpu, 100 * handsetCpu / o.WallSeconds);
   std::printf("load average after: %s\n", LoadAverage().c_str());
   fs::remove_all(dir);
   return completed == channels ? 0 : 1;
