@@ -1,5 +1,6 @@
 #include "cli/CliPanel.h"
 
+#include "cli/JsonEvents.h"
 #include "platform/ErrorMeaning.h"
 
 namespace kestrune {
@@ -9,8 +10,25 @@ CliPanel::CliPanel(const ChannelRow &row, std::string port, SpeedButtons speed,
     : ChannelRowRef(row), PortName(std::move(port)), Speed(speed), Queue(queue),
       Out(out), Verbose(verbose), ClearLine(clearLine) {}
 
+void CliPanel::SetRunPhase(RunPhase phase) {
+  RunProgressValues.SetPhase(phase);
+  Phase = phase;
+  if (Json)
+    Json->Phase(ChannelRowRef.Number, PortName, phase);
+}
+
+void CliPanel::SetBytesSent(uint64_t sent, uint64_t total) {
+  RunProgressValues.SetBytes(sent, total);
+  if (Json)
+    Json->Progress(ChannelRowRef.Number, PortName, Phase, sent, total);
+}
+
 void CliPanel::SetStatusText(const std::string &text) {
   Text = text;
+  if (Json) {
+    Json->Status(ChannelRowRef.Number, PortName, text, StatusTextMeaning(text));
+    return;
+  }
   // On a terminal the channel's live line shows the latest text in place.
   if (ClearLine)
     return;
@@ -24,7 +42,7 @@ void CliPanel::SetStatusText(const std::string &text) {
 }
 
 void CliPanel::SetStatusColour(StatusColour colour) {
-  if (Verbose && !ClearLine)
+  if (Verbose && !ClearLine && !Json)
     Out << ChannelRowRef.Number << ": " << (colour == StatusColour::Busy ? "[busy]" : "[done]")
         << '\n'
         << std::flush;

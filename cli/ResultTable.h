@@ -10,6 +10,8 @@
 
 namespace kestrune {
 
-void PrintResultTable(std::ostream &out, const std::vector<ChannelResult> &results);
+// counts: also each channel's passed and failed runs (repeat mode).
+void PrintResultTable(std::ostream &out, const std::vector<ChannelResult> &results,
+                      bool counts = false);
 
 } // namespace kestrune

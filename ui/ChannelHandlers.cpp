@@ -66,7 +66,10 @@ void TKestruneUiForm::StartChannel(int channel) {
                                              [this, channel](TCommsThread &worker) {
                                                Records->Record(worker.Report());
                                                ShowRunResult(channel, worker.Report());
-                                               CommsTerminate(channel);
+                                               if (worker.RunsOn())
+                                                 ContinueRepeat(channel);
+                                               else
+                                                 CommsTerminate(channel);
                                              });
   BeginRunView(channel);
   Panel[channel]->ResetProgress();

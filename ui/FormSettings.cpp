@@ -54,6 +54,7 @@ void TKestruneUiForm::LoadSettings() {
     Panel[channel]->SetPortText(PortText(channel).toStdString());
   }
   LoadCounts();
+  LoadRepeatSetting();
   if (!Registry->CloseSettings())
     qWarning("Kestrune: the settings could not be written back");
 }
@@ -78,6 +79,7 @@ void TKestruneUiForm::SaveSettings() {
     WritePortSetting(*Registry, PortValueName(ChannelRows[channel].Suffix),
                      PortText(channel).toStdString());
   WriteCounts();
+  WriteRepeatSetting();
   if (!Registry->CloseSettings())
     qWarning("Kestrune: the settings could not be saved");
 }

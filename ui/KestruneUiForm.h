@@ -7,6 +7,7 @@
 #pragma once
 
 #include "engine/ChannelRow.h"
+#include "engine/RepeatPlan.h"
 #include "engine/RunReport.h"
 #include "engine/RunTally.h"
 #include "ui/ChannelLog.h"
@@ -18,12 +19,14 @@
 #include <QWidget>
 
 #include <array>
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <memory>
 #include <optional>
 #include <vector>
 
+class QCheckBox;
 class QComboBox;
 class QEventLoop;
 class QFileDialog;
@@ -74,6 +77,10 @@ constexpr const char *SyncingText = "Syncing with target";
 constexpr const char *CheckingMotText = "Checking MOT file";
 constexpr const char *LoaderThreadErrorText = "ERROR Could not create thread to load MOT";
 constexpr const char *LoadingApplicationTitle = " Flash Downloader ";
+// Settings of the repeat mode: the check box, and the milliseconds the boot
+// ROM call must go unanswered before the next handset counts.
+constexpr const char *RepeatValue = "Repeat";
+constexpr const char *RepeatSilenceValue = "Repeat Swap Silence ms";
 
 // The file dialog's filter in Qt's form: one entry per description.
 QStringList QtNameFilters(const QString &filter);
@@ -125,6 +132,8 @@ public:
   ChannelLogDialog *ShowLog(int channel);
   // Brings the progress texts and bars up to date (the view's timer does).
   void RefreshRunView();
+  // The station's repeat mode as the next run end will see it.
+  RepeatPlan RepeatChoice() const;
 
 protected:
   void closeEvent(QCloseEvent *event) override;
@@ -168,6 +177,13 @@ private:
   void SaveCounts();
   void WriteCounts(); // into the open settings
 
+  // Repeat mode.
+  QCheckBox *BuildRepeatCheckBox();
+  void ContinueRepeat(int channel);
+  void LoadRepeatSetting();  // from the open settings
+  void WriteRepeatSetting(); // into the open settings
+  void SaveRepeatSetting();
+
   FormEnvironment Environment;
 
   // Controls that serve all channels.
@@ -188,6 +204,8 @@ private:
   QTimer *PortRescanTimer = nullptr;
   PortScanner Scanner;
   std::vector<PortEntry> PresentPorts;
+  QCheckBox *RepeatCheckBox = nullptr;
+  std::chrono::milliseconds RepeatSwapSilence = DefaultSwapSilence;
 
   // Channel panels, indexed by channel (0 for channel 1).
   std::array<QLabel *, ChannelCount> ChannelLabel{};

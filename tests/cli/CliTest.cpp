@@ -156,12 +156,19 @@ TEST(Cli, UsageErrorsExitWithTwoAndOpenNothing) {
     std::vector<std::string> Args;
     std::string Says; // part of the error text
   };
+  std::vector<std::string> tooMany;
+  for (int i = 1; i <= 65; ++i)
+    tooMany.push_back("/dev/kestrune-" + std::to_string(i));
   const std::vector<Case> cases = {
       {{"--speed", "230K", "--image", file, port}, "unknown speed"},
       {{}, "no port given"},
       {{port}, "no image given"},
       {{"--image", "/nonexistent.mot", port}, "cannot read image"},
-      {{"1", "2", "3", "4", "5", "6", "7", "8", "9"}, "at most 8 ports"},
+      {tooMany, "at most 64 ports"},
+      {{"--image", file, "--swap-silence", "2", port}, "--swap-silence needs --repeat"},
+      {{"--image", file, "--repeat", "-1", port}, "--repeat"},
+      {{"--image", file, "--repeat", "2", "--swap-silence", "0", port}, "--swap-silence"},
+      {{"--json", "convert", file}, "convert takes a file only, not --json"},
       {{"--bogus", port}, "bogus"},
       {{"--image", file, port, "/dev/kestrune-other", port}, "named twice (channels 1 and 3)"},
       {{"--image", file, "--summary", "/nonexistent-dir/summary.tsv", port},
