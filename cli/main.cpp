@@ -3,6 +3,7 @@
 #include "cli/ArgumentChecks.h"
 #include "cli/ConvertCommand.h"
 #include "cli/FlashCommand.h"
+#include "cli/StationOptions.h"
 #ifdef KESTRUNE_HAVE_RECORDS
 #include "cli/RecordsOptions.h"
 #endif
@@ -54,6 +55,8 @@ int main(int argc, char **argv) {
   app.add_option("--summary", options.SummaryFile,
                  "Write one tab-separated line per channel: channel, port, outcome, seconds, "
                  "last text");
+  StationCliOptions stationOptions;
+  AddStationOptions(app, stationOptions);
 #ifdef KESTRUNE_HAVE_RECORDS
   RecordsCliOptions recordsOptions;
   AddRecordsOptions(app, recordsOptions);
@@ -78,7 +81,8 @@ int main(int argc, char **argv) {
   }
 
   if (convert->parsed()) {
-    for (const char *flashOption : {"--speed", "--image", "--verbose", "--summary", "PORT"})
+    for (const char *flashOption : {"--speed", "--image", "--verbose", "--summary", "--watchdog",
+                                     "--resend-limit", "--ram-program", "PORT"})
       if (app.count(flashOption) > 0)
         return Usage(std::string("convert takes a file only, not ") +
                      (std::strcmp(flashOption, "PORT") == 0 ? "ports" : flashOption));
@@ -113,6 +117,10 @@ int main(int argc, char **argv) {
     if (!problem.empty())
       return Usage("cannot write summary '" + options.SummaryFile + "': " + problem);
   }
+  // A RAM program file that is not one is refused before any port opens.
+  std::string stationProblem = ApplyStationOptions(stationOptions);
+  if (!stationProblem.empty())
+    return Usage(stationProblem);
   options.Progress = ::isatty(STDERR_FILENO) && ::isatty(STDOUT_FILENO);
 #ifdef KESTRUNE_HAVE_RECORDS
   auto recorder = StartRecorder(recordsOptions, std::cerr);

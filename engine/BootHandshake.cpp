@@ -16,13 +16,13 @@ constexpr uint32_t IdentificationWaits = 10;
 void TCommsThread::WaitForByte(uint8_t wanted) {
   do {
     BytesRead = ReadComm(RxBuffer, 1);
-  } while (RxBuffer[0] != wanted && StopCode == StopCodeRunning);
+  } while (RxBuffer[0] != wanted && StopCode == StopCodeRunning && !HandsetSilent());
 }
 
 void TCommsThread::WaitForOneByte() {
   do {
     BytesRead = ReadComm(RxBuffer, 1);
-  } while (BytesRead == 0 && StopCode == StopCodeRunning);
+  } while (BytesRead == 0 && StopCode == StopCodeRunning && !HandsetSilent());
 }
 
 void TCommsThread::SyncWithTarget() {
@@ -56,13 +56,16 @@ void TCommsThread::SendRamProgram() {
                 uint8_t(RamProgramLoadAddress >> 8), uint8_t(RamProgramLoadAddress)});
     WriteBytes({0x00, 0x00});
     WriteBytes({uint8_t(RamProgramLength >> 8), uint8_t(RamProgramLength)});
-    SendInChunks(RamProgram.data(), RamProgramLength, RamProgramChunk);
+    SendInChunks(Program->data(), RamProgramLength, RamProgramChunk);
   }
   if (StopCode != StopCodeRunning)
     return;
   RxBuffer[0] = 0xDE;
   ShowStatus("RAM program loaded.");
   ShowStatus("Waiting for RAM program ACK.");
+  // From here on the handset has answered the boot ROM call: every wait
+  // for it is watched.
+  Watch.Begin("RAM program ACK");
   WaitForByte(AckByte);
 }
 
@@ -98,6 +101,7 @@ void TCommsThread::ConfigureRamProgram() {
   ShowStatus("Waiting for man ID and device ID");
   WriteBytes({AckByte});
   WriteBytes({0x00});
+  Watch.Begin("identification");
   for (uint32_t i = 0; i < IdentificationWaits; ++i) {
     uint32_t got = WaitForData();
     LastReport.Identification.insert(LastReport.Identification.end(), RxBuffer, RxBuffer + got);
@@ -105,6 +109,7 @@ void TCommsThread::ConfigureRamProgram() {
   SendMapCommand();
   WriteBytes({AckByte});
   ShowStatus("Waiting for ACK of flash type");
+  Watch.Begin("flash type answer");
   WaitForOneByte();
   if (RxBuffer[0] != AckByte) {
     LastError = StopCodeBadDevice;
@@ -116,6 +121,7 @@ void TCommsThread::SendMapCommand() {
   WriteBytes({AckByte});
   WriteBytes({0x02});
   WriteBytes({0x01, 0x00, 0x00, 0x00});
+  Watch.Begin("map answer");
   WaitForOneByte();
   if (RxBuffer[0] != MapAnswerByte)
     ShowStatus(" Error Occurred !!");
