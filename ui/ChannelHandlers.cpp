@@ -1,6 +1,7 @@
 // Starting and stopping channels, and tidying a panel when its worker ends.
 #include "engine/CommsThread.h"
 #include "ui/KestruneUiForm.h"
+#include "ui/RunOptionsPanel.h"
 #include "ui/WindowRecords.h"
 
 #include <QComboBox>
@@ -27,6 +28,8 @@ void TKestruneUiForm::StartClick(int channel) {
     SetStatus(channel, SelectFileText);
     return;
   }
+  if (!RunOptionsReady(channel))
+    return;
   FlashFileButton->setEnabled(false);
   if (StartButton[channel]->isEnabled())
     StartChannel(channel);
@@ -40,6 +43,8 @@ void TKestruneUiForm::StartAllClick() {
     SetStatus(0, SelectFileText);
     return;
   }
+  if (!RunOptionsReady(0))
+    return;
   FlashFileButton->setEnabled(false);
   // Every idle channel, with or without a port: one without reports that
   // its port cannot be opened.
@@ -47,6 +52,14 @@ void TKestruneUiForm::StartAllClick() {
     if (CommsThread[channel] == nullptr)
       StartChannel(channel);
   }
+}
+
+bool TKestruneUiForm::RunOptionsReady(int channel) {
+  std::string problem = RunOptions->PrepareStart();
+  if (problem.empty())
+    return true;
+  SetStatus(channel, QString::fromStdString("ERROR " + problem));
+  return false;
 }
 
 void TKestruneUiForm::StartChannel(int channel) {

@@ -4,6 +4,7 @@
 #include "platform/PortDiscovery.h"
 #include "platform/SettingsStore.h"
 #include "ui/KestruneUiForm.h"
+#include "ui/RunOptionsPanel.h"
 
 #include <QComboBox>
 #include <QCoreApplication>
@@ -54,6 +55,7 @@ void TKestruneUiForm::LoadSettings() {
     PortCBox[channel]->setCurrentIndex(index);
   }
   LoadCounts();
+  RunOptions->Load(*Registry);
   if (!Registry->CloseSettings())
     qWarning("Kestrune: the settings could not be written back");
 }
@@ -78,6 +80,7 @@ void TKestruneUiForm::SaveSettings() {
     WritePortSetting(*Registry, PortValueName(ChannelRows[channel].Suffix),
                      PortText(channel).toStdString());
   WriteCounts();
+  RunOptions->Save(*Registry);
   if (!Registry->CloseSettings())
     qWarning("Kestrune: the settings could not be saved");
 }

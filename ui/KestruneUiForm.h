@@ -40,6 +40,7 @@ class QToolButton;
 namespace kestrune {
 
 class ChannelLogDialog;
+class RunOptionsPanel;
 class SettingsStore;
 class TCommsThread;
 class WindowRecords;
@@ -139,6 +140,9 @@ private:
   void LoadSettings();
   void SaveSettings();
   void TakeCommandLineFile();
+  // False, with the reason on the channel's status line, when the chosen
+  // RAM program file cannot be sent: then nothing starts.
+  bool RunOptionsReady(int channel);
   QString PortText(int channel) const;
   void SetStatus(int channel, const QString &text);
 
@@ -176,6 +180,8 @@ private:
   QToolButton *FlashFileButton = nullptr;
   QFileDialog *OpenDialog = nullptr;
   QTimer *CommTimer = nullptr;
+  // RAM program, watchdog and re-send limit, under the file controls.
+  RunOptionsPanel *RunOptions = nullptr;
 
   // Channel panels, indexed by channel (0 for channel 1).
   std::array<QLabel *, ChannelCount> ChannelLabel{};
