@@ -91,8 +91,9 @@ TEST_F(RamProgramFileTest, TheProjectsOwnProgramFromAFileFlashesAHandset) {
 }
 
 TEST_F(RamProgramFileTest, TheFilesBytesAreWhatTheHandsetRuns) {
-  // The same program with its first instruction a branch to itself: the
-  // handset's core spins there and never sends the ACK that it runs.
+  // The same program with its first word changed: the virtual handset takes
+  // only the loader it knows, so it receives what the file holds, names the
+  // first byte that differs and never sends the ACK that it runs.
   std::vector<uint8_t> bytes = OwnProgram();
   const uint8_t spin[] = {0xFE, 0xFF, 0xFF, 0xEA};
   std::copy(std::begin(spin), std::end(spin), bytes.begin());
@@ -108,6 +109,10 @@ TEST_F(RamProgramFileTest, TheFilesBytesAreWhatTheHandsetRuns) {
   ASSERT_TRUE(h.ServeUntilAllEnded(seconds(30)));
   EXPECT_EQ(panel.LastText(), "ERROR Handset stopped answering: RAM program ACK (" +
                                   std::to_string(TimedOutErrorCode()) + ")");
+  bool namedFirstByte = false;
+  for (const std::string &line : handset->Trace())
+    namedFirstByte = namedFirstByte || line.find("first difference at byte 0)") != std::string::npos;
+  EXPECT_TRUE(namedFirstByte);
   // Back to the built-in program: the same handset is flashed.
   UseRamProgram(nullptr);
   EXPECT_TRUE(BuiltInRamProgramChosen());
