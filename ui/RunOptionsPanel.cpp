@@ -13,6 +13,8 @@
 #include <QSpinBox>
 #include <QToolButton>
 
+#include <algorithm>
+
 namespace kestrune {
 
 RunOptionsPanel::RunOptionsPanel(QWidget *parent) : QWidget(parent) {
