@@ -3,6 +3,7 @@
 #include "cli/ArgumentChecks.h"
 #include "cli/ConvertCommand.h"
 #include "cli/FlashCommand.h"
+#include "cli/StationOptions.h"
 #ifdef KESTRUNE_HAVE_RECORDS
 #include "cli/RecordsOptions.h"
 #endif
@@ -69,6 +70,8 @@ int main(int argc, char **argv) {
       ->check(CLI::Range(0.05, 3600.0));
   app.add_flag("--json", options.Json,
                "Print one JSON object per line for every event instead of text lines");
+  StationCliOptions stationOptions;
+  AddStationOptions(app, stationOptions);
 #ifdef KESTRUNE_HAVE_RECORDS
   RecordsCliOptions recordsOptions;
   AddRecordsOptions(app, recordsOptions);
@@ -94,7 +97,8 @@ int main(int argc, char **argv) {
 
   if (convert->parsed()) {
     for (const char *flashOption : {"--speed", "--image", "--verbose", "--summary", "--repeat",
-                                    "--swap-silence", "--json", "PORT"})
+                                    "--swap-silence", "--json", "--watchdog", "--resend-limit",
+                                    "--ram-program", "PORT"})
       if (app.count(flashOption) > 0)
         return Usage(std::string("convert takes a file only, not ") +
                      (std::strcmp(flashOption, "PORT") == 0 ? "ports" : flashOption));
@@ -136,6 +140,10 @@ int main(int argc, char **argv) {
     if (!problem.empty())
       return Usage("cannot write summary '" + options.SummaryFile + "': " + problem);
   }
+  // A RAM program file that is not one is refused before any port opens.
+  std::string stationProblem = ApplyStationOptions(stationOptions);
+  if (!stationProblem.empty())
+    return Usage(stationProblem);
   options.Progress = !options.Json && ::isatty(STDERR_FILENO) && ::isatty(STDOUT_FILENO);
 #ifdef KESTRUNE_HAVE_RECORDS
   auto recorder = StartRecorder(recordsOptions, std::cerr);

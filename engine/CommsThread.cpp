@@ -116,6 +116,9 @@ void TCommsThread::RunDownload() {
   FailureNoted = false;
   VerdictPassed = false;
   HandsetAnswered = false;
+  Watch.Arm();
+  ResendsAllowed = ResendLimit;
+  Program = ChosenRamProgram();
   Panel.RunOnGuiThread([this] { SetBusyColour(); });
   ReadSpeedChoice(Panel.SpeedButtonStates());
   LastReport.LineRate = LineRateTable[SpeedIndex];
@@ -197,6 +200,14 @@ void TCommsThread::FinishReport() {
     LastReport.Outcome = RunOutcome::Failed;
     LastReport.ErrorCode = StopCode != StopCodeRunning ? StopCode.load() : StopCodeGeneralFailure;
   }
+}
+
+bool TCommsThread::HandsetSilent() {
+  if (!Watch.Expired())
+    return false;
+  LastError = TimedOutErrorCode();
+  ReportCommError(Watch.FailureText());
+  return true;
 }
 
 void TCommsThread::UpdateStatusBar() { Panel.SetStatusText(StatusText); }

@@ -10,6 +10,8 @@
 #include "engine/ChannelRow.h"
 #include "engine/RepeatPlan.h"
 #include "engine/RunReport.h"
+#include "engine/RamProgramSource.h"
+#include "engine/Watchdog.h"
 #include "platform/ImageFileReader.h"
 #include "platform/SerialPort.h"
 
@@ -114,6 +116,9 @@ private:
   void SendSegmentMap();
   void WaitForByte(uint8_t wanted);
   void WaitForOneByte();
+  // True (and the run failed) once the handset has been silent past the
+  // current wait's limit.
+  bool HandsetSilent();
 
   // Flash erase and block programming.
   void ProgramFlash();
@@ -144,6 +149,11 @@ private:
   RunReport LastReport;
   bool FailureNoted = false;
   bool VerdictPassed = false;
+  // The run's watch over the handset's answers, its re-send limit and the
+  // RAM program it sends, all taken when the run begins.
+  AnswerWatch Watch;
+  uint32_t ResendsAllowed = 0;
+  std::shared_ptr<const RamProgramBytes> Program;
 
   // Repeat mode: the plan the panel gave after the latest run.
   RepeatPlan Plan;

@@ -5,6 +5,7 @@
 #include "ui/ElidingStatusBar.h"
 #include "ui/FontCheck.h"
 #include "ui/KestruneUiForm.h"
+#include "ui/RunOptionsPanel.h"
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -183,6 +184,8 @@ void TKestruneUiForm::BuildControls() {
   fileRow->addWidget(Label8);
   fileRow->addWidget(FlashFileEdit, 1);
   fileRow->addWidget(FlashFileButton);
+  RunOptions = new RunOptionsPanel(FlashWritePage);
+  pageLayout->addWidget(RunOptions);
 
   CommTimer = new QTimer(this);
   CommTimer->setObjectName("CommTimer");

@@ -5,6 +5,7 @@
 #include "platform/SettingsStore.h"
 #include "ui/KestruneUiForm.h"
 #include "ui/PortLists.h"
+#include "ui/RunOptionsPanel.h"
 
 #include <QComboBox>
 #include <QCoreApplication>
@@ -55,6 +56,7 @@ void TKestruneUiForm::LoadSettings() {
   }
   LoadCounts();
   LoadRepeatSetting();
+  RunOptions->Load(*Registry);
   if (!Registry->CloseSettings())
     qWarning("Kestrune: the settings could not be written back");
 }
@@ -80,6 +82,7 @@ void TKestruneUiForm::SaveSettings() {
                      PortText(channel).toStdString());
   WriteCounts();
   WriteRepeatSetting();
+  RunOptions->Save(*Registry);
   if (!Registry->CloseSettings())
     qWarning("Kestrune: the settings could not be saved");
 }

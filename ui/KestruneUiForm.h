@@ -45,6 +45,7 @@ class QToolButton;
 namespace kestrune {
 
 class ChannelLogDialog;
+class RunOptionsPanel;
 class SettingsStore;
 class TCommsThread;
 class WindowRecords;
@@ -153,6 +154,9 @@ private:
   void LoadSettings();
   void SaveSettings();
   void TakeCommandLineFile();
+  // False, with the reason on the channel's status line, when the chosen
+  // RAM program file cannot be sent: then nothing starts.
+  bool RunOptionsReady(int channel);
   QString PortText(int channel) const;
   // Refuses a start that would put two channels on one port: shows why on
   // the channels concerned and returns true. `starting` are idle channels.
@@ -206,6 +210,8 @@ private:
   std::vector<PortEntry> PresentPorts;
   QCheckBox *RepeatCheckBox = nullptr;
   std::chrono::milliseconds RepeatSwapSilence = DefaultSwapSilence;
+  // RAM program, watchdog and re-send limit, under the file controls.
+  RunOptionsPanel *RunOptions = nullptr;
 
   // Channel panels, indexed by channel (0 for channel 1).
   std::array<QLabel *, ChannelCount> ChannelLabel{};
