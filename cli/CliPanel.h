@@ -7,6 +7,7 @@
 #include "engine/ChannelPanel.h"
 #include "engine/ChannelRow.h"
 #include "engine/GuiCallQueue.h"
+#include "engine/RepeatPlan.h"
 
 #include <atomic>
 #include <chrono>
@@ -15,6 +16,8 @@
 #include <string>
 
 namespace kestrune {
+
+class JsonEvents;
 
 class CliPanel final : public ChannelPanel {
 public:
@@ -25,13 +28,17 @@ public:
   SpeedButtons SpeedButtonStates() override { return Speed; }
   void SetProgressMaximum(uint32_t maximum) override { ProgressMaximum = maximum; }
   void SetProgressPosition(uint32_t position) override { ProgressPosition = position; }
-  void SetRunPhase(RunPhase phase) override { RunProgressValues.SetPhase(phase); }
-  void SetBytesSent(uint64_t sent, uint64_t total) override {
-    RunProgressValues.SetBytes(sent, total);
-  }
+  void SetRunPhase(RunPhase phase) override;
+  void SetBytesSent(uint64_t sent, uint64_t total) override;
   void RunOnGuiThread(const std::function<void()> &fn) override { Queue.RunAndWait(fn); }
   void SetStatusText(const std::string &text) override;
   void SetStatusColour(StatusColour colour) override;
+  RepeatPlan RepeatChoice() override { return Repeat; }
+
+  // Set before the channel starts: events as JSON lines instead of text
+  // lines, and the station's repeat mode.
+  void SetJsonEvents(JsonEvents *events) { Json = events; }
+  void SetRepeat(const RepeatPlan &plan) { Repeat = plan; }
 
   const ChannelRow &Row() const { return ChannelRowRef; }
   const std::string &Port() const { return PortName; }
@@ -54,6 +61,9 @@ private:
   RunProgressMonitor RunProgressValues;
   std::atomic<uint32_t> ProgressMaximum{0};
   std::atomic<uint32_t> ProgressPosition{0};
+  std::atomic<RunPhase> Phase{RunPhase::Idle};
+  JsonEvents *Json = nullptr;
+  RepeatPlan Repeat;
 };
 
 } // namespace kestrune

@@ -2,13 +2,16 @@
 
 #include "cli/CliPanel.h"
 #include "cli/ConvertCommand.h"
+#include "cli/JsonEvents.h"
 #include "cli/LiveLines.h"
+#include "cli/RepeatRuns.h"
 #include "cli/ResultTable.h"
 #include "cli/StopSignals.h"
 #include "platform/Utf8Paths.h"
 #include "engine/CommsThread.h"
 #include "engine/GuiCallQueue.h"
 #include "engine/LineSpeed.h"
+#include "engine/StationRows.h"
 #ifdef KESTRUNE_HAVE_RECORDS
 #include "records/Recorder.h"
 #endif
@@ -56,9 +59,11 @@ const char *OutcomeName(ChannelOutcome outcome) {
 int RunFlash(const FlashOptions &options, std::ostream &out, std::ostream &progress,
              std::vector<ChannelResult> *results) {
   InitSpeedTables();
-  // No channel starts unless the image is ready.
-  if (!options.Image.empty() && RunConvert(options.Image, out) != 0)
+  // No channel starts unless the image is ready. JSON lines stay alone on
+  // their output.
+  if (!options.Image.empty() && RunConvert(options.Image, options.Json ? progress : out) != 0)
     return 1;
+  JsonEvents json(out);
 
   GuiCallQueue queue;
   std::atomic<bool> stopWanted{false};
@@ -76,32 +81,40 @@ int RunFlash(const FlashOptions &options, std::ostream &out, std::ostream &progr
   const auto started = Clock::now();
 
   for (size_t i = 0; i < count; ++i) {
-    panels.push_back(std::make_unique<CliPanel>(ChannelRows[i], options.Ports[i], speed, queue,
+    panels.push_back(std::make_unique<CliPanel>(StationRow(i), options.Ports[i], speed, queue,
                                                 out, options.Verbose, options.Progress));
-    outcome[i].Channel = ChannelRows[i].Number;
+    panels[i]->SetRepeat(options.Repeat);
+    if (options.Json)
+      panels[i]->SetJsonEvents(&json);
+    outcome[i].Channel = StationRow(i).Number;
     outcome[i].Port = options.Ports[i];
   }
   for (size_t i = 0; i < count; ++i) {
     running[i] = true;
     panels[i]->RunProgressState().Begin();
-    slots[i] = TCommsThread::Start(ChannelRows[i], *panels[i], [&, i](TCommsThread &worker) {
+    if (options.Json)
+      json.RunStart(outcome[i].Channel, options.Ports[i], 1);
+    slots[i] = TCommsThread::Start(StationRow(i), *panels[i], [&, i](TCommsThread &worker) {
       ChannelResult &r = outcome[i];
 #ifdef KESTRUNE_HAVE_RECORDS
       if (options.Records)
         options.Records->Submit(worker.Report());
 #endif
       const RunReport &report = worker.Report();
-      r.LastText = panels[i]->LastText();
       r.Seconds = std::chrono::duration<double>(Clock::now() - started).count();
-      r.Run = report.Outcome;
-      r.Bytes = report.BytesSent;
-      r.Outcome = report.Outcome == RunOutcome::Passed    ? ChannelOutcome::Completed
-                  : report.Outcome == RunOutcome::Stopped ? ChannelOutcome::Stopped
-                                                          : ChannelOutcome::Failed;
+      TakeRun(r, report, panels[i]->LastText(), worker.EndedWhileWaiting(), options.Repeat.On);
       panels[i]->RunProgressState().Finish(report.Outcome);
-      // A failure stays the channel's last text even if a stop came after it.
-      if (report.Outcome == RunOutcome::Failed && !report.FinalStatus.empty())
-        r.LastText = report.FinalStatus;
+      if (options.Json)
+        json.Outcome(r.Channel, worker.RunNumber(), report, worker.EndedWhileWaiting());
+      // Repeat mode: the same worker goes on with the next handset.
+      if (worker.RunsOn()) {
+        panels[i]->RunProgressState().Begin();
+        if (options.Json)
+          json.RunStart(r.Channel, r.Port, worker.RunNumber() + 1);
+        return;
+      }
+      if (options.Json)
+        json.End(r.Channel, r.Port, r.Passed, r.Failed, OutcomeName(r.Outcome));
       slots[i] = nullptr;
       running[i] = false;
     });
@@ -130,7 +143,7 @@ int RunFlash(const FlashOptions &options, std::ostream &out, std::ostream &progr
   }
   TCommsThread::WaitForAllWorkers();
 
-  PrintResultTable(progress, outcome);
+  PrintResultTable(progress, outcome, options.Repeat.On);
   bool allCompleted = true;
   for (const ChannelResult &r : outcome)
     allCompleted = allCompleted && r.Outcome == ChannelOutcome::Completed;

@@ -2,6 +2,7 @@
 // side by side and reports each channel's outcome.
 #pragma once
 
+#include "engine/RepeatPlan.h"
 #include "engine/RunReport.h"
 
 #include <cstdint>
@@ -15,13 +16,15 @@ class Recorder;
 }
 
 struct FlashOptions {
-  std::vector<std::string> Ports; // channel 1 first, at most eight
+  std::vector<std::string> Ports; // channel 1 first, at most StationChannelLimit
   uint8_t SpeedRow = 6;           // row of the line speed tables
   std::string Image;              // empty: use the image state as it is
   bool Verbose = false;           // also print the status colour changes
   bool Progress = false;          // draw progress bars (a terminal)
   std::string SummaryFile;        // tab-separated outcome per channel
   records::Recorder *Records = nullptr; // keeps a record of every run
+  RepeatPlan Repeat;              // off: one run per channel
+  bool Json = false;              // JSON event lines on out instead of text lines
 };
 
 enum class ChannelOutcome { Completed, Failed, Stopped };
@@ -31,7 +34,9 @@ struct ChannelResult {
   std::string Port;
   ChannelOutcome Outcome = ChannelOutcome::Failed;
   RunOutcome Run = RunOutcome::Failed; // the worker's own account of the run
-  uint64_t Bytes = 0;                  // image bytes sent, re-sends included
+  uint64_t Bytes = 0;                  // image bytes sent, re-sends included, all runs
+  uint32_t Passed = 0;                 // runs that passed and failed (repeat mode: many)
+  uint32_t Failed = 0;
   double Seconds = 0;
   std::string LastText;
 };

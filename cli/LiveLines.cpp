@@ -1,5 +1,7 @@
 #include "cli/LiveLines.h"
 
+#include "platform/ErrorMeaning.h"
+
 #include <cstdio>
 
 #ifndef _WIN32
@@ -47,7 +49,7 @@ std::string LiveLine(const LiveChannel &channel, size_t width) {
   }
   if (p.Left)
     line += " left " + FormatDuration(*p.Left);
-  line += "  " + channel.LastText;
+  line += "  " + WithMeaning(channel.LastText);
   return CutToWidth(line, width);
 }
 

@@ -1,6 +1,6 @@
 // The command line's view on a terminal: one line per channel, redrawn in
 // place, with the channel's phase, percent, bytes, throughput, time left and
-// latest status text.
+// latest status text (with its error code's meaning in brackets).
 #pragma once
 
 #include "engine/RunProgress.h"

@@ -1,24 +1,32 @@
 #include "cli/ResultTable.h"
 
+#include "platform/ErrorMeaning.h"
+
 #include <algorithm>
 #include <cstdio>
 
 namespace kestrune {
 
-void PrintResultTable(std::ostream &out, const std::vector<ChannelResult> &results) {
+void PrintResultTable(std::ostream &out, const std::vector<ChannelResult> &results,
+                      bool counts) {
   size_t portWidth = 4;
   for (const ChannelResult &r : results)
     portWidth = std::max(portWidth, r.Port.size());
   char line[256];
   std::snprintf(line, sizeof line, "%-3s %-*s %-8s %10s %8s %8s  %s\n", "ch", int(portWidth),
-                "port", "outcome", "bytes", "seconds", "KiB/s", "last text");
+                "port", "outcome", "bytes", "seconds", "KiB/s", counts ? "passed failed  last text" : "last text");
   out << line;
   for (const ChannelResult &r : results) {
     double rate = r.Seconds > 0 ? double(r.Bytes) / 1024.0 / r.Seconds : 0.0;
     std::snprintf(line, sizeof line, "%-3d %-*s %-8s %10llu %8.1f %8.1f  ", r.Channel,
                   int(portWidth), r.Port.c_str(), RunOutcomeName(r.Run), (unsigned long long)r.Bytes,
                   r.Seconds, rate);
-    out << line << r.LastText << '\n';
+    out << line;
+    if (counts) {
+      std::snprintf(line, sizeof line, "%6u %6u  ", r.Passed, r.Failed);
+      out << line;
+    }
+    out << WithMeaning(r.LastText) << '\n';
   }
   out << std::flush;
 }

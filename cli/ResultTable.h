@@ -1,5 +1,6 @@
 // The table the command line prints when every channel has ended: outcome,
-// bytes sent, seconds, average KiB/s and last text per channel.
+// bytes sent, seconds, average KiB/s and last text per channel; a last text
+// that ends in an error code has the code's meaning beside it in brackets.
 #pragma once
 
 #include "cli/FlashCommand.h"
@@ -9,6 +10,8 @@
 
 namespace kestrune {
 
-void PrintResultTable(std::ostream &out, const std::vector<ChannelResult> &results);
+// counts: also each channel's passed and failed runs (repeat mode).
+void PrintResultTable(std::ostream &out, const std::vector<ChannelResult> &results,
+                      bool counts = false);
 
 } // namespace kestrune

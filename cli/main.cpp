@@ -1,21 +1,25 @@
 // kestrune-cli: the headless front end. Flashes the image into the handsets
-// on up to eight ports at once, or converts an S-record file.
+// on up to 64 ports at once, or converts an S-record file.
 #include "cli/ArgumentChecks.h"
 #include "cli/Console.h"
 #include "cli/ConvertCommand.h"
 #include "cli/FlashCommand.h"
+#include "cli/StationOptions.h"
 #ifdef KESTRUNE_HAVE_RECORDS
 #include "cli/RecordsOptions.h"
 #endif
 #include "engine/ChannelRow.h"
 #include "engine/LineSpeed.h"
+#include "engine/StationRows.h"
 #include "platform/Utf8Paths.h"
 
 #include <CLI/CLI.hpp>
 
+#include <chrono>
 #include <csignal>
 #include <cstring>
 #include <iostream>
+#include <optional>
 
 using namespace kestrune;
 
@@ -40,10 +44,11 @@ int main(int argc, char **argv) {
   argc = arguments.Count();
   argv = arguments.Values();
   PrepareConsole();
-  CLI::App app{"Flashes firmware into up to eight handsets at once, one per serial port.",
+  CLI::App app{"Flashes firmware into up to 64 handsets at once, one per serial port.",
                "kestrune-cli"};
   app.footer("Usage: kestrune-cli [--speed 115K|460K|920K] --image FILE [--verbose]\n"
-             "                   [--summary FILE] PORT...\n"
+             "                   [--summary FILE] [--repeat N [--swap-silence SECONDS]]\n"
+             "                   [--json] PORT...\n"
              "       kestrune-cli convert FILE\n"
 #ifdef KESTRUNE_HAVE_RECORDS
              "       kestrune-cli records [--records URL|FILE] [--since TIME] [--station S] "
@@ -60,11 +65,24 @@ int main(int argc, char **argv) {
   app.add_option("--summary", options.SummaryFile,
                  "Write one tab-separated line per channel: channel, port, outcome, seconds, "
                  "last text");
+  std::optional<uint32_t> repeatRuns;
+  double swapSilence = double(DefaultSwapSilence.count()) / 1000.0;
+  app.add_option("--repeat", repeatRuns,
+                 "Repeat mode: N runs per channel, 0 until stopped; after each run the channel "
+                 "waits for the next handset");
+  app.add_option("--swap-silence", swapSilence,
+                 "Repeat mode: seconds the boot ROM call must go unanswered before the next "
+                 "handset counts (default 1)")
+      ->check(CLI::Range(0.05, 3600.0));
+  app.add_flag("--json", options.Json,
+               "Print one JSON object per line for every event instead of text lines");
+  StationCliOptions stationOptions;
+  AddStationOptions(app, stationOptions);
 #ifdef KESTRUNE_HAVE_RECORDS
   RecordsCliOptions recordsOptions;
   AddRecordsOptions(app, recordsOptions);
 #endif
-  app.add_option("PORT", options.Ports, "Serial ports, channel 1 first (at most 8)");
+  app.add_option("PORT", options.Ports, "Serial ports, channel 1 first (at most 64)");
 
   std::string convertFile;
   CLI::App *convert = app.add_subcommand("convert", "Convert an S-record file into its .bif");
@@ -84,7 +102,9 @@ int main(int argc, char **argv) {
   }
 
   if (convert->parsed()) {
-    for (const char *flashOption : {"--speed", "--image", "--verbose", "--summary", "PORT"})
+    for (const char *flashOption : {"--speed", "--image", "--verbose", "--summary", "--repeat",
+                                    "--swap-silence", "--json", "--watchdog", "--resend-limit",
+                                    "--ram-program", "PORT"})
       if (app.count(flashOption) > 0)
         return Usage(std::string("convert takes a file only, not ") +
                      (std::strcmp(flashOption, "PORT") == 0 ? "ports" : flashOption));
@@ -101,8 +121,15 @@ int main(int argc, char **argv) {
   options.SpeedRow = uint8_t(row);
   if (options.Ports.empty())
     return Usage("no port given");
-  if (options.Ports.size() > size_t(ChannelCount))
-    return Usage("at most " + std::to_string(ChannelCount) + " ports, one per channel");
+  if (options.Ports.size() > StationChannelLimit)
+    return Usage("at most " + std::to_string(StationChannelLimit) + " ports, one per channel");
+  if (app.count("--swap-silence") > 0 && !repeatRuns)
+    return Usage("--swap-silence needs --repeat");
+  if (repeatRuns) {
+    options.Repeat.On = true;
+    options.Repeat.Runs = *repeatRuns;
+    options.Repeat.SwapSilence = std::chrono::milliseconds(int64_t(swapSilence * 1000.0 + 0.5));
+  }
   for (size_t i = 0; i < options.Ports.size(); ++i)
     for (size_t j = 0; j < i; ++j)
       if (SamePort(options.Ports[i], options.Ports[j]))
@@ -119,7 +146,11 @@ int main(int argc, char **argv) {
     if (!problem.empty())
       return Usage("cannot write summary '" + options.SummaryFile + "': " + problem);
   }
-  options.Progress = LiveLinesPossible();
+  // A RAM program file that is not one is refused before any port opens.
+  std::string stationProblem = ApplyStationOptions(stationOptions);
+  if (!stationProblem.empty())
+    return Usage(stationProblem);
+  options.Progress = !options.Json && LiveLinesPossible();
 #ifdef KESTRUNE_HAVE_RECORDS
   auto recorder = StartRecorder(recordsOptions, std::cerr);
   options.Records = recorder.get();

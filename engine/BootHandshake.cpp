@@ -9,20 +9,22 @@ namespace kestrune {
 namespace {
 
 constexpr uint32_t RamProgramChunk = 256;
+// The identification is ten bytes, which a handset sends one per data wait.
 constexpr uint32_t IdentificationWaits = 10;
+constexpr uint32_t IdentificationBytes = 10;
 
 } // namespace
 
 void TCommsThread::WaitForByte(uint8_t wanted) {
   do {
     BytesRead = ReadComm(RxBuffer, 1);
-  } while (RxBuffer[0] != wanted && StopCode == StopCodeRunning);
+  } while (RxBuffer[0] != wanted && StopCode == StopCodeRunning && !HandsetSilent());
 }
 
 void TCommsThread::WaitForOneByte() {
   do {
     BytesRead = ReadComm(RxBuffer, 1);
-  } while (BytesRead == 0 && StopCode == StopCodeRunning);
+  } while (BytesRead == 0 && StopCode == StopCodeRunning && !HandsetSilent());
 }
 
 void TCommsThread::SyncWithTarget() {
@@ -56,13 +58,16 @@ void TCommsThread::SendRamProgram() {
                 uint8_t(RamProgramLoadAddress >> 8), uint8_t(RamProgramLoadAddress)});
     WriteBytes({0x00, 0x00});
     WriteBytes({uint8_t(RamProgramLength >> 8), uint8_t(RamProgramLength)});
-    SendInChunks(RamProgram.data(), RamProgramLength, RamProgramChunk);
+    SendInChunks(Program->data(), RamProgramLength, RamProgramChunk);
   }
   if (StopCode != StopCodeRunning)
     return;
   RxBuffer[0] = 0xDE;
   ShowStatus("RAM program loaded.");
   ShowStatus("Waiting for RAM program ACK.");
+  // From here on the handset has answered the boot ROM call: every wait
+  // for it is watched.
+  Watch.Begin("RAM program ACK");
   WaitForByte(AckByte);
 }
 
@@ -106,13 +111,20 @@ void TCommsThread::ConfigureRamProgram() {
   ShowStatus("Waiting for man ID and device ID");
   WriteBytes({AckByte});
   WriteBytes({0x00});
-  for (uint32_t i = 0; i < IdentificationWaits; ++i) {
+  // Ten waits, or fewer once all ten bytes are in: a host thread held up
+  // for longer than the handset's gap between two bytes reads both at once,
+  // and a further wait would then never end.
+  Watch.Begin("identification");
+  uint32_t received = 0;
+  for (uint32_t i = 0; i < IdentificationWaits && received < IdentificationBytes; ++i) {
     uint32_t got = WaitForData();
+    received += got;
     LastReport.Identification.insert(LastReport.Identification.end(), RxBuffer, RxBuffer + got);
   }
   SendMapCommand();
   WriteBytes({AckByte});
   ShowStatus("Waiting for ACK of flash type");
+  Watch.Begin("flash type answer");
   WaitForOneByte();
   if (RxBuffer[0] != AckByte) {
     LastError = StopCodeBadDevice;
@@ -124,6 +136,7 @@ void TCommsThread::SendMapCommand() {
   WriteBytes({AckByte});
   WriteBytes({0x02});
   WriteBytes({0x01, 0x00, 0x00, 0x00});
+  Watch.Begin("map answer");
   WaitForOneByte();
   if (RxBuffer[0] != MapAnswerByte)
     ShowStatus(" Error Occurred !!");

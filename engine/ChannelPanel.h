@@ -3,6 +3,7 @@
 #pragma once
 
 #include "engine/LineSpeed.h"
+#include "engine/RepeatPlan.h"
 #include "engine/RunProgress.h"
 
 #include <cstdint>
@@ -37,6 +38,9 @@ public:
   virtual void RunOnGuiThread(const std::function<void()> &fn) = 0;
 
   // Called on the window's thread only (from inside RunOnGuiThread).
+  // Asked after every run: whether the channel goes on with the next
+  // handset. The default runs once.
+  virtual RepeatPlan RepeatChoice() { return {}; }
   virtual void SetStatusText(const std::string &text) = 0;
   virtual void SetStatusColour(StatusColour colour) = 0;
 };

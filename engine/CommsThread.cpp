@@ -54,6 +54,15 @@ void TCommsThread::RequestStop() {
 
 void TCommsThread::ThreadMain() {
   RaiseCurrentThreadPriority();
+  while (RunOnce()) {
+  }
+  delete this;
+  std::lock_guard lock(LiveMutex);
+  --LiveCount;
+  LiveChanged.notify_all();
+}
+
+bool TCommsThread::RunOnce() {
   try {
     FineTimer fineTimer;
     RunDownload();
@@ -63,14 +72,20 @@ void TCommsThread::ThreadMain() {
     EndAfterException("Unknown exception");
   }
   FinishReport();
+  MoreRuns = false;
+  // Decided on the window's thread, where Stop is pressed: a stop that comes
+  // after this call finds the next run started and ends it. A queue that
+  // has closed runs nothing, and no run follows. A run that ended before
+  // any handset answered failed on the port itself (gone, refused): calling
+  // again would only repeat that failure, so the channel stops with it.
   Panel.RunOnGuiThread([this] {
+    ++RunsDone;
+    Plan = Panel.RepeatChoice();
+    MoreRuns = !StopRequested && HandsetAnswered && Plan.WantsAnother(RunsDone);
     if (OnTerminate)
       OnTerminate(*this);
   });
-  delete this;
-  std::lock_guard lock(LiveMutex);
-  --LiveCount;
-  LiveChanged.notify_all();
+  return MoreRuns;
 }
 
 void TCommsThread::EndAfterException(const char *what) {
@@ -102,11 +117,20 @@ void TCommsThread::RunDownload() {
   LastReport.Started = RunReport::Clock::now();
   FailureNoted = false;
   VerdictPassed = false;
+  HandsetAnswered = false;
+  Watch.Arm();
+  ResendsAllowed = ResendLimit;
+  Program = ChosenRamProgram();
   Panel.RunOnGuiThread([this] { SetBusyColour(); });
   ReadSpeedChoice(Panel.SpeedButtonStates());
   LastReport.LineRate = LineRateTable[SpeedIndex];
   OpenCommPort();
-  SyncWithTarget();
+  if (RunsDone == 0)
+    SyncWithTarget();
+  else
+    WaitForNextHandset();
+  // Both calls return while running only once a boot ROM has answered.
+  HandsetAnswered = StopCode == StopCodeRunning;
   SendRamProgram();
   ConfigureRamProgram();
   if (StopCode == StopCodeRunning)
@@ -178,6 +202,14 @@ void TCommsThread::FinishReport() {
     LastReport.Outcome = RunOutcome::Failed;
     LastReport.ErrorCode = StopCode != StopCodeRunning ? StopCode.load() : StopCodeGeneralFailure;
   }
+}
+
+bool TCommsThread::HandsetSilent() {
+  if (!Watch.Expired())
+    return false;
+  LastError = TimedOutErrorCode();
+  ReportCommError(Watch.FailureText());
+  return true;
 }
 
 void TCommsThread::UpdateStatusBar() { Panel.SetStatusText(StatusText); }

@@ -1,12 +1,17 @@
 // The channel worker: one thread per running channel that owns the channel's
-// serial port for one download and runs the whole conversation with one
-// handset. One class serves all eight channels, given its channel's row.
+// serial port and runs the whole conversation with one handset per run. One
+// class serves all channels, given its channel's row. In the station's
+// repeat mode one worker runs one download after another, each with its own
+// report and end-of-run notification, until it is stopped.
 #pragma once
 
 #include "engine/ChannelPanel.h"
 #include "engine/WireBytes.h"
 #include "engine/ChannelRow.h"
+#include "engine/RepeatPlan.h"
 #include "engine/RunReport.h"
+#include "engine/RamProgramSource.h"
+#include "engine/Watchdog.h"
 #include "platform/ImageFileReader.h"
 #include "platform/SerialPort.h"
 
@@ -24,14 +29,18 @@ constexpr uint32_t StopCodeOperator = 210;
 constexpr uint32_t StopCodeGeneralFailure = 31;  // the failure's own code was 0
 constexpr uint32_t StopCodeBadDevice = 1200;     // the RAM program refused the flash
 
+// A repeating channel's text while the handset it flashed still answers.
+constexpr const char *RemoveHandsetText = "Handset still connected: remove it";
+
 
 class TCommsThread {
 public:
   using TerminateHandler = std::function<void(TCommsThread &)>;
 
   // Creates the worker and starts its run at once. onTerminate runs on the
-  // window's thread (through the panel) after the run, before the worker
-  // frees itself; it is registered before the thread can possibly end.
+  // window's thread (through the panel) after every run; after the last one
+  // (RunsOn() false) the worker frees itself once it returns. It is
+  // registered before the thread can possibly end.
   // A port other than the platform's own (a recording or failing one in
   // tests) may be handed in.
   static TCommsThread *Start(const ChannelRow &row, ChannelPanel &panel,
@@ -51,6 +60,12 @@ public:
   // What the run came to; complete when the end-of-run notification runs.
   // Its FinalStatus is the first failure's text when the run failed.
   const RunReport &Report() const { return LastReport; }
+  // Inside onTerminate: whether another run follows (repeat mode), the
+  // number of the run that ended (from 1), and whether it was a later run
+  // that ended while waiting for the next handset, before any answered.
+  bool RunsOn() const { return MoreRuns; }
+  uint32_t RunNumber() const { return RunsDone; }
+  bool EndedWhileWaiting() const { return RunsDone > 1 && !HandsetAnswered; }
 
   // Blocks until every worker of the process has freed itself.
   static void WaitForAllWorkers();
@@ -62,6 +77,9 @@ private:
   ~TCommsThread() = default;
   void ThreadMain();
 
+  // One run with its report and end-of-run notification; false when no
+  // other run follows.
+  bool RunOnce();
   // The run, in its fixed order of steps.
   void RunDownload();
   // A step threw: closes what the run holds and reports the failure.
@@ -89,6 +107,8 @@ private:
 
   // Boot handshake and RAM program download.
   void SyncWithTarget();
+  // The boot ROM call of a repeat run: only the next handset counts.
+  void WaitForNextHandset();
   void SendRamProgram();
   void SendInChunks(const uint8_t *image, uint32_t length, uint32_t chunkSize);
   void ConfigureRamProgram();
@@ -96,6 +116,9 @@ private:
   void SendSegmentMap();
   void WaitForByte(uint8_t wanted);
   void WaitForOneByte();
+  // True (and the run failed) once the handset has been silent past the
+  // current wait's limit.
+  bool HandsetSilent();
 
   // Flash erase and block programming.
   void ProgramFlash();
@@ -126,6 +149,17 @@ private:
   RunReport LastReport;
   bool FailureNoted = false;
   bool VerdictPassed = false;
+  // The run's watch over the handset's answers, its re-send limit and the
+  // RAM program it sends, all taken when the run begins.
+  AnswerWatch Watch;
+  uint32_t ResendsAllowed = 0;
+  std::shared_ptr<const RamProgramBytes> Program;
+
+  // Repeat mode: the plan the panel gave after the latest run.
+  RepeatPlan Plan;
+  uint32_t RunsDone = 0;
+  bool MoreRuns = false;
+  bool HandsetAnswered = false; // in this run, a boot ROM answered the call
 
   // The platform's code of the latest failed call, as GetLastError() gives it.
   uint32_t LastError = 0;

@@ -37,13 +37,14 @@ std::string Hex8(uint32_t value) {
 void TCommsThread::WaitForAckOrNak() {
   do {
     BytesRead = ReadComm(RxBuffer, 1);
-  } while (RxBuffer[0] != AckByte && RxBuffer[0] != NakByte && StopCode == StopCodeRunning);
+  } while (RxBuffer[0] != AckByte && RxBuffer[0] != NakByte && StopCode == StopCodeRunning &&
+           !HandsetSilent());
 }
 
 void TCommsThread::WaitForRecord() {
   do {
     BytesRead = ReadComm(RxBuffer, 8);
-  } while (BytesRead != 8 && StopCode == StopCodeRunning);
+  } while (BytesRead != 8 && StopCode == StopCodeRunning && !HandsetSilent());
 }
 
 // Reads the 131 per-segment erase results. False when a segment failed: the
@@ -51,6 +52,8 @@ void TCommsThread::WaitForRecord() {
 bool TCommsThread::RunEraseReport() {
   const std::string total = std::to_string(SegmentCount);
   Panel.SetRunPhase(RunPhase::Erasing);
+  // A handset may erase the whole flash before its first report byte.
+  Watch.Begin("erase report", AnswerWatch::Limit::Erase);
   for (uint32_t s = 1; s <= SegmentCount; ++s) {
     RxBuffer[0] = ReceivePreset;
     WaitForAckOrNak();
@@ -129,6 +132,7 @@ void TCommsThread::ProgramFlash() {
 
   uint32_t lastCount = 0;
   int32_t blocksSent = 0;
+  uint32_t resends = 0; // of the block last sent, in a row
   uint32_t blockOffset = 0;
   uint64_t bytesLeft = imageLength;
   const std::string ofTotal = " of " + std::to_string(blockTotal);
@@ -138,10 +142,13 @@ void TCommsThread::ProgramFlash() {
       return;
     // The reply wait keeps the byte as it is: after an erase report its last
     // status byte may already be the ready answer for the next block.
+    Watch.Begin(blocksSent == 0 ? std::string("answer to the start header")
+                                : "answer to block " + std::to_string(blocksSent));
     WaitForAckOrNak();
     if (StopCode != StopCodeRunning)
       continue;
     if (RxBuffer[0] == AckByte) {
+      resends = 0;
       blockOffset += lastCount;
       const auto wanted = uint32_t(std::min<uint64_t>(BlockSize, bytesLeft));
       uint32_t got = 0;
@@ -176,6 +183,14 @@ void TCommsThread::ProgramFlash() {
       Panel.SetProgressPosition(uint32_t(blocksSent));
       ShowStatus("Sending block " + std::to_string(blocksSent) + ofTotal);
     } else {
+      // A handset that refuses one block for ever would keep the line busy
+      // with re-sends that never end.
+      if (ResendsAllowed != 0 && ++resends > ResendsAllowed) {
+        LastError = 0;
+        ReportCommError("Handset refused block " + std::to_string(blocksSent) + " after " +
+                        std::to_string(ResendsAllowed) + " re-sends");
+        continue;
+      }
       ++LastReport.BlocksResent;
       ShowStatus("Re-sending block " + std::to_string(blocksSent) + ofTotal);
     }
@@ -194,12 +209,15 @@ void TCommsThread::ProgramFlash() {
   if (eraseFollows)
     ShowStatus("Waiting for FLASH to erase");
   RxBuffer[0] = ReceivePreset;
+  // After a one- or two-block image the verdict follows a whole-flash erase.
+  Watch.Begin("verdict", eraseFollows ? AnswerWatch::Limit::Erase : AnswerWatch::Limit::Answer);
   WaitForAckOrNak();
   if (RxBuffer[0] == AckByte) {
     VerdictPassed = true;
     ShowStatus("다운로드 완료 !!!!!!!!!!!!!!!!!");
   } else if (RxBuffer[0] == NakByte) {
     ShowStatus("FLASH programming error");
+    Watch.Begin("error record");
     WaitForRecord();
     uint32_t failures = BigEndian32(RxBuffer);
     uint32_t status = BigEndian32(RxBuffer + 4);

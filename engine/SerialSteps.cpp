@@ -62,13 +62,15 @@ uint32_t TCommsThread::ReadComm(void *buffer, uint32_t count) {
     LastError = CommHandle->LastError();
     ReportCommError("Could not read from COMM port");
   }
+  if (received > 0)
+    Watch.Heard();
   return received;
 }
 
 uint32_t TCommsThread::WaitForData() {
   do {
     BytesRead = ReadComm(RxBuffer, 8);
-  } while (BytesRead == 0 && StopCode == StopCodeRunning);
+  } while (BytesRead == 0 && StopCode == StopCodeRunning && !HandsetSilent());
   return BytesRead;
 }
 

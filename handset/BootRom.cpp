@@ -26,7 +26,27 @@ uint32_t BigEndian32(const uint8_t *p) {
 
 } // namespace
 
+// While a swap is underway nothing is on the line; once its time is over
+// the next byte meets a fresh unit.
+bool HandsetCore::SwapUnderway() {
+  if (!SwapEndsAt)
+    return false;
+  if (Now < *SwapEndsAt) {
+    if (!SwapLogged)
+      Log("no handset on the line (swap): bytes dropped");
+    SwapLogged = true;
+    return true;
+  }
+  SwapEndsAt.reset();
+  FlashPart.EraseAll();
+  PowerOnAt.reset();
+  Log("a fresh handset is on the line (flash erased)");
+  return false;
+}
+
 void HandsetCore::OnBootCall(uint8_t byte) {
+  if (SwapUnderway())
+    return;
   if (Options.PowerOnDelayMs > 0) {
     if (!PowerOnAt)
       PowerOnAt = Now;

@@ -52,6 +52,9 @@ int ParseCommandLine(int argc, const char *const *argv, CommandLine &line) {
                  "devices (default 2000)");
   app.add_option("--power-on-delay", o.PowerOnDelayMs,
                  "MS: the boot ROM stays silent this long after the host opens the line");
+  app.add_option("--swap-after-run", o.SwapAfterRunMs,
+                 "MS: after each run no unit answers for MS, then a fresh unit (erased flash) "
+                 "is on the line");
   app.add_flag("--noise", o.Noise, "send stray bytes before the boot ROM's C");
   app.add_option("--silent-after", silent, "PHASE: stop answering at " + PhaseNames());
   app.add_option("--map-answer", mapAnswer, "BYTE: answer to the map command (default 0x01)");

@@ -283,6 +283,10 @@ void HandsetCore::EndRun(RunOutcome outcome) {
     Completed.push_back(Summary);
     RunActive = false;
     Log(std::string("run ended: ") + OutcomeName(outcome));
+    if (Options.SwapAfterRunMs > 0) {
+      SwapEndsAt = Now + Ms(Options.SwapAfterRunMs);
+      SwapLogged = false;
+    }
   }
   // Without opens to go by, the next run's first call powers the handset on.
   if (!SeesHostSessions)

@@ -102,6 +102,7 @@ private:
 
   // Boot ROM (BootRom.cpp).
   void OnBootCall(uint8_t byte);
+  bool SwapUnderway();
   void OnBootHeader(uint8_t byte);
   void OnBootLoad(uint8_t byte);
   void StartRamProgram();
@@ -154,6 +155,8 @@ private:
   std::optional<SimTime> PowerOnAt;
   bool SeesHostSessions = false; // a pseudo-terminal: opens and closes are reported
   bool PowerOnLogged = false;
+  std::optional<SimTime> SwapEndsAt; // no unit on the line until then
+  bool SwapLogged = false;
 
   // The message being received.
   std::vector<uint8_t> Msg;

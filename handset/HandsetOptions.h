@@ -62,6 +62,10 @@ struct HandsetOptions {
   };
   std::optional<RamWord> CorruptRam{};
   uint32_t PowerOnDelayMs = 0;    // the boot ROM stays silent this long
+  // A production line's swap: after each run the handset is taken away (no
+  // answer at all for this long), then a fresh unit with an erased flash is
+  // on the line. 0: the same unit stays connected.
+  uint32_t SwapAfterRunMs = 0;
   bool Noise = false;             // stray bytes go out before the "C"
   Phase SilentAfter = Phase::None;
   uint8_t MapAnswer = 0x01;       // answer to the map command

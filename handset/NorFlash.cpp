@@ -112,6 +112,12 @@ void NorFlash::Erase(uint32_t address) {
   ::madvise(Cells + SegmentStart(index), SegmentSize(index), MADV_DONTNEED);
 }
 
+void NorFlash::EraseAll() {
+  ::madvise(Cells, Size, MADV_DONTNEED);
+  CurrentMode = Mode::ReadArray;
+  Status = StatusReady;
+}
+
 void NorFlash::Program(uint32_t address, uint16_t value) {
   LastOperationUs = Timing.WordProgramUs;
   if (FailsLeft > 0 && address >= FailFrom) {

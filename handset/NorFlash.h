@@ -44,6 +44,9 @@ public:
   static uint32_t SegmentStart(int index);
   static uint32_t SegmentSize(int index);
 
+  // A new part: every cell erased, read-array mode, status clear.
+  void EraseAll();
+
   // Faults.
   void SetDeviceId(uint16_t id) { Device = id; }
   void FailErase(int segmentIndex) { FailingSegment = segmentIndex; }

@@ -22,6 +22,10 @@ constexpr int HighestPortNumber = 24;
 // probed instead, on either platform.
 std::vector<std::string> FindCommPorts(int highestPort);
 
+// POSIX: the names FindCommPorts probes (KESTRUNE_PORTS, or the serial
+// device nodes in /dev), unprobed and unsorted.
+std::vector<std::string> CandidatePorts();
+
 // Opens the port as the channel worker would and closes it at once; true
 // when the port exists (opened, or refused for any reason but absence).
 bool ProbePort(const std::string &portName);

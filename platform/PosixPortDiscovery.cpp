@@ -58,10 +58,12 @@ bool ProbePort(const std::string &portName) {
   return !IsAbsentPosixPortError(errno);
 }
 
-std::vector<std::string> FindCommPorts(int /*highestPort*/) {
+std::vector<std::string> CandidatePorts() {
   if (auto named = PortsFromEnvironment())
-    return ProbeAll(std::move(*named));
-  return ProbeAll(SerialDeviceNodes());
+    return std::move(*named);
+  return SerialDeviceNodes();
 }
+
+std::vector<std::string> FindCommPorts(int /*highestPort*/) { return ProbeAll(CandidatePorts()); }
 
 } // namespace kestrune

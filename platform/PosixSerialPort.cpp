@@ -1,6 +1,7 @@
 // POSIX serial port: exclusive open, raw 8N2 lines through termios2, reads
 // with the total time-out rule of CommTimeouts, writes that a stop ends.
 #include "SerialPort.h"
+#include "LowLatency.h"
 #include "Termios2.h"
 
 #include <fcntl.h>
@@ -58,6 +59,10 @@ public:
     Fd = fd;
     HaveRecord = false;
     PseudoTerminal = IsPseudoTerminal(fd);
+    // Every answer of the handset is a byte or a few; an adapter that
+    // holds them back to fill its USB packets adds its latency to each.
+    // Ports without the mode (pseudo-terminals) keep working as they are.
+    RequestLowLatency(fd);
     return true;
   }
 

@@ -1,6 +1,7 @@
 // Starting and stopping channels, and tidying a panel when its worker ends.
 #include "engine/CommsThread.h"
 #include "ui/KestruneUiForm.h"
+#include "ui/RunOptionsPanel.h"
 #include "ui/WindowRecords.h"
 
 #include <QComboBox>
@@ -27,6 +28,12 @@ void TKestruneUiForm::StartClick(int channel) {
     SetStatus(channel, SelectFileText);
     return;
   }
+  // Nothing is touched when the start is refused for a shared port or a
+  // RAM program file that is not one.
+  if (StartButton[channel]->isEnabled() && RefuseSharedPorts({channel}))
+    return;
+  if (!RunOptionsReady(channel))
+    return;
   FlashFileButton->setEnabled(false);
   if (StartButton[channel]->isEnabled())
     StartChannel(channel);
@@ -40,13 +47,28 @@ void TKestruneUiForm::StartAllClick() {
     SetStatus(0, SelectFileText);
     return;
   }
-  FlashFileButton->setEnabled(false);
+  if (!RunOptionsReady(0))
+    return;
   // Every idle channel, with or without a port: one without reports that
-  // its port cannot be opened.
+  // its port cannot be opened. None starts while two would share a port.
+  std::vector<int> idle;
   for (int channel = 0; channel < ChannelCount; ++channel) {
     if (CommsThread[channel] == nullptr)
-      StartChannel(channel);
+      idle.push_back(channel);
   }
+  if (RefuseSharedPorts(idle))
+    return;
+  FlashFileButton->setEnabled(false);
+  for (int channel : idle)
+    StartChannel(channel);
+}
+
+bool TKestruneUiForm::RunOptionsReady(int channel) {
+  std::string problem = RunOptions->PrepareStart();
+  if (problem.empty())
+    return true;
+  SetStatus(channel, QString::fromStdString("ERROR " + problem));
+  return false;
 }
 
 void TKestruneUiForm::StartChannel(int channel) {
@@ -58,7 +80,10 @@ void TKestruneUiForm::StartChannel(int channel) {
                                              [this, channel](TCommsThread &worker) {
                                                Records->Record(worker.Report());
                                                ShowRunResult(channel, worker.Report());
-                                               CommsTerminate(channel);
+                                               if (worker.RunsOn())
+                                                 ContinueRepeat(channel);
+                                               else
+                                                 CommsTerminate(channel);
                                              });
   BeginRunView(channel);
   Panel[channel]->ResetProgress();

@@ -1,5 +1,7 @@
 #include "ui/ElidingStatusBar.h"
 
+#include "platform/ErrorMeaning.h"
+
 #include <QHelpEvent>
 #include <QPainter>
 #include <QStyle>
@@ -14,9 +16,17 @@ bool ElidingStatusBar::event(QEvent *event) {
   if (event->type() != QEvent::ToolTip || currentMessage().isEmpty())
     return QStatusBar::event(event);
   auto *help = static_cast<QHelpEvent *>(event);
-  QString tip = toolTip().isEmpty() ? currentMessage() : toolTip() + "\n" + currentMessage();
-  QToolTip::showText(help->globalPos(), tip, this);
+  QToolTip::showText(help->globalPos(), ToolTipText(), this);
   return true;
+}
+
+QString ElidingStatusBar::ToolTipText() const {
+  const QString message = currentMessage();
+  QString tip = toolTip().isEmpty() ? message : toolTip() + "\n" + message;
+  const std::string meaning = StatusTextMeaning(message.toStdString());
+  if (!meaning.empty())
+    tip += "\n" + QString::fromStdString(meaning);
+  return tip;
 }
 
 void ElidingStatusBar::paintEvent(QPaintEvent *event) {

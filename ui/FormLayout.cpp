@@ -5,7 +5,9 @@
 #include "ui/ElidingStatusBar.h"
 #include "ui/FontCheck.h"
 #include "ui/KestruneUiForm.h"
+#include "ui/RunOptionsPanel.h"
 
+#include <QCheckBox>
 #include <QComboBox>
 #include <QGroupBox>
 #include <QHBoxLayout>
@@ -100,6 +102,7 @@ QWidget *TKestruneUiForm::BuildChannelPanel(int channel) {
   StatusBar[channel] = status;
 
   Panel[channel] = std::make_unique<QtChannelPanel>(bar, status, Speeds);
+  Panel[channel]->SetRepeatSource([this] { return RepeatChoice(); });
   AddRunViewControls(channel, panel);
   // The channel's counts beside its label, the whole run's bar below the
   // classic one, its last outcome beside its status line.
@@ -154,6 +157,7 @@ void TKestruneUiForm::BuildControls() {
   allButtons->addWidget(StopAllButton);
   auto *globalRow = new QHBoxLayout;
   globalRow->addWidget(RadioGroup1, 1);
+  globalRow->addWidget(BuildRepeatCheckBox());
   globalRow->addLayout(allButtons);
 
   TypePageControl = new QTabWidget(this);
@@ -180,6 +184,8 @@ void TKestruneUiForm::BuildControls() {
   fileRow->addWidget(Label8);
   fileRow->addWidget(FlashFileEdit, 1);
   fileRow->addWidget(FlashFileButton);
+  RunOptions = new RunOptionsPanel(FlashWritePage);
+  pageLayout->addWidget(RunOptions);
 
   CommTimer = new QTimer(this);
   CommTimer->setObjectName("CommTimer");

@@ -4,6 +4,7 @@
 // line of text for the whole run's progress, the channel logs, and the
 // check that the Korean texts can be drawn.
 #include "engine/CommsThread.h"
+#include "platform/ErrorMeaning.h"
 #include "platform/SettingsStore.h"
 #include "ui/ChannelLogDialog.h"
 #include "ui/FontCheck.h"
@@ -205,8 +206,9 @@ void TKestruneUiForm::CheckFonts() {
 }
 
 void TKestruneUiForm::LogStatus(int channel, const std::string &text) {
-  // The log view polls the logs on its own timer.
-  Logs[channel].Append(text);
+  // The log view polls the logs on its own timer. An error code gets the
+  // system's words for it beside the unchanged text.
+  Logs[channel].Append(WithMeaning(text));
 }
 
 void TKestruneUiForm::BeginRunView(int channel) {

@@ -1,9 +1,11 @@
 // What the window keeps between runs: the port lists it fills at start, the
 // .mot association, the image file and each channel's port, and a .mot file
-// named on the command line.
-#include "platform/PortDiscovery.h"
+// named on the command line. A saved port that is not present stays chosen,
+// marked missing, and is saved again as it was.
 #include "platform/SettingsStore.h"
 #include "ui/KestruneUiForm.h"
+#include "ui/PortLists.h"
+#include "ui/RunOptionsPanel.h"
 
 #include <QComboBox>
 #include <QCoreApplication>
@@ -14,13 +16,10 @@
 namespace kestrune {
 
 void TKestruneUiForm::FillPortLists() {
-  // Every list is probed anew; a port may come or go between probes.
-  for (QComboBox *ports : PortCBox) {
-    for (const std::string &name : FindCommPorts(HighestPortNumber))
-      ports->addItem(QString::fromStdString(name));
-    // Nothing is chosen until the settings say which port.
-    ports->setCurrentIndex(-1);
-  }
+  // Nothing is chosen until the settings say which port.
+  PresentPorts = Scanner.Scan();
+  for (QComboBox *ports : PortCBox)
+    ShowPorts(ports, PresentPorts, {});
 }
 
 void TKestruneUiForm::WriteFileAssociation() {
@@ -46,14 +45,18 @@ void TKestruneUiForm::LoadSettings() {
   }
   FlashFileEdit->setText(QString::fromStdString(ReadRegString(FlashFileValue, "")));
   for (int channel = 0; channel < ChannelCount; ++channel) {
-    std::string port = ReadPortSetting(*Registry, PortValueName(ChannelRows[channel].Suffix));
-    int index = PortCBox[channel]->findText(QString::fromStdString(port), Qt::MatchExactly);
-    // A port that has gone: the list's first entry instead.
-    if (index < 0 && PortCBox[channel]->count() > 0)
-      index = 0;
-    PortCBox[channel]->setCurrentIndex(index);
+    const std::string name = PortValueName(ChannelRows[channel].Suffix);
+    bool saved = Registry->StoresPortNumbers() ? Registry->ReadInteger(name).has_value()
+                                               : Registry->ReadString(name).has_value();
+    std::string port = ReadPortSetting(*Registry, name);
+    // Nothing saved yet: the default port where present, else the first.
+    ShowPorts(PortCBox[channel], PresentPorts,
+              saved ? QString::fromStdString(port) : FirstRunPort(PresentPorts, port));
+    Panel[channel]->SetPortText(PortText(channel).toStdString());
   }
   LoadCounts();
+  LoadRepeatSetting();
+  RunOptions->Load(*Registry);
   if (!Registry->CloseSettings())
     qWarning("Kestrune: the settings could not be written back");
 }
@@ -78,6 +81,8 @@ void TKestruneUiForm::SaveSettings() {
     WritePortSetting(*Registry, PortValueName(ChannelRows[channel].Suffix),
                      PortText(channel).toStdString());
   WriteCounts();
+  WriteRepeatSetting();
+  RunOptions->Save(*Registry);
   if (!Registry->CloseSettings())
     qWarning("Kestrune: the settings could not be saved");
 }

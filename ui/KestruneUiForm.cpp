@@ -5,6 +5,7 @@
 #include "engine/LineSpeed.h"
 #include "platform/SettingsStore.h"
 #include "ui/PlatformSettings.h"
+#include "ui/PortLists.h"
 #include "ui/WindowRecords.h"
 
 #include <QAction>
@@ -43,11 +44,12 @@ void TKestruneUiForm::ConnectControls() {
   for (int channel = 0; channel < ChannelCount; ++channel) {
     connect(StartButton[channel], &QPushButton::clicked, this, [this, channel] { StartClick(channel); });
     connect(StopButton[channel], &QPushButton::clicked, this, [this, channel] { StopClick(channel); });
-    // The worker reads the port text from a copy the window keeps current.
-    connect(PortCBox[channel], &QComboBox::currentTextChanged, this,
-            [this, channel](const QString &text) { Panel[channel]->SetPortText(text.toStdString()); });
-    connect(PortCBox[channel], &QComboBox::currentIndexChanged, this,
-            [this, channel] { PortChange(channel); });
+    // The worker reads the port name from a copy the window keeps current.
+    connect(PortCBox[channel], &QComboBox::currentIndexChanged, this, [this, channel] {
+      Panel[channel]->SetPortText(PortText(channel).toStdString());
+      ShowChoiceToolTip(PortCBox[channel]);
+      PortChange(channel);
+    });
   }
   connect(StartAllButton, &QPushButton::clicked, this, [this] { StartAllClick(); });
   connect(StopAllButton, &QPushButton::clicked, this, [this] { StopAllClick(); });
@@ -96,6 +98,7 @@ void TKestruneUiForm::FlashCreate() {
     SetStatus(channel, ChannelRows[channel].IdleText);
   ShowCounts();
   CheckFonts();
+  StartPortRescan();
 }
 
 void TKestruneUiForm::StartRecords() {
@@ -155,7 +158,7 @@ void TKestruneUiForm::QuitQuietLoopWhenDone() {
     QuietLoop->quit();
 }
 
-QString TKestruneUiForm::PortText(int channel) const { return PortCBox[channel]->currentText(); }
+QString TKestruneUiForm::PortText(int channel) const { return ChosenPort(PortCBox[channel]); }
 
 void TKestruneUiForm::SetStatus(int channel, const QString &text) {
   // The load's poll repeats its text every 10 ms; the log takes it once.

@@ -7,9 +7,11 @@
 #pragma once
 
 #include "engine/ChannelRow.h"
+#include "engine/RepeatPlan.h"
 #include "engine/RunReport.h"
 #include "engine/RunTally.h"
 #include "ui/ChannelLog.h"
+#include "platform/PortList.h"
 #include "ui/ImageLoad.h"
 #include "ui/QtChannelPanel.h"
 
@@ -17,11 +19,14 @@
 #include <QWidget>
 
 #include <array>
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <memory>
 #include <optional>
+#include <vector>
 
+class QCheckBox;
 class QComboBox;
 class QEventLoop;
 class QFileDialog;
@@ -40,6 +45,7 @@ class QToolButton;
 namespace kestrune {
 
 class ChannelLogDialog;
+class RunOptionsPanel;
 class SettingsStore;
 class TCommsThread;
 class WindowRecords;
@@ -72,6 +78,10 @@ constexpr const char *SyncingText = "Syncing with target";
 constexpr const char *CheckingMotText = "Checking MOT file";
 constexpr const char *LoaderThreadErrorText = "ERROR Could not create thread to load MOT";
 constexpr const char *LoadingApplicationTitle = " Flash Downloader ";
+// Settings of the repeat mode: the check box, and the milliseconds the boot
+// ROM call must go unanswered before the next handset counts.
+constexpr const char *RepeatValue = "Repeat";
+constexpr const char *RepeatSilenceValue = "Repeat Swap Silence ms";
 
 // The file dialog's filter in Qt's form: one entry per description.
 QStringList QtNameFilters(const QString &filter);
@@ -93,6 +103,9 @@ public:
   void PortChange(int channel);
   void ActivateFlashFileDialog();
   void TimerExpire();
+  // Looks for ports that have come or gone (the rescan timer calls it) and
+  // brings the lists of idle channels up to date; chosen ports stay chosen.
+  void RescanPorts();
 
   // Operations of the window.
   void StartChannel(int channel);
@@ -120,6 +133,8 @@ public:
   ChannelLogDialog *ShowLog(int channel);
   // Brings the progress texts and bars up to date (the view's timer does).
   void RefreshRunView();
+  // The station's repeat mode as the next run end will see it.
+  RepeatPlan RepeatChoice() const;
 
 protected:
   void closeEvent(QCloseEvent *event) override;
@@ -139,7 +154,14 @@ private:
   void LoadSettings();
   void SaveSettings();
   void TakeCommandLineFile();
+  // False, with the reason on the channel's status line, when the chosen
+  // RAM program file cannot be sent: then nothing starts.
+  bool RunOptionsReady(int channel);
   QString PortText(int channel) const;
+  // Refuses a start that would put two channels on one port: shows why on
+  // the channels concerned and returns true. `starting` are idle channels.
+  bool RefuseSharedPorts(const std::vector<int> &starting);
+  void StartPortRescan();
   void SetStatus(int channel, const QString &text);
 
   // The run view beside the classic controls.
@@ -159,6 +181,13 @@ private:
   void SaveCounts();
   void WriteCounts(); // into the open settings
 
+  // Repeat mode.
+  QCheckBox *BuildRepeatCheckBox();
+  void ContinueRepeat(int channel);
+  void LoadRepeatSetting();  // from the open settings
+  void WriteRepeatSetting(); // into the open settings
+  void SaveRepeatSetting();
+
   FormEnvironment Environment;
 
   // Controls that serve all channels.
@@ -176,6 +205,13 @@ private:
   QToolButton *FlashFileButton = nullptr;
   QFileDialog *OpenDialog = nullptr;
   QTimer *CommTimer = nullptr;
+  QTimer *PortRescanTimer = nullptr;
+  PortScanner Scanner;
+  std::vector<PortEntry> PresentPorts;
+  QCheckBox *RepeatCheckBox = nullptr;
+  std::chrono::milliseconds RepeatSwapSilence = DefaultSwapSilence;
+  // RAM program, watchdog and re-send limit, under the file controls.
+  RunOptionsPanel *RunOptions = nullptr;
 
   // Channel panels, indexed by channel (0 for channel 1).
   std::array<QLabel *, ChannelCount> ChannelLabel{};

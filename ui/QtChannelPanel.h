@@ -58,6 +58,9 @@ public:
   // Window side (window's thread only).
   void SetStatusText(const std::string &text) override;
   void SetStatusColour(StatusColour colour) override;
+  RepeatPlan RepeatChoice() override { return RepeatSource ? RepeatSource() : RepeatPlan{}; }
+  // Where the repeat mode is read after each run (the window's check box).
+  void SetRepeatSource(std::function<RepeatPlan()> source) { RepeatSource = std::move(source); }
   void SetPortText(const std::string &text);
   // Puts the bar back to its minimum; no worker may be running.
   void ResetProgress();
@@ -78,6 +81,7 @@ private:
   QPointer<QProgressBar> ProgressBar;
   QPointer<QStatusBar> StatusBar;
   const SpeedMirror &Speeds;
+  std::function<RepeatPlan()> RepeatSource;
 
   std::mutex PortMutex;
   std::string Port;

@@ -1,6 +1,7 @@
 // kestrune-cli as a program: arguments, exit status, output lines, the
 // summary file and SIGINT, against virtual handsets.
 #include "handset/VirtualHandset.h"
+#include "platform/ErrorMeaning.h"
 #include "tests/support/FreezingHandset.h"
 
 #include <gtest/gtest.h>
@@ -155,12 +156,19 @@ TEST(Cli, UsageErrorsExitWithTwoAndOpenNothing) {
     std::vector<std::string> Args;
     std::string Says; // part of the error text
   };
+  std::vector<std::string> tooMany;
+  for (int i = 1; i <= 65; ++i)
+    tooMany.push_back("/dev/kestrune-" + std::to_string(i));
   const std::vector<Case> cases = {
       {{"--speed", "230K", "--image", file, port}, "unknown speed"},
       {{}, "no port given"},
       {{port}, "no image given"},
       {{"--image", "/nonexistent.mot", port}, "cannot read image"},
-      {{"1", "2", "3", "4", "5", "6", "7", "8", "9"}, "at most 8 ports"},
+      {tooMany, "at most 64 ports"},
+      {{"--image", file, "--swap-silence", "2", port}, "--swap-silence needs --repeat"},
+      {{"--image", file, "--repeat", "-1", port}, "--repeat"},
+      {{"--image", file, "--repeat", "2", "--swap-silence", "0", port}, "--swap-silence"},
+      {{"--json", "convert", file}, "convert takes a file only, not --json"},
       {{"--bogus", port}, "bogus"},
       {{"--image", file, port, "/dev/kestrune-other", port}, "named twice (channels 1 and 3)"},
       {{"--image", file, "--summary", "/nonexistent-dir/summary.tsv", port},
@@ -276,10 +284,16 @@ TEST(Cli, FirstFailureIsTheChannelsLastLineAndSummary) {
                   handset.DevicePath()})
                  .Wait();
   EXPECT_EQ(r.Exit, 1);
-  const size_t last = r.Out.rfind("1: ");
+  // The last status text, followed only by the line with its code's meaning.
+  const size_t meaning = r.Out.rfind("1: (");
+  ASSERT_NE(meaning, std::string::npos) << r.Out;
+  const size_t last = r.Out.rfind("1: ", meaning - 1);
   ASSERT_NE(last, std::string::npos) << r.Out;
   const std::string failure = r.Out.substr(last + 3, r.Out.find('\n', last) - last - 3);
   EXPECT_EQ(failure.rfind("ERROR Could not read from COMM port (", 0), 0u) << r.Out;
+  ASSERT_TRUE(kestrune::StatusErrorCode(failure).has_value()) << failure;
+  EXPECT_EQ(r.Out.substr(meaning), "1: " + kestrune::SystemErrorMeaning(*kestrune::StatusErrorCode(failure)) + "\n")
+      << r.Out;
   EXPECT_FALSE(HasLine(r.Out, "1: Waiting for ACK of flash type")) << r.Out;
   std::ifstream in(summary);
   std::string line;

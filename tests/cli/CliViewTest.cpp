@@ -97,5 +97,26 @@ TEST(CliView, TheFinalTableHasOneRowPerChannel) {
   EXPECT_EQ(row2, "2   /dev/kestrune-missing stopped           0      0.5      0.0  COMM Closed");
 }
 
+TEST(CliView, AnErrorCodeHasItsMeaningBesideTheTextInTheTableAndTheLiveLine) {
+  std::vector<ChannelResult> results(1);
+  results[0].Channel = 4;
+  results[0].Port = "/dev/ttyUSB3";
+  results[0].Run = RunOutcome::Failed;
+  results[0].LastText = "ERROR 해당 COMM port 를 열 수 없습니다. (16)";
+  std::ostringstream out;
+  PrintResultTable(out, results);
+  EXPECT_NE(out.str().find("  ERROR 해당 COMM port 를 열 수 없습니다. (16)  [(16) EBUSY: Device or "
+                           "resource busy]\n"),
+            std::string::npos)
+      << out.str();
+
+  LiveChannel channel;
+  channel.Channel = 4;
+  channel.Port = "/dev/ttyUSB3";
+  channel.LastText = results[0].LastText;
+  std::string line = LiveLine(channel, 300);
+  EXPECT_NE(line.find(results[0].LastText + "  [(16) EBUSY"), std::string::npos) << line;
+}
+
 } // namespace
 } // namespace kestrune

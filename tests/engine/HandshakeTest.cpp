@@ -24,6 +24,9 @@ struct Script {
   uint8_t MapAnswer = 0x01;
   uint8_t FlashTypeAnswer = 0x15; // refuse: the run ends before programming
   bool Noise = false;
+  // Identification bytes that arrive together, as a host thread held up
+  // between two reads finds them.
+  size_t IdentificationBurst = 1;
 };
 
 // Answers each message once the host has written all of it. Byte counts
@@ -55,9 +58,12 @@ std::shared_ptr<FakeSerialPort::State> Handset(FakeSerialPort &port, Script scri
                  map = id + 6, table = map + MapBytes, flash = table + 1;
     if (crossed(ram))
       s->Answer({0x21});
-    if (crossed(id))
-      for (uint8_t b : {0x89, 0x00, 0x18, 0x00, 0x01, 0x00, 0x00, 0x00, 0x00, 0x00})
-        s->Answer({b});
+    if (crossed(id)) {
+      const Bytes record{0x89, 0x00, 0x18, 0x00, 0x01, 0x00, 0x00, 0x00, 0x00, 0x83};
+      for (size_t at = 0; at < record.size(); at += script.IdentificationBurst)
+        s->Answer(Bytes(record.begin() + at,
+                        record.begin() + std::min(record.size(), at + script.IdentificationBurst)));
+    }
     if (crossed(map))
       s->Answer({script.MapAnswer});
     if (crossed(flash))
@@ -138,6 +144,20 @@ TEST(Handshake, TextsOfANormalHandshakeInOrder) {
       "Waiting for man ID and device ID", "Sending segment map.",
       "Waiting for ACK of flash type", "Starting flash write"};
   EXPECT_EQ(run.Panel->Texts, expected);
+}
+
+// Ten data waits take one byte each; when bytes arrive together the host
+// stops waiting once it holds all ten, and the map command follows.
+TEST(Handshake, IdentificationBytesThatArriveTogetherDoNotStallTheRun) {
+  for (size_t burst : {1u, 2u, 3u, 10u}) {
+    Script script;
+    script.IdentificationBurst = burst;
+    ScriptedRun run(script);
+    ASSERT_TRUE(run.H.ServeUntilAllEnded()) << "bytes in groups of " << burst;
+    EXPECT_EQ(run.Panel->FinalReport.Identification,
+              (Bytes{0x89, 0x00, 0x18, 0x00, 0x01, 0x00, 0x00, 0x00, 0x00, 0x83}));
+    EXPECT_TRUE(run.Panel->Saw("Waiting for ACK of flash type")) << "groups of " << burst;
+  }
 }
 
 TEST(Handshake, EachSpeedSendsItsCodeAndSwitchesThePort) {

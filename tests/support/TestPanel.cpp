@@ -28,6 +28,12 @@ TCommsThread *WorkerHarness::Start(int channel, std::unique_ptr<SerialPort> port
   Workers[index] = TCommsThread::Start(
       ChannelRows.at(index), panel,
       [this, index, &panel](TCommsThread &worker) {
+        panel.Reports.push_back(worker.Report());
+        panel.EndedWaiting.push_back(worker.EndedWhileWaiting());
+        if (panel.OnRunEnd)
+          panel.OnRunEnd(worker.Report());
+        if (worker.RunsOn())
+          return;
         panel.Terminated = true;
         panel.FinalStopCode = worker.StopCodeValue();
         panel.FinalFileError = worker.FileErrorValue();

@@ -22,7 +22,16 @@ public:
   TestPanel(GuiCallQueue &queue, std::string port, SpeedButtons speed = ButtonsForRow(6))
       : Queue(queue), Port(std::move(port)), Speed(speed) {}
 
-  std::string PortText() override { return Port; }
+  std::string PortText() override {
+    std::lock_guard lock(Mutex);
+    return Port;
+  }
+  // The line the next run opens (another unit on another line).
+  void SetPort(std::string port) {
+    std::lock_guard lock(Mutex);
+    Port = std::move(port);
+  }
+  RepeatPlan RepeatChoice() override { return Repeat; }
   SpeedButtons SpeedButtonStates() override {
     std::lock_guard lock(Mutex);
     return Speed;
@@ -53,6 +62,13 @@ public:
   uint32_t FinalStopCode = 0;
   uint32_t FinalFileError = 0;
   RunReport FinalReport;
+  // Repeat mode: the plan handed to the worker after each run, every run's
+  // report and whether it ended while waiting for the next handset, and a
+  // hook run at each run's end (the plan for the next is already taken).
+  RepeatPlan Repeat;
+  std::vector<RunReport> Reports;
+  std::vector<bool> EndedWaiting;
+  std::function<void(const RunReport &)> OnRunEnd;
   std::vector<uint32_t> Maximums() {
     std::lock_guard lock(Mutex);
     return ProgressMaximums;

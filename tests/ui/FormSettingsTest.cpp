@@ -59,14 +59,20 @@ TEST_F(SettingsFixture, FirstRunCreatesTheFileWithDefaultsAndSelectsFirstEntries
   EXPECT_FALSE(form->ImageLoadRunning());
 }
 
-TEST_F(SettingsFixture, StoredPortIsSelectedAndGonePortFallsBackToFirstEntry) {
+TEST_F(SettingsFixture, StoredPortIsSelectedAndGonePortStaysChosenMarkedMissing) {
   Store("COMM Port3", QString::fromStdString(PortC.Path()));
   Store("COMM Port", "/dev/kestrune-gone");
   Store("COMM Port7", QString::fromStdString(PortB.Path()));
-  auto form = MakeForm(ImmediateLoader(0, "ok"));
-  EXPECT_EQ(Ports_(*form, 3)->currentText().toStdString(), PortC.Path());
-  EXPECT_EQ(Ports_(*form, 7)->currentText().toStdString(), PortB.Path());
-  EXPECT_EQ(Ports_(*form, 0)->currentText(), First);
+  {
+    auto form = MakeForm(ImmediateLoader(0, "ok"));
+    EXPECT_EQ(Ports_(*form, 3)->currentText().toStdString(), PortC.Path());
+    EXPECT_EQ(Ports_(*form, 7)->currentText().toStdString(), PortB.Path());
+    // Never silently replaced by another port.
+    EXPECT_EQ(Ports_(*form, 0)->currentText(), "/dev/kestrune-gone (missing)");
+    EXPECT_EQ(Ports_(*form, 0)->count(), 4);
+    EXPECT_EQ(Ports_(*form, 1)->count(), 3) << "the missing port belongs to its channel only";
+  }
+  EXPECT_EQ(Stored("COMM Port").toString(), "/dev/kestrune-gone");
 }
 
 TEST_F(SettingsFixture, ExitStoresEachListsTextAndTheDefaultForAnEmptyList) {
@@ -80,13 +86,17 @@ TEST_F(SettingsFixture, ExitStoresEachListsTextAndTheDefaultForAnEmptyList) {
   EXPECT_EQ(Stored("COMM Port6").toString(), "/dev/ttyS0");
   EXPECT_EQ(Stored("COMM Port").toString(), First);
 
+  // Started with nothing plugged in: every saved port stays as it was.
   Ports.reset(); // restore first, then replace: never an unset variable
   Ports = std::make_unique<ScopedEnv>("KESTRUNE_PORTS", std::string());
   {
     auto form = MakeForm(ImmediateLoader(0, "ok"));
-    EXPECT_EQ(Ports_(*form, 5)->count(), 0);
+    EXPECT_EQ(Ports_(*form, 5)->count(), 1);
+    EXPECT_EQ(Ports_(*form, 5)->currentText().toStdString(), PortC.Path() + " (missing)");
   }
-  EXPECT_EQ(Stored("COMM Port5").toString(), "/dev/ttyS0");
+  EXPECT_EQ(Stored("COMM Port5").toString().toStdString(), PortC.Path());
+  EXPECT_EQ(Stored("COMM Port6").toString(), "/dev/ttyS0");
+  EXPECT_EQ(Stored("COMM Port").toString(), First);
 }
 
 TEST_F(SettingsFixture, FailedFileIsSavedAndTriedAgainAtTheNextStart) {

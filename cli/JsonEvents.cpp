@@ -1,0 +1,97 @@
+#include "cli/JsonEvents.h"
+
+#include <nlohmann/json.hpp>
+
+#include <cstdio>
+#include <ctime>
+
+namespace kestrune {
+
+using nlohmann::json;
+
+std::string JsonTime(JsonEvents::Clock::time_point at) {
+  using namespace std::chrono;
+  auto ms = duration_cast<milliseconds>(at.time_since_epoch()).count();
+  std::time_t seconds = std::time_t(ms / 1000);
+  std::tm utc{};
+  gmtime_r(&seconds, &utc);
+  char text[64];
+  std::snprintf(text, sizeof text, "%04d-%02d-%02dT%02d:%02d:%02d.%03dZ", utc.tm_year + 1900,
+                utc.tm_mon + 1, utc.tm_mday, utc.tm_hour, utc.tm_min, utc.tm_sec,
+                int(ms % 1000));
+  return text;
+}
+
+JsonEvents::JsonEvents(std::ostream &out, std::function<Clock::time_point()> clock)
+    : Out(out), ClockFn(clock ? std::move(clock) : [] { return Clock::now(); }) {}
+
+namespace {
+
+json Head(const char *event, const std::string &time, int channel, const std::string &port) {
+  return json{{"event", event}, {"time", time}, {"channel", channel}, {"port", port}};
+}
+
+} // namespace
+
+void JsonEvents::RunStart(int channel, const std::string &port, uint32_t run) {
+  json line = Head("run-start", JsonTime(ClockFn()), channel, port);
+  line["run"] = run;
+  Write(line);
+}
+
+void JsonEvents::Status(int channel, const std::string &port, const std::string &text,
+                        const std::string &meaning) {
+  json line = Head("status", JsonTime(ClockFn()), channel, port);
+  line["text"] = text;
+  if (!meaning.empty())
+    line["meaning"] = meaning;
+  Write(line);
+}
+
+void JsonEvents::Phase(int channel, const std::string &port, RunPhase phase) {
+  json line = Head("phase", JsonTime(ClockFn()), channel, port);
+  line["phase"] = RunPhaseName(phase);
+  Write(line);
+}
+
+void JsonEvents::Progress(int channel, const std::string &port, RunPhase phase, uint64_t sent,
+                          uint64_t total) {
+  json line = Head("progress", JsonTime(ClockFn()), channel, port);
+  line["phase"] = RunPhaseName(phase);
+  line["sent"] = sent;
+  line["total"] = total;
+  Write(line);
+}
+
+void JsonEvents::Outcome(int channel, uint32_t run, const RunReport &report, bool endedWaiting) {
+  json line = Head("outcome", JsonTime(ClockFn()), channel, report.Port);
+  line["run"] = run;
+  line["outcome"] = RunOutcomeName(report.Outcome);
+  line["text"] = report.FinalStatus;
+  line["code"] = report.ErrorCode;
+  line["seconds"] =
+      std::chrono::duration<double>(report.Ended - report.Started).count();
+  line["bytes"] = report.BytesSent;
+  line["resent"] = report.BlocksResent;
+  line["waiting"] = endedWaiting;
+  Write(line);
+}
+
+void JsonEvents::End(int channel, const std::string &port, uint32_t passed, uint32_t failed,
+                     const char *outcome) {
+  json line = Head("end", JsonTime(ClockFn()), channel, port);
+  line["passed"] = passed;
+  line["failed"] = failed;
+  line["outcome"] = outcome;
+  Write(line);
+}
+
+void JsonEvents::Write(const nlohmann::json &line) {
+  // A text that is not valid UTF-8 (a port name, say) gets replacement
+  // characters rather than ending the program.
+  std::string text = line.dump(-1, ' ', false, json::error_handler_t::replace);
+  std::lock_guard lock(Mutex);
+  Out << text << '\n' << std::flush;
+}
+
+} // namespace kestrune

@@ -1,0 +1,48 @@
+// The command line's machine-readable output (--json): one JSON object per
+// line for every event of every channel, for a factory system to consume.
+// Events come from the main thread (texts, run ends) and from the workers
+// (phases, progress); each line is written whole under the writer's lock.
+#pragma once
+
+#include "engine/RunProgress.h"
+#include "engine/RunReport.h"
+
+#include <chrono>
+#include <cstdint>
+#include <functional>
+#include <mutex>
+#include <nlohmann/json_fwd.hpp>
+#include <ostream>
+#include <string>
+
+namespace kestrune {
+
+class JsonEvents {
+public:
+  using Clock = std::chrono::system_clock;
+  explicit JsonEvents(std::ostream &out, std::function<Clock::time_point()> clock = {});
+
+  void RunStart(int channel, const std::string &port, uint32_t run);
+  void Status(int channel, const std::string &port, const std::string &text,
+              const std::string &meaning);
+  void Phase(int channel, const std::string &port, RunPhase phase);
+  void Progress(int channel, const std::string &port, RunPhase phase, uint64_t sent,
+                uint64_t total);
+  // endedWaiting: stopped while waiting for the next handset (repeat mode).
+  void Outcome(int channel, uint32_t run, const RunReport &report, bool endedWaiting);
+  // The channel's last event: its counts and whether it completed.
+  void End(int channel, const std::string &port, uint32_t passed, uint32_t failed,
+           const char *outcome);
+
+private:
+  void Write(const nlohmann::json &line);
+
+  std::ostream &Out;
+  std::function<Clock::time_point()> ClockFn;
+  std::mutex Mutex;
+};
+
+// "2026-12-08T07:51:08.123Z".
+std::string JsonTime(JsonEvents::Clock::time_point at);
+
+} // namespace kestrune

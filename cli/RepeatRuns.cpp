@@ -1,0 +1,43 @@
+#include "cli/RepeatRuns.h"
+
+namespace kestrune {
+namespace {
+
+ChannelOutcome SingleRunOutcome(RunOutcome outcome) {
+  switch (outcome) {
+  case RunOutcome::Passed: return ChannelOutcome::Completed;
+  case RunOutcome::Stopped: return ChannelOutcome::Stopped;
+  case RunOutcome::Failed: break;
+  }
+  return ChannelOutcome::Failed;
+}
+
+// A repeating channel completed when every handset it flashed passed and it
+// was stopped, if at all, between handsets.
+ChannelOutcome RepeatOutcome(const ChannelResult &r, RunOutcome last, bool endedWaiting) {
+  if (r.Failed > 0)
+    return ChannelOutcome::Failed;
+  if (r.Passed > 0 && (last == RunOutcome::Passed || endedWaiting))
+    return ChannelOutcome::Completed;
+  return last == RunOutcome::Stopped ? ChannelOutcome::Stopped : ChannelOutcome::Failed;
+}
+
+} // namespace
+
+void TakeRun(ChannelResult &result, const RunReport &report, const std::string &lastText,
+             bool endedWaiting, bool repeat) {
+  if (report.Outcome == RunOutcome::Passed)
+    ++result.Passed;
+  if (report.Outcome == RunOutcome::Failed)
+    ++result.Failed;
+  result.Run = report.Outcome;
+  result.Bytes += report.BytesSent;
+  result.LastText = lastText;
+  // A failure stays the channel's last text even if a stop came after it.
+  if (report.Outcome == RunOutcome::Failed && !report.FinalStatus.empty())
+    result.LastText = report.FinalStatus;
+  result.Outcome = repeat ? RepeatOutcome(result, report.Outcome, endedWaiting)
+                          : SingleRunOutcome(report.Outcome);
+}
+
+} // namespace kestrune

@@ -1,0 +1,41 @@
+// The boot ROM call of a repeating channel's later runs: it takes the place
+// of the first run's call and starts the run only when the handset that was
+// flashed has gone and the next one answers.
+#include "engine/CommsThread.h"
+#include "engine/LineSpeed.h"
+#include "engine/SwapWatch.h"
+#include "engine/WireBytes.h"
+
+namespace kestrune {
+
+void TCommsThread::WaitForNextHandset() {
+  if (StopCode != StopCodeRunning)
+    return;
+  TxBuffer[0] = BootCallByte;
+  Timeouts.ReadTotalMultiplier = 5;
+  Timeouts.ReadTotalConstant = 1;
+  if (!CommHandle->ApplyTimeouts(Timeouts)) {
+    LastError = CommHandle->LastError();
+    ReportCommError("Could not set COMM timeouts");
+  }
+  ApplyLineRate(LineRateTable[SpeedRowBoot]);
+  Panel.SetRunPhase(RunPhase::WaitingForPowerOn);
+  ShowStatus(RemoveHandsetText);
+  SwapWatch watch(Plan.SwapSilence, SwapWatch::Clock::now());
+  bool goneShown = false;
+  while (StopCode == StopCodeRunning) {
+    WriteComm(TxBuffer, 1);
+    RxBuffer[0] = 0xFF;
+    BytesRead = ReadComm(RxBuffer, 1);
+    SwapWatch::State state = watch.Call(BytesRead > 0, BytesRead > 0 && RxBuffer[0] == BootAnswerByte,
+                                        SwapWatch::Clock::now());
+    if (state == SwapWatch::State::Arrived)
+      break;
+    if (state == SwapWatch::State::Gone && !goneShown) {
+      goneShown = true;
+      ShowStatus("전원 On/Reset Mobile");
+    }
+  }
+}
+
+} // namespace kestrune
