@@ -14,7 +14,11 @@ std::string JsonTime(JsonEvents::Clock::time_point at) {
   auto ms = duration_cast<milliseconds>(at.time_since_epoch()).count();
   std::time_t seconds = std::time_t(ms / 1000);
   std::tm utc{};
+#ifdef _WIN32
+  gmtime_s(&utc, &seconds);
+#else
   gmtime_r(&seconds, &utc);
+#endif
   char text[64];
   std::snprintf(text, sizeof text, "%04d-%02d-%02dT%02d:%02d:%02d.%03dZ", utc.tm_year + 1900,
                 utc.tm_mon + 1, utc.tm_mday, utc.tm_hour, utc.tm_min, utc.tm_sec,

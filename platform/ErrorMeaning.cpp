@@ -3,8 +3,11 @@
 #include "platform/PortAccessHint.h"
 
 #include <cstring>
+#include <iterator>
 
 #ifdef _WIN32
+#include "platform/Win32Text.h"
+
 #include <windows.h>
 #endif
 
@@ -34,17 +37,20 @@ std::optional<uint32_t> StatusErrorCode(const std::string &statusText) {
 std::string SystemErrorMeaning(uint32_t code) {
   if (code == 0)
     return {};
-  const std::string prefix = "(" + std::to_string(code) + ") ";
+  std::string prefix = "(";
+  prefix += std::to_string(code);
+  prefix += ") ";
 #ifdef _WIN32
-  char buffer[512];
-  DWORD length = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
-                                code, 0, buffer, sizeof buffer, nullptr);
-  while (length > 0 && (buffer[length - 1] == '\r' || buffer[length - 1] == '\n' ||
-                        buffer[length - 1] == ' '))
+  // The system's words in its own language: UTF-16, made UTF-8 here.
+  wchar_t buffer[512];
+  DWORD length = FormatMessageW(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
+                                code, 0, buffer, DWORD(std::size(buffer)), nullptr);
+  while (length > 0 && (buffer[length - 1] == L'\r' || buffer[length - 1] == L'\n' ||
+                        buffer[length - 1] == L' '))
     --length;
   if (length == 0)
     return {};
-  return prefix + std::string(buffer, length);
+  return prefix + Utf8FromWide(buffer, length);
 #else
   if (code > uint32_t(INT32_MAX))
     return {};
