@@ -24,7 +24,8 @@ FUZZ_SECONDS=${FUZZ_SECONDS:-15} scripts/fuzz-smoke.sh
 # The thread-heavy suites once more under ThreadSanitizer, the window's
 # channel suites included.
 cmake --preset tsan -DKESTRUNE_BUILD_UI=ON
-cmake --build --preset tsan -j "$jobs" --target engine_tests platform_tests cli_tests \
-  handset_tests e2e_tests image_thread_tests ui_channels_test ui_download_test ramprogram_tests \
+cmake --build --preset tsan -j "$jobs" --target engine_tests platform_tests cli_tests cli_view_tests \
+  handset_tests e2e_tests image_thread_tests ui_channels_test ui_download_test ui_ports_test \
+  ramprogram_tests \
   records_tests
 ctest --preset tsan -j "$jobs" -L 'engine|platform|cli|handset|e2e|sanitize|records'
