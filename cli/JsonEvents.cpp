@@ -1,30 +1,14 @@
 #include "cli/JsonEvents.h"
 
+#include "platform/IsoUtcTime.h"
+
 #include <nlohmann/json.hpp>
 
 #include <cstdio>
-#include <ctime>
 
 namespace kestrune {
 
 using nlohmann::json;
-
-std::string JsonTime(JsonEvents::Clock::time_point at) {
-  using namespace std::chrono;
-  auto ms = duration_cast<milliseconds>(at.time_since_epoch()).count();
-  std::time_t seconds = std::time_t(ms / 1000);
-  std::tm utc{};
-#ifdef _WIN32
-  gmtime_s(&utc, &seconds);
-#else
-  gmtime_r(&seconds, &utc);
-#endif
-  char text[64];
-  std::snprintf(text, sizeof text, "%04d-%02d-%02dT%02d:%02d:%02d.%03dZ", utc.tm_year + 1900,
-                utc.tm_mon + 1, utc.tm_mday, utc.tm_hour, utc.tm_min, utc.tm_sec,
-                int(ms % 1000));
-  return text;
-}
 
 JsonEvents::JsonEvents(std::ostream &out, std::function<Clock::time_point()> clock)
     : Out(out), ClockFn(clock ? std::move(clock) : [] { return Clock::now(); }) {}
@@ -38,14 +22,14 @@ json Head(const char *event, const std::string &time, int channel, const std::st
 } // namespace
 
 void JsonEvents::RunStart(int channel, const std::string &port, uint32_t run) {
-  json line = Head("run-start", JsonTime(ClockFn()), channel, port);
+  json line = Head("run-start", IsoUtcTime(ClockFn()), channel, port);
   line["run"] = run;
   Write(line);
 }
 
 void JsonEvents::Status(int channel, const std::string &port, const std::string &text,
                         const std::string &meaning) {
-  json line = Head("status", JsonTime(ClockFn()), channel, port);
+  json line = Head("status", IsoUtcTime(ClockFn()), channel, port);
   line["text"] = text;
   if (!meaning.empty())
     line["meaning"] = meaning;
@@ -53,14 +37,14 @@ void JsonEvents::Status(int channel, const std::string &port, const std::string 
 }
 
 void JsonEvents::Phase(int channel, const std::string &port, RunPhase phase) {
-  json line = Head("phase", JsonTime(ClockFn()), channel, port);
+  json line = Head("phase", IsoUtcTime(ClockFn()), channel, port);
   line["phase"] = RunPhaseName(phase);
   Write(line);
 }
 
 void JsonEvents::Progress(int channel, const std::string &port, RunPhase phase, uint64_t sent,
                           uint64_t total) {
-  json line = Head("progress", JsonTime(ClockFn()), channel, port);
+  json line = Head("progress", IsoUtcTime(ClockFn()), channel, port);
   line["phase"] = RunPhaseName(phase);
   line["sent"] = sent;
   line["total"] = total;
@@ -68,7 +52,7 @@ void JsonEvents::Progress(int channel, const std::string &port, RunPhase phase, 
 }
 
 void JsonEvents::Outcome(int channel, uint32_t run, const RunReport &report, bool endedWaiting) {
-  json line = Head("outcome", JsonTime(ClockFn()), channel, report.Port);
+  json line = Head("outcome", IsoUtcTime(ClockFn()), channel, report.Port);
   line["run"] = run;
   line["outcome"] = RunOutcomeName(report.Outcome);
   line["text"] = report.FinalStatus;
@@ -83,7 +67,7 @@ void JsonEvents::Outcome(int channel, uint32_t run, const RunReport &report, boo
 
 void JsonEvents::End(int channel, const std::string &port, uint32_t passed, uint32_t failed,
                      const char *outcome) {
-  json line = Head("end", JsonTime(ClockFn()), channel, port);
+  json line = Head("end", IsoUtcTime(ClockFn()), channel, port);
   line["passed"] = passed;
   line["failed"] = failed;
   line["outcome"] = outcome;

@@ -42,7 +42,4 @@ private:
   std::mutex Mutex;
 };
 
-// "2026-12-08T07:51:08.123Z".
-std::string JsonTime(JsonEvents::Clock::time_point at);
-
 } // namespace kestrune

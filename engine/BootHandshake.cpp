@@ -27,10 +27,7 @@ void TCommsThread::WaitForOneByte() {
   } while (BytesRead == 0 && StopCode == StopCodeRunning && !HandsetSilent());
 }
 
-void TCommsThread::SyncWithTarget() {
-  if (StopCode != StopCodeRunning)
-    return;
-  RxBuffer[0] = 0xFF;
+void TCommsThread::PrepareBootCall() {
   TxBuffer[0] = BootCallByte;
   Timeouts.ReadTotalMultiplier = 5;
   Timeouts.ReadTotalConstant = 1;
@@ -40,6 +37,13 @@ void TCommsThread::SyncWithTarget() {
   }
   ApplyLineRate(LineRateTable[SpeedRowBoot]);
   Panel.SetRunPhase(RunPhase::WaitingForPowerOn);
+}
+
+void TCommsThread::SyncWithTarget() {
+  if (StopCode != StopCodeRunning)
+    return;
+  RxBuffer[0] = 0xFF;
+  PrepareBootCall();
   ShowStatus("전원 On/Reset Mobile");
   while (RxBuffer[0] != BootAnswerByte && StopCode == StopCodeRunning) {
     WriteComm(TxBuffer, 1);

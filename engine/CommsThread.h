@@ -106,6 +106,8 @@ private:
   void WriteBytes(std::initializer_list<uint8_t> bytes);
 
   // Boot handshake and RAM program download.
+  // The boot ROM call's read time-outs, rate and phase.
+  void PrepareBootCall();
   void SyncWithTarget();
   // The boot ROM call of a repeat run: only the next handset counts.
   void WaitForNextHandset();

@@ -2,7 +2,6 @@
 // of the first run's call and starts the run only when the handset that was
 // flashed has gone and the next one answers.
 #include "engine/CommsThread.h"
-#include "engine/LineSpeed.h"
 #include "engine/SwapWatch.h"
 #include "engine/WireBytes.h"
 
@@ -11,15 +10,7 @@ namespace kestrune {
 void TCommsThread::WaitForNextHandset() {
   if (StopCode != StopCodeRunning)
     return;
-  TxBuffer[0] = BootCallByte;
-  Timeouts.ReadTotalMultiplier = 5;
-  Timeouts.ReadTotalConstant = 1;
-  if (!CommHandle->ApplyTimeouts(Timeouts)) {
-    LastError = CommHandle->LastError();
-    ReportCommError("Could not set COMM timeouts");
-  }
-  ApplyLineRate(LineRateTable[SpeedRowBoot]);
-  Panel.SetRunPhase(RunPhase::WaitingForPowerOn);
+  PrepareBootCall();
   ShowStatus(RemoveHandsetText);
   SwapWatch watch(Plan.SwapSilence, SwapWatch::Clock::now());
   bool goneShown = false;

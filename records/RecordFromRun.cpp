@@ -33,8 +33,8 @@ const char *ProgramVersion() { return KESTRUNE_VERSION; }
 Record RecordFromRun(const RunReport &report, const RunContext &context) {
   Record r;
   r.Id = NewUuid();
-  r.Started = IsoUtc(report.Started);
-  r.Ended = IsoUtc(report.Ended);
+  r.Started = IsoUtcTime(report.Started);
+  r.Ended = IsoUtcTime(report.Ended);
   r.Station = context.Station;
   r.Channel = report.Channel;
   r.Port = report.Port;

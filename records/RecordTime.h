@@ -1,14 +1,13 @@
-// Record times: UTC, ISO 8601 with milliseconds ("2026-12-08T05:10:00.123Z"),
-// so that text order is time order in every store.
+// Record times are IsoUtcTime texts, so that text order is time order in
+// every store; a --since value is brought to the same form.
 #pragma once
 
-#include <chrono>
+#include "platform/IsoUtcTime.h"
+
 #include <optional>
 #include <string>
 
 namespace kestrune::records {
-
-std::string IsoUtc(std::chrono::system_clock::time_point time);
 
 // A --since value: a date, a date and time (T or a space between), with or
 // without seconds, milliseconds and a final Z, all UTC. Returns the prefix

@@ -1,6 +1,7 @@
 // How the command line counts runs into a channel's result, and the time
 // stamps of its JSON lines.
 #include "cli/JsonEvents.h"
+#include "platform/IsoUtcTime.h"
 #include "cli/RepeatRuns.h"
 
 #include <gtest/gtest.h>
@@ -67,7 +68,7 @@ TEST(CliRuns, JsonTimesAreUtcWithMilliseconds) {
   using namespace std::chrono;
   // 2026-12-08 07:51:08.123 UTC
   JsonEvents::Clock::time_point at{milliseconds(1796716268123LL)};
-  EXPECT_EQ(JsonTime(at), "2026-12-08T07:51:08.123Z");
+  EXPECT_EQ(IsoUtcTime(at), "2026-12-08T07:51:08.123Z");
   std::ostringstream out;
   JsonEvents events(out, [at] { return at; });
   events.Status(9, "/dev/ttyUSB8", "Opened COMM port", "");

@@ -12,6 +12,7 @@
 #include <set>
 #include <sstream>
 
+using kestrune::IsoUtcTime;
 using namespace kestrune::records;
 using namespace kestrune::records::test;
 using namespace std::chrono;
@@ -20,10 +21,10 @@ namespace {
 
 TEST(RecordTime, UtcWithMillisecondsAcrossDayAndEpochEdges) {
   system_clock::time_point t{milliseconds(1'796'774'399'999)}; // date -u -d @1796774399
-  EXPECT_EQ(IsoUtc(t), "2026-12-08T23:59:59.999Z");
-  EXPECT_EQ(IsoUtc(t + milliseconds(1)), "2026-12-09T00:00:00.000Z");
-  EXPECT_EQ(IsoUtc(system_clock::time_point{}), "1970-01-01T00:00:00.000Z");
-  EXPECT_EQ(IsoUtc(system_clock::time_point{milliseconds(-1)}), "1969-12-31T23:59:59.999Z");
+  EXPECT_EQ(IsoUtcTime(t), "2026-12-08T23:59:59.999Z");
+  EXPECT_EQ(IsoUtcTime(t + milliseconds(1)), "2026-12-09T00:00:00.000Z");
+  EXPECT_EQ(IsoUtcTime(system_clock::time_point{}), "1970-01-01T00:00:00.000Z");
+  EXPECT_EQ(IsoUtcTime(system_clock::time_point{milliseconds(-1)}), "1969-12-31T23:59:59.999Z");
 }
 
 TEST(RecordTime, SinceTakesDatesAndTimesAndRefusesTheRest) {
