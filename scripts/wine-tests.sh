@@ -36,7 +36,7 @@ wineboot=$(command -v wineboot || echo /usr/lib/wine/wineboot)
 # One wineserver for the whole run, started before the tests: test programs
 # started together would otherwise race to start it, and the loser's
 # connection is reset. The first program waits until it answers.
-"$wineserver" -p
+"$wineserver" -p >/dev/null 2>&1
 "$wine" cmd.exe /c exit 0 >/dev/null 2>&1
 
 status=0

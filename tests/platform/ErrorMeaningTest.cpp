@@ -22,6 +22,7 @@ TEST(ErrorMeaning, TheCodeIsTakenFromTheBracketsAtTheEndOfAnErrorText) {
     EXPECT_EQ(StatusErrorCode(text), std::nullopt) << text;
 }
 
+#ifndef _WIN32
 TEST(ErrorMeaning, SystemCodesGetTheirNameAndWordsOthersNothing) {
   for (int code : {ENOENT, EIO, EACCES, EBUSY}) {
     std::string meaning = SystemErrorMeaning(uint32_t(code));
@@ -44,6 +45,28 @@ TEST(ErrorMeaning, AccessDeniedSaysHowToGetAccessAndTheTextStaysAsItWas) {
   EXPECT_EQ(WithMeaning("ERROR Flash Erase Fail !! (0)"), "ERROR Flash Erase Fail !! (0)");
   EXPECT_EQ(WithMeaning("COMM Closed"), "COMM Closed");
 }
+#else
+// Windows' own words for its codes (GetLastError), in UTF-8, without the
+// line break the system ends them with.
+TEST(ErrorMeaning, SystemCodesGetTheSystemsWords) {
+  for (uint32_t code : {2u, 5u, 31u}) {
+    std::string meaning = SystemErrorMeaning(code);
+    std::string prefix = "(" + std::to_string(code) + ") ";
+    EXPECT_EQ(meaning.rfind(prefix, 0), 0u) << meaning;
+    EXPECT_GT(meaning.size(), prefix.size() + 3) << meaning;
+    EXPECT_NE(meaning.back(), '\n') << meaning;
+    EXPECT_NE(meaning.back(), '\r') << meaning;
+  }
+  EXPECT_EQ(SystemErrorMeaning(0), "");
+}
+
+TEST(ErrorMeaning, TheTextStaysAsItWasWithTheMeaningBeside) {
+  std::string text = OpenFailure(5);
+  EXPECT_EQ(WithMeaning(text), text + "  [" + SystemErrorMeaning(5) + "]");
+  EXPECT_EQ(WithMeaning("ERROR Flash Erase Fail !! (0)"), "ERROR Flash Erase Fail !! (0)");
+  EXPECT_EQ(WithMeaning("COMM Closed"), "COMM Closed");
+}
+#endif
 
 } // namespace
 } // namespace kestrune
