@@ -1,31 +1,81 @@
 #!/usr/bin/env bash
-# Installs what is missing, builds everything and runs every test, then the
-# engine and handset tests again under ThreadSanitizer.
+# Installs what is missing, builds everything and runs every test: the
+# default build, the Windows build under Wine, a short fuzz run, then the
+# thread-heavy suites again under ThreadSanitizer.
+#
+# Most tests wait on virtual handsets paced at the line rate and leave the
+# CPU idle, so ctest runs twice as many at once as there are cores, and the
+# Windows and ThreadSanitizer builds run behind the default tests at the
+# lowest priority. Their output goes to build/<preset>-build.log and is shown
+# when they fail.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/bootstrap.sh
 jobs=$(nproc)
+test_jobs=$((jobs * 2))
+started=$(date +%s)
+phase() { echo "== $1 ($(($(date +%s) - started)) s)"; }
 
 cmake --preset default
 cmake --build --preset default -j "$jobs"
+phase "default build done"
+
+tsan_targets=(engine_tests platform_tests cli_tests cli_view_tests handset_tests e2e_tests
+  image_thread_tests ui_channels_test ui_download_test ui_ports_test ramprogram_tests
+  records_tests)
+cmake --preset windows
+cmake --preset tsan -DKESTRUNE_BUILD_UI=ON
+
+background=()
+stop_background() {
+  local pid
+  for pid in "${background[@]}"; do
+    kill -- "-$pid" 2>/dev/null || kill "$pid" 2>/dev/null || true
+  done
+}
+trap stop_background EXIT
+# Each build runs in a process group of its own, so that a failure here
+# stops the compilers too.
+set -m
+nice -n 19 cmake --build --preset windows -j "$jobs" >build/windows-build.log 2>&1 &
+windows_build=$!
+nice -n 19 cmake --build --preset tsan -j "$jobs" --target "${tsan_targets[@]}" \
+  >build/tsan-build.log 2>&1 &
+tsan_build=$!
+set +m
+background=("$windows_build" "$tsan_build")
+
+# Waits for one background build; on failure shows its log and stops.
+finish_build() {
+  local pid=$1 name=$2
+  if ! wait "$pid"; then
+    cat "build/$name-build.log"
+    echo "the $name build failed (log above: build/$name-build.log)" >&2
+    exit 1
+  fi
+  phase "$name build done"
+}
+
 # Every label, postgres included: those tests start a private PostgreSQL
 # server each (from the Debian package postgresql; they say so and skip
 # when its programs are missing) and run one at a time.
-ctest --preset default -j "$jobs"
-
-# The Windows build (MinGW-w64 cross build) and its tests under Wine: the
-# portable suites, then kestrune-cli.exe flashing the virtual handset.
-scripts/wine-tests.sh build/default
+ctest --preset default -j "$test_jobs"
+phase "default tests passed"
 
 # A short fuzz run of the S-record reader and the handset core (clang,
 # AddressSanitizer and UndefinedBehaviorSanitizer).
 FUZZ_SECONDS=${FUZZ_SECONDS:-15} scripts/fuzz-smoke.sh
+phase "fuzz smoke passed"
+
+# The Windows programs and portable suites under Wine, then kestrune-cli.exe
+# flashing the virtual handset.
+finish_build "$windows_build" windows
+scripts/wine-tests.sh build/default
+phase "wine tests passed"
 
 # The thread-heavy suites once more under ThreadSanitizer, the window's
-# channel suites included.
-cmake --preset tsan -DKESTRUNE_BUILD_UI=ON
-cmake --build --preset tsan -j "$jobs" --target engine_tests platform_tests cli_tests cli_view_tests \
-  handset_tests e2e_tests image_thread_tests ui_channels_test ui_download_test ui_ports_test \
-  ramprogram_tests \
-  records_tests
-ctest --preset tsan -j "$jobs" -L 'engine|platform|cli|handset|e2e|sanitize|records'
+# channel suites included. The long realistic-timing run is about waiting,
+# not threads, and is left to the default pass.
+finish_build "$tsan_build" tsan
+ctest --preset tsan -j "$test_jobs" -L 'engine|platform|cli|handset|e2e|sanitize|records' -LE long
+phase "all passed"

@@ -1,6 +1,7 @@
 #include "tests/handset/ScriptedHost.h"
 
 #include "engine/RamProgram.h"
+#include "handset/HandsetCore.h"
 
 #include <gtest/gtest.h>
 
@@ -95,19 +96,26 @@ void ScriptedHost::SetSpeed(uint8_t code, uint32_t rate) {
   std::this_thread::sleep_for(Millis(10));
 }
 
-std::vector<size_t> ScriptedHost::Identify() {
+ScriptedHost::Identification ScriptedHost::Identify() {
   Write({Ack});
   Write({0x00});
-  std::vector<size_t> counts;
-  for (int wait = 0; wait < 10; ++wait) {
+  Identification id;
+  Clock::time_point first;
+  for (int wait = 0; wait < 10 && id.Bytes < 10; ++wait) {
     auto end = Clock::now() + Millis(2000);
     std::optional<Bytes> got;
     do {
       got = PollRead(8);
     } while (got && got->empty() && Clock::now() < end);
-    counts.push_back(got ? got->size() : 0);
+    if (!got || got->empty())
+      continue;
+    Clock::time_point now = Clock::now();
+    if (id.Bytes == 0)
+      first = now;
+    id.Bytes += got->size();
+    id.FirstToLast = now - first;
   }
-  return counts;
+  return id;
 }
 
 std::optional<uint8_t> ScriptedHost::SendMap() {
@@ -219,6 +227,11 @@ Bytes Image(size_t length) {
   for (size_t i = 0; i < length; ++i)
     bytes[i] = uint8_t((i * 13 + (i >> 9)) % 253);
   return bytes;
+}
+
+void ExpectSpacedIdentification(const ScriptedHost::Identification &id) {
+  EXPECT_EQ(id.Bytes, 10u) << "identification bytes";
+  EXPECT_GE(id.FirstToLast, 5 * HandsetCore::IdGap) << "the bytes came without the handset's gap";
 }
 
 } // namespace kestrune::handset::test

@@ -38,9 +38,14 @@ public:
   bool LoadRamProgram(const uint8_t *image = nullptr);
   // Speed message and the switch, as the worker does it.
   void SetSpeed(uint8_t code, uint32_t rate);
-  // Ten data waits, each one eight-byte read at a time; the count of bytes
-  // each wait got.
-  std::vector<size_t> Identify();
+  // Up to ten data waits of eight-byte reads, ending once ten bytes are in,
+  // as the worker does. A late reader may find two bytes in one wait, so
+  // the handset's spacing shows in the time from the first byte to the last.
+  struct Identification {
+    size_t Bytes = 0;
+    std::chrono::steady_clock::duration FirstToLast{};
+  };
+  Identification Identify();
   // Map command and map; the answer to the command.
   std::optional<uint8_t> SendMap();
   std::optional<uint8_t> FlashType();
@@ -64,5 +69,9 @@ private:
 };
 
 Bytes Image(size_t length);
+
+// Ten bytes, spaced by the handset's gap. Without the gap all ten come within
+// a few milliseconds; a reader late by up to four gaps still passes.
+void ExpectSpacedIdentification(const ScriptedHost::Identification &id);
 
 } // namespace kestrune::handset::test
