@@ -6,6 +6,7 @@
 #include "engine/RepeatPlan.h"
 #include "engine/RunProgress.h"
 
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <string>
@@ -33,6 +34,12 @@ public:
   virtual void SetBytesSent(uint64_t sent, uint64_t total) {
     (void)sent;
     (void)total;
+  }
+  // Asked on every boot ROM call while a repeating channel waits for the
+  // next handset, so that a change of the swap silence counts at once; the
+  // default keeps the one the run's plan gave.
+  virtual std::chrono::milliseconds SwapSilence(std::chrono::milliseconds planned) {
+    return planned;
   }
   // Runs fn on the window's thread and returns once it has run.
   virtual void RunOnGuiThread(const std::function<void()> &fn) = 0;

@@ -15,6 +15,7 @@ void TCommsThread::WaitForNextHandset() {
   SwapWatch watch(Plan.SwapSilence, SwapWatch::Clock::now());
   bool goneShown = false;
   while (StopCode == StopCodeRunning) {
+    watch.SetSilence(Panel.SwapSilence(Plan.SwapSilence));
     WriteComm(TxBuffer, 1);
     RxBuffer[0] = 0xFF;
     BytesRead = ReadComm(RxBuffer, 1);

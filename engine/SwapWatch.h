@@ -26,6 +26,9 @@ public:
   // One call of the boot ROM: heard is whether any byte came back,
   // bootAnswer whether it was the boot ROM's answer.
   State Call(bool heard, bool bootAnswer, Clock::time_point now);
+  // The operator may change the silence while a channel waits: the silence
+  // so far counts against the new length from the next call on.
+  void SetSilence(std::chrono::milliseconds silence) { Silence = silence; }
   State Current() const { return Now; }
 
 private:

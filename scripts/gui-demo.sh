@@ -91,7 +91,8 @@ if [ "$mode" = --screenshots ]; then
   export PATH=/usr/sbin:/usr/bin:/sbin:/bin  # no desktop database tools needed
   QT_QPA_PLATFORM=xcb xvfb-run -a -s "-screen 0 1280x1024x24" \
     "$build/tests/ui/ui_window_screenshots" docs/screenshots/window-mid-run.png \
-    docs/screenshots/window-done.png docs/screenshots/window-log.png "$fault_ports" \
+    docs/screenshots/window-done.png docs/screenshots/window-log.png \
+    docs/screenshots/station-controls.png "$fault_ports" \
     "$work/sample.mot"
   # The same window on a 1280x1024 screen at 200 % scaling.
   write_settings

@@ -103,6 +103,7 @@ QWidget *TKestruneUiForm::BuildChannelPanel(int channel) {
 
   Panel[channel] = std::make_unique<QtChannelPanel>(bar, status, Speeds);
   Panel[channel]->SetRepeatSource([this] { return RepeatChoice(); });
+  Panel[channel]->SetSwapSilenceSource(&SwapSilenceMs);
   AddRunViewControls(channel, panel);
   // The channel's counts beside its label, the whole run's bar below the
   // classic one, its last outcome beside its status line.
@@ -157,7 +158,7 @@ void TKestruneUiForm::BuildControls() {
   allButtons->addWidget(StopAllButton);
   auto *globalRow = new QHBoxLayout;
   globalRow->addWidget(RadioGroup1, 1);
-  globalRow->addWidget(BuildRepeatCheckBox());
+  globalRow->addLayout(BuildRepeatControls());
   globalRow->addLayout(allButtons);
 
   TypePageControl = new QTabWidget(this);

@@ -1,23 +1,72 @@
 // The station's repeat mode in the window: the check box beside the speed
-// choice, its place in the settings, and a channel going on with the next
-// handset after a run has ended.
+// choice with the swap silence below it, their places in the settings, and
+// a channel going on with the next handset after a run has ended.
 #include "ui/KestruneUiForm.h"
 
 #include "platform/SettingsStore.h"
 
 #include <QCheckBox>
+#include <QDoubleSpinBox>
+#include <QLabel>
+#include <QVBoxLayout>
 
 #include <algorithm>
+#include <cmath>
 
 namespace kestrune {
+namespace {
 
-QCheckBox *TKestruneUiForm::BuildRepeatCheckBox() {
+double Seconds(std::chrono::milliseconds value) { return double(value.count()) / 1000.0; }
+
+int64_t Milliseconds(double seconds) { return std::llround(seconds * 1000.0); }
+
+} // namespace
+
+QLayout *TKestruneUiForm::BuildRepeatControls() {
   RepeatCheckBox = new QCheckBox("Repeat", this);
   RepeatCheckBox->setObjectName("RepeatCheckBox");
   RepeatCheckBox->setToolTip("After each run the channel waits for the next handset and "
                              "flashes it, until Stop");
-  connect(RepeatCheckBox, &QCheckBox::toggled, this, [this] { SaveRepeatSetting(); });
-  return RepeatCheckBox;
+
+  SwapSilenceLabel = new QLabel("Swap silence", this);
+  SwapSilenceLabel->setObjectName("SwapSilenceLabel");
+  SwapSilenceSpinBox = new QDoubleSpinBox(this);
+  SwapSilenceSpinBox->setObjectName("SwapSilenceSpinBox");
+  SwapSilenceSpinBox->setDecimals(1);
+  SwapSilenceSpinBox->setSingleStep(0.1);
+  SwapSilenceSpinBox->setRange(Seconds(MinWindowSwapSilence), Seconds(MaxWindowSwapSilence));
+  SwapSilenceSpinBox->setSuffix(" s");
+  SwapSilenceSpinBox->setValue(Seconds(DefaultSwapSilence));
+  // A value typed digit by digit counts once it is complete.
+  SwapSilenceSpinBox->setKeyboardTracking(false);
+  const QString tip("Repeat: how long the boot ROM call must go unanswered (the flashed "
+                    "handset taken away) before an answer counts as the next handset");
+  SwapSilenceLabel->setToolTip(tip);
+  SwapSilenceSpinBox->setToolTip(tip);
+  SwapSilenceLabel->setBuddy(SwapSilenceSpinBox);
+
+  connect(RepeatCheckBox, &QCheckBox::toggled, this, [this](bool on) {
+    ShowSwapSilenceEnabled(on);
+    SaveRepeatSetting();
+  });
+  // Waiting channels take a new value at their next call.
+  connect(SwapSilenceSpinBox, &QDoubleSpinBox::valueChanged, this, [this](double seconds) {
+    SwapSilenceMs = Milliseconds(seconds);
+    SaveRepeatSetting();
+  });
+  ShowSwapSilenceEnabled(false);
+
+  auto *column = new QVBoxLayout;
+  column->setSpacing(2);
+  column->addWidget(RepeatCheckBox);
+  column->addWidget(SwapSilenceLabel);
+  column->addWidget(SwapSilenceSpinBox);
+  return column;
+}
+
+void TKestruneUiForm::ShowSwapSilenceEnabled(bool on) {
+  SwapSilenceLabel->setEnabled(on);
+  SwapSilenceSpinBox->setEnabled(on);
 }
 
 // Asked on the window's thread after every run: the box as it is now, so
@@ -25,7 +74,7 @@ QCheckBox *TKestruneUiForm::BuildRepeatCheckBox() {
 RepeatPlan TKestruneUiForm::RepeatChoice() const {
   RepeatPlan plan;
   plan.On = RepeatCheckBox != nullptr && RepeatCheckBox->isChecked() && State == Lifecycle::Open;
-  plan.SwapSilence = RepeatSwapSilence;
+  plan.SwapSilence = std::chrono::milliseconds(SwapSilenceMs.load());
   return plan;
 }
 
@@ -37,18 +86,26 @@ void TKestruneUiForm::ContinueRepeat(int channel) {
 }
 
 void TKestruneUiForm::LoadRepeatSetting() {
-  // Read while the settings are open for the load.
+  // Read while the settings are open for the load: the boxes must not save.
   RepeatCheckBox->blockSignals(true);
   RepeatCheckBox->setChecked(Registry->ReadInteger(RepeatValue).value_or(0) != 0);
   RepeatCheckBox->blockSignals(false);
-  int32_t silence = Registry->ReadInteger(RepeatSilenceValue)
+  ShowSwapSilenceEnabled(RepeatCheckBox->isChecked());
+  // A value the box cannot show (edited by hand, or from an older version)
+  // is taken to the nearest it can.
+  int64_t silence = Registry->ReadInteger(RepeatSilenceValue)
                         .value_or(int32_t(DefaultSwapSilence.count()));
-  RepeatSwapSilence = std::chrono::milliseconds(std::clamp(silence, 50, 3600000));
+  silence = std::clamp<int64_t>(silence, MinWindowSwapSilence.count(),
+                                MaxWindowSwapSilence.count());
+  SwapSilenceSpinBox->blockSignals(true);
+  SwapSilenceSpinBox->setValue(double(silence) / 1000.0);
+  SwapSilenceSpinBox->blockSignals(false);
+  SwapSilenceMs = Milliseconds(SwapSilenceSpinBox->value());
 }
 
 void TKestruneUiForm::WriteRepeatSetting() {
   Registry->WriteInteger(RepeatValue, RepeatCheckBox->isChecked() ? 1 : 0);
-  Registry->WriteInteger(RepeatSilenceValue, int32_t(RepeatSwapSilence.count()));
+  Registry->WriteInteger(RepeatSilenceValue, int32_t(SwapSilenceMs.load()));
 }
 
 void TKestruneUiForm::SaveRepeatSetting() {

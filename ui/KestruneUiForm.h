@@ -19,6 +19,7 @@
 #include <QWidget>
 
 #include <array>
+#include <atomic>
 #include <chrono>
 #include <cstdint>
 #include <functional>
@@ -28,10 +29,12 @@
 
 class QCheckBox;
 class QComboBox;
+class QDoubleSpinBox;
 class QEventLoop;
 class QFileDialog;
 class QGroupBox;
 class QLabel;
+class QLayout;
 class QLineEdit;
 class QProgressBar;
 class QPushButton;
@@ -82,6 +85,9 @@ constexpr const char *LoadingApplicationTitle = " Flash Downloader ";
 // ROM call must go unanswered before the next handset counts.
 constexpr const char *RepeatValue = "Repeat";
 constexpr const char *RepeatSilenceValue = "Repeat Swap Silence ms";
+// The swap silence the window offers, in steps of a tenth of a second.
+constexpr std::chrono::milliseconds MinWindowSwapSilence{100};
+constexpr std::chrono::milliseconds MaxWindowSwapSilence{60000};
 
 // The file dialog's filter in Qt's form: one entry per description.
 QStringList QtNameFilters(const QString &filter);
@@ -182,7 +188,9 @@ private:
   void WriteCounts(); // into the open settings
 
   // Repeat mode.
-  QCheckBox *BuildRepeatCheckBox();
+  // The check box with the swap silence below it.
+  QLayout *BuildRepeatControls();
+  void ShowSwapSilenceEnabled(bool on);
   void ContinueRepeat(int channel);
   void LoadRepeatSetting();  // from the open settings
   void WriteRepeatSetting(); // into the open settings
@@ -209,7 +217,11 @@ private:
   PortScanner Scanner;
   std::vector<PortEntry> PresentPorts;
   QCheckBox *RepeatCheckBox = nullptr;
-  std::chrono::milliseconds RepeatSwapSilence = DefaultSwapSilence;
+  QLabel *SwapSilenceLabel = nullptr;
+  QDoubleSpinBox *SwapSilenceSpinBox = nullptr;
+  // The swap silence's box in milliseconds, for the channels' workers: they
+  // read it on every call while they wait for the next handset.
+  std::atomic<int64_t> SwapSilenceMs{DefaultSwapSilence.count()};
   // RAM program, watchdog and re-send limit, under the file controls.
   RunOptionsPanel *RunOptions = nullptr;
 

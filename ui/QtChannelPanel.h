@@ -14,6 +14,8 @@
 #include <QPointer>
 
 #include <atomic>
+#include <chrono>
+#include <cstdint>
 #include <memory>
 #include <mutex>
 #include <thread>
@@ -54,6 +56,9 @@ public:
     RunProgressValues.SetBytes(sent, total);
   }
   void RunOnGuiThread(const std::function<void()> &fn) override;
+  std::chrono::milliseconds SwapSilence(std::chrono::milliseconds planned) override {
+    return SwapSilenceSource ? std::chrono::milliseconds(SwapSilenceSource->load()) : planned;
+  }
 
   // Window side (window's thread only).
   void SetStatusText(const std::string &text) override;
@@ -61,6 +66,11 @@ public:
   RepeatPlan RepeatChoice() override { return RepeatSource ? RepeatSource() : RepeatPlan{}; }
   // Where the repeat mode is read after each run (the window's check box).
   void SetRepeatSource(std::function<RepeatPlan()> source) { RepeatSource = std::move(source); }
+  // The window's swap silence in milliseconds, which the window keeps up
+  // to date; it must outlive the panel.
+  void SetSwapSilenceSource(const std::atomic<int64_t> *milliseconds) {
+    SwapSilenceSource = milliseconds;
+  }
   void SetPortText(const std::string &text);
   // Puts the bar back to its minimum; no worker may be running.
   void ResetProgress();
@@ -82,6 +92,7 @@ private:
   QPointer<QStatusBar> StatusBar;
   const SpeedMirror &Speeds;
   std::function<RepeatPlan()> RepeatSource;
+  const std::atomic<int64_t> *SwapSilenceSource = nullptr;
 
   std::mutex PortMutex;
   std::string Port;

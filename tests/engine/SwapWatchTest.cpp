@@ -38,3 +38,26 @@ TEST(SwapWatch, NothingOnTheLineCountsAsGoneAfterTheSilenceFromTheStart) {
   EXPECT_EQ(watch.Call(false, false, T0 + milliseconds(299)), State::Present);
   EXPECT_EQ(watch.Call(false, false, T0 + milliseconds(300)), State::Gone);
 }
+
+TEST(SwapWatch, AChangedSilenceCountsTheQuietTimeSoFarAgainstTheNewLength) {
+  // Shortened: a unit silent for 400 ms is gone at once under a 300 ms rule.
+  SwapWatch shortened(milliseconds(2000), T0);
+  EXPECT_EQ(shortened.Call(true, true, T0 + milliseconds(100)), State::Present);
+  EXPECT_EQ(shortened.Call(false, false, T0 + milliseconds(500)), State::Present);
+  shortened.SetSilence(milliseconds(300));
+  EXPECT_EQ(shortened.Call(false, false, T0 + milliseconds(500)), State::Gone);
+  EXPECT_EQ(shortened.Call(true, true, T0 + milliseconds(600)), State::Arrived);
+
+  // Lengthened: the same quiet time no longer makes the unit gone, and an
+  // answer before the longer silence has passed starts it over.
+  SwapWatch lengthened(milliseconds(300), T0);
+  EXPECT_EQ(lengthened.Call(true, true, T0 + milliseconds(100)), State::Present);
+  lengthened.SetSilence(milliseconds(2000));
+  EXPECT_EQ(lengthened.Call(false, false, T0 + milliseconds(500)), State::Present);
+  EXPECT_EQ(lengthened.Call(true, true, T0 + milliseconds(1500)), State::Present);
+  EXPECT_EQ(lengthened.Call(false, false, T0 + milliseconds(3499)), State::Present);
+  EXPECT_EQ(lengthened.Call(false, false, T0 + milliseconds(3500)), State::Gone);
+  // Once gone, a longer silence does not bring the old unit back.
+  lengthened.SetSilence(milliseconds(10000));
+  EXPECT_EQ(lengthened.Call(false, false, T0 + milliseconds(3600)), State::Gone);
+}

@@ -11,6 +11,7 @@
 
 #include <QCheckBox>
 #include <QComboBox>
+#include <QDoubleSpinBox>
 #include <QFile>
 #include <QLabel>
 #include <QPushButton>
@@ -60,9 +61,28 @@ struct RepeatFixture : ::testing::Test {
   QString Badge() {
     return Control<QLabel>(Form.get(), ChannelControlName(0, "OutcomeLabel"))->text();
   }
+  QDoubleSpinBox *SilenceBox() {
+    return Control<QDoubleSpinBox>(Form.get(), "SwapSilenceSpinBox");
+  }
   QVariant Stored(const char *name) {
     QSettings settings(Xdg.SettingsFile(), QSettings::IniFormat);
     return settings.value(name);
+  }
+  // Opens the form again on a swap silence written into the settings file
+  // by hand while the form was closed.
+  void ReopenWithStoredSilence(int milliseconds) {
+    Form.reset();
+    {
+      QSettings settings(Xdg.SettingsFile(), QSettings::IniFormat);
+      settings.setValue(RepeatSilenceValue, milliseconds);
+    }
+    Reopen();
+  }
+  int WaitLines(const char *text) {
+    int count = 0;
+    for (const std::string &line : Form->Log(0).LinesAfter(0))
+      count += line.find(text) != std::string::npos;
+    return count;
   }
 };
 
@@ -105,6 +125,78 @@ TEST_F(RepeatFixture, HandsetAfterHandsetIsCountedUntilStop) {
   EXPECT_EQ(Badge(), "STOPPED");
   EXPECT_EQ(Handset->CompletedRuns(), 2);
   EXPECT_TRUE(Control<QPushButton>(Form.get(), "StartButton")->isEnabled());
+}
+
+TEST_F(RepeatFixture, TheSwapSilenceSitsUnderRepeatAndIsRememberedWithinItsRange) {
+  using std::chrono::milliseconds;
+  Open({});
+  QDoubleSpinBox *box = SilenceBox();
+  EXPECT_EQ(box->parentWidget(), RepeatBox()->parentWidget());
+  EXPECT_DOUBLE_EQ(box->value(), double(DefaultSwapSilence.count()) / 1000.0);
+  EXPECT_FALSE(box->toolTip().isEmpty());
+  // Only meaningful in repeat mode.
+  EXPECT_FALSE(box->isEnabled());
+  RepeatBox()->setChecked(true);
+  EXPECT_TRUE(box->isEnabled());
+
+  box->setValue(2.5);
+  EXPECT_EQ(Stored(RepeatSilenceValue).toInt(), 2500);
+  EXPECT_EQ(Form->RepeatChoice().SwapSilence, milliseconds(2500));
+  Reopen();
+  EXPECT_TRUE(SilenceBox()->isEnabled());
+  EXPECT_DOUBLE_EQ(SilenceBox()->value(), 2.5);
+  EXPECT_EQ(Form->RepeatChoice().SwapSilence, milliseconds(2500));
+
+  // Values the box cannot show are taken to the nearest it can, and what
+  // the box shows is what the channels use and what is saved.
+  ReopenWithStoredSilence(5);
+  EXPECT_EQ(Form->RepeatChoice().SwapSilence, MinWindowSwapSilence);
+  EXPECT_DOUBLE_EQ(SilenceBox()->value(), SilenceBox()->minimum());
+  ReopenWithStoredSilence(3600000);
+  EXPECT_EQ(Form->RepeatChoice().SwapSilence, MaxWindowSwapSilence);
+  EXPECT_DOUBLE_EQ(SilenceBox()->value(), SilenceBox()->maximum());
+  ReopenWithStoredSilence(-1000);
+  EXPECT_EQ(Form->RepeatChoice().SwapSilence, MinWindowSwapSilence);
+  ReopenWithStoredSilence(1234);
+  EXPECT_DOUBLE_EQ(SilenceBox()->value(), 1.2);
+  EXPECT_EQ(Form->RepeatChoice().SwapSilence, milliseconds(1200));
+  Form.reset();
+  EXPECT_EQ(Stored(RepeatSilenceValue).toInt(), 1200);
+
+  // Without Repeat the box is kept but greyed.
+  Reopen();
+  RepeatBox()->setChecked(false);
+  Reopen();
+  EXPECT_FALSE(SilenceBox()->isEnabled());
+  EXPECT_DOUBLE_EQ(SilenceBox()->value(), 1.2);
+}
+
+TEST_F(RepeatFixture, AChangedSwapSilenceIsWhatTheWaitingChannelUses) {
+  // Each unit is away for 2 s, then the next one's boot ROM answers one call.
+  Open({.Model = handset::RamModel::Host, .SwapAfterRunMs = 2000});
+  RepeatBox()->setChecked(true);
+  SilenceBox()->setValue(0.3);
+  QTest::mouseClick(Control<QPushButton>(Form.get(), "StartButton"), Qt::LeftButton);
+  // Silent for longer than 0.3 s: the next unit starts.
+  ASSERT_TRUE(QTest::qWaitFor([&] { return Form->Tally(0).Passed == 2; }, 60000));
+
+  // Longer than the swap while the channel already waits for the third
+  // unit: its answer comes before the line has been silent long enough, so
+  // the channel takes it for the unit it has just flashed and holds.
+  SilenceBox()->setValue(5.0);
+  QTest::qWait(2000 + 1500);
+  EXPECT_EQ(Form->Tally(0), (RunTally{.Passed = 2, .Failed = 0}));
+  EXPECT_EQ(Handset->CompletedRuns(), 2);
+  EXPECT_EQ(WaitLines(RemoveHandsetText), 2);
+  std::vector<std::string> lines = Form->Log(0).LinesAfter(0);
+  ASSERT_FALSE(lines.empty());
+  EXPECT_NE(lines.back().find(RemoveHandsetText), std::string::npos) << lines.back();
+  EXPECT_EQ(Badge(), "RUNNING");
+
+  QTest::mouseClick(Control<QPushButton>(Form.get(), "StopButton"), Qt::LeftButton);
+  ASSERT_TRUE(QTest::qWaitFor([&] { return Form->AllChannelsIdle(); }, 2000));
+  EXPECT_EQ(Badge(), "STOPPED");
+  EXPECT_EQ(Stored(RepeatSilenceValue).toInt(), 5000);
 }
 
 } // namespace

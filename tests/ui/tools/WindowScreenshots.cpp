@@ -5,11 +5,13 @@
 //   ui_window_screenshots MID.png [IMAGE]
 //       grabs the window once a channel is sending its fifth block, then
 //       closes it (used at 200 % scaling);
-//   ui_window_screenshots MID.png END.png LOG.png FAULT_PORTS [IMAGE]
+//   ui_window_screenshots MID.png END.png LOG.png OPTIONS.png FAULT_PORTS [IMAGE]
 //       also lets that run end, puts the channels on FAULT_PORTS (colon-
 //       separated, one per channel: handsets with faults), presses Start All
 //       again, stops channel 6 once the others have ended, grabs the window
-//       and then the log view of channel 2.
+//       and then the log view of channel 2; last, with every channel idle,
+//       sets Repeat with a swap silence of 2.5 s and grabs the controls that
+//       serve all channels (speed, repeat, file and run options).
 #include "engine/ChannelRow.h"
 #include "image/MotLoaderThread.h"
 #include "ui/Application.h"
@@ -17,7 +19,9 @@
 #include "ui/KestruneUiForm.h"
 
 #include <QApplication>
+#include <QCheckBox>
 #include <QComboBox>
+#include <QDoubleSpinBox>
 #include <QPushButton>
 #include <QStatusBar>
 #include <QTest>
@@ -51,20 +55,43 @@ QPushButton *Button(QWidget &form, const QString &name) {
   return form.findChild<QPushButton *>(name);
 }
 
+// The part of the form from the speed choice to the run options.
+QRect StationControls(QWidget &form) {
+  QRect area;
+  for (const char *name : {"RadioGroup1", "StopAllButton", "TypePageControl"}) {
+    auto *widget = form.findChild<QWidget *>(name);
+    area |= QRect(widget->mapTo(&form, QPoint(0, 0)), widget->size());
+  }
+  return area.adjusted(-6, -6, 6, 6) & form.rect();
+}
+
+bool SaveStationControls(QWidget &form, const QString &path) {
+  form.findChild<QCheckBox *>("RepeatCheckBox")->setChecked(true);
+  form.findChild<QDoubleSpinBox *>("SwapSilenceSpinBox")->setValue(2.5);
+  QTest::qWait(200);
+  if (!form.grab(StationControls(form)).save(path)) {
+    std::fprintf(stderr, "could not write %s\n", qPrintable(path));
+    return false;
+  }
+  std::printf("station controls picture: %s\n", qPrintable(path));
+  return true;
+}
+
 } // namespace
 
 int main(int argc, char **argv) {
   KestruneApplication application(argc, argv);
   PrepareApplication(application);
   QStringList args = application.arguments();
-  const bool full = args.size() >= 5;
+  const bool full = args.size() >= 6;
   if (args.size() < 2) {
-    std::fprintf(stderr, "usage: %s MID.png [END.png LOG.png FAULT_PORTS] [IMAGE]\n", argv[0]);
+    std::fprintf(stderr, "usage: %s MID.png [END.png LOG.png OPTIONS.png FAULT_PORTS] [IMAGE]\n",
+                 argv[0]);
     return 2;
   }
   FormEnvironment environment;
   environment.Arguments = {args[0]};
-  const int imageArgument = full ? 5 : 2;
+  const int imageArgument = full ? 6 : 2;
   if (args.size() > imageArgument)
     environment.Arguments << args[imageArgument];
   environment.ProgramPath = application.applicationFilePath();
@@ -94,7 +121,7 @@ int main(int argc, char **argv) {
   }
 
   // The same channels on handsets with faults.
-  QStringList faultPorts = args[4].split(':', Qt::SkipEmptyParts);
+  QStringList faultPorts = args[5].split(':', Qt::SkipEmptyParts);
   for (int channel = 0; channel < ChannelCount && channel < faultPorts.size(); ++channel) {
     auto *ports = form.findChild<QComboBox *>(
         QString::fromStdString(ControlName(ChannelRows[channel], "PortCBox")));
@@ -124,6 +151,8 @@ int main(int argc, char **argv) {
   if (!Save(*log, args[3], "log view"))
     return 1;
   log->close();
+  if (!SaveStationControls(form, args[4]))
+    return 1;
   form.close();
   return 0;
 }
