@@ -26,29 +26,33 @@ tsan_targets=(engine_tests platform_tests cli_tests cli_view_tests handset_tests
 cmake --preset windows
 cmake --preset tsan -DKESTRUNE_BUILD_UI=ON
 
-background=()
-stop_background() {
-  local pid
-  for pid in "${background[@]}"; do
-    kill -- "-$pid" 2>/dev/null || kill "$pid" 2>/dev/null || true
-  done
-}
-trap stop_background EXIT
-# Each build runs in a process group of its own, so that a failure here
-# stops the compilers too.
+# The two builds run one after the other behind the tests, Windows first
+# (the Wine tests need it sooner). Each writes its exit status to
+# build/<preset>-build.status when it ends.
+rm -f build/windows-build.status build/tsan-build.status
+# Job control puts the builds in a process group of their own, so that
+# stopping the run stops the compilers too.
 set -m
-nice -n 19 cmake --build --preset windows -j "$jobs" >build/windows-build.log 2>&1 &
-windows_build=$!
-nice -n 19 cmake --build --preset tsan -j "$jobs" --target "${tsan_targets[@]}" \
-  >build/tsan-build.log 2>&1 &
-tsan_build=$!
+(
+  status=0
+  nice -n 19 cmake --build --preset windows -j "$jobs" >build/windows-build.log 2>&1 || status=$?
+  echo "$status" >build/windows-build.status
+  status=0
+  nice -n 19 cmake --build --preset tsan -j "$jobs" --target "${tsan_targets[@]}" \
+    >build/tsan-build.log 2>&1 || status=$?
+  echo "$status" >build/tsan-build.status
+) &
+background=$!
 set +m
-background=("$windows_build" "$tsan_build")
+trap 'kill -- "-$background" 2>/dev/null || true' EXIT
 
 # Waits for one background build; on failure shows its log and stops.
 finish_build() {
-  local pid=$1 name=$2
-  if ! wait "$pid"; then
+  local name=$1
+  while [[ ! -s build/$name-build.status ]] && kill -0 "$background" 2>/dev/null; do
+    sleep 1
+  done
+  if [[ "$(cat "build/$name-build.status" 2>/dev/null)" != 0 ]]; then
     cat "build/$name-build.log"
     echo "the $name build failed (log above: build/$name-build.log)" >&2
     exit 1
@@ -69,13 +73,13 @@ phase "fuzz smoke passed"
 
 # The Windows programs and portable suites under Wine, then kestrune-cli.exe
 # flashing the virtual handset.
-finish_build "$windows_build" windows
+finish_build windows
 scripts/wine-tests.sh build/default
 phase "wine tests passed"
 
 # The thread-heavy suites once more under ThreadSanitizer, the window's
 # channel suites included. The long realistic-timing run is about waiting,
 # not threads, and is left to the default pass.
-finish_build "$tsan_build" tsan
+finish_build tsan
 ctest --preset tsan -j "$test_jobs" -L 'engine|platform|cli|handset|e2e|sanitize|records' -LE long
 phase "all passed"
