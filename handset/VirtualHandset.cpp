@@ -21,12 +21,11 @@ constexpr size_t ReadChunk = 65536;
 // With pacing on, the handset wakes when about 5 ms of line time is readable.
 constexpr uint32_t PacedWakeUs = 5000;
 
-// Whether the host's bytes are used up for now. The kernel may still be
-// handing over a few; if so they are seen at the next poll and start a new
-// burst with the idle credit, which covers the moment in between.
-bool NothingWaiting(int fd) {
+// Host bytes waiting to be read; -1 when the line cannot tell. The kernel
+// may still be handing over a few more; those are seen at the next poll.
+int BytesWaiting(int fd) {
   int waiting = 0;
-  return ::ioctl(fd, FIONREAD, &waiting) == 0 && waiting == 0;
+  return ::ioctl(fd, FIONREAD, &waiting) == 0 ? waiting : -1;
 }
 
 } // namespace
@@ -202,13 +201,18 @@ int VirtualHandset::PollTimeoutMs(bool &readNow) {
   SimTime now = Now();
   std::optional<SimTime> wake = Core->NextWakeup();
   readNow = true;
-  // An idle line is watched for the host's next burst whatever the credit;
-  // within a burst the handset sleeps until a chunk is due.
-  if (Options.Realtime) {
+  // An idle line is watched for the host's next burst whatever the credit.
+  // Within a burst the handset sleeps until a chunk is due, or the burst's
+  // last bytes if fewer are waiting, so its end is read on time; reading
+  // whatever a few microseconds bring would keep it spinning.
+  if (Options.Realtime && Pacer.InBurst()) {
     uint32_t rate = PacingRate();
-    if (Pacer.Budget(now, rate) == 0 && Pacer.InBurst()) {
+    uint64_t chunk = std::max<uint64_t>(1, uint64_t(rate) * PacedWakeUs / 11000000);
+    int waiting = BytesWaiting(Pty ? Pty->Master() : Device->Fd());
+    if (waiting >= 0)
+      chunk = std::clamp<uint64_t>(uint64_t(waiting), 1, chunk);
+    if (Pacer.Budget(now, rate) < chunk) {
       readNow = false;
-      uint64_t chunk = std::max<uint64_t>(1, uint64_t(rate) * PacedWakeUs / 11000000);
       SimTime available = Pacer.WhenAvailable(now, chunk);
       if (!wake || available < *wake)
         wake = available;
@@ -300,7 +304,6 @@ void VirtualHandset::ThreadMain() {
     }
     if (Options.Once && Device && RunsSeen > 0 && !Core->OutputPending())
       Finish();
-    Changed.notify_all();
   }
 }
 
@@ -341,7 +344,7 @@ void VirtualHandset::ReadHost(uint64_t budget) {
   }
   if (Options.Realtime) {
     Pacer.Consume(uint64_t(n));
-    if (NothingWaiting(fd))
+    if (BytesWaiting(fd) == 0)
       Pacer.Drained();
   }
   HostSentBytes = true;
@@ -373,6 +376,9 @@ void VirtualHandset::AfterRunsEnded() {
   if (runs == RunsSeen)
     return;
   RunsSeen = runs;
+  // Waiters go on once this thread lets the lock go: by then the dump and
+  // the run's last answer are out.
+  Changed.notify_all();
   if (Options.FlashOutPath.empty())
     return;
   std::string error;
