@@ -8,6 +8,18 @@ namespace {
 constexpr uint32_t BitsPerByte = 11;
 constexpr int64_t MaxIdleCreditUs = 10000;
 
+// Whole bytes the line delivers in elapsed at rate; exact, so a schedule
+// kept from one anchor never drifts.
+int64_t BytesIn(SimTime elapsed, uint32_t rate) {
+  if (elapsed.count() <= 0)
+    return 0;
+  return elapsed.count() * int64_t(rate) / (int64_t(BitsPerByte) * 1000000);
+}
+
+int64_t IdleCap(uint32_t rate) {
+  return std::max<int64_t>(16, BytesIn(SimTime(MaxIdleCreditUs), rate));
+}
+
 } // namespace
 
 bool LineAgrees(const HostLine &host, uint32_t handsetRate) {
@@ -21,10 +33,10 @@ bool LineAgrees(const HostLine &host, uint32_t handsetRate) {
 
 uint8_t GarbleByte(uint8_t byte) { return uint8_t(0xF0 | (byte >> 4)); }
 
-SimTime ByteTime(uint32_t rate) {
+SimTime LineTime(uint64_t bytes, uint32_t rate) {
   if (rate == 0)
     return SimTime(0);
-  return SimTime((int64_t(BitsPerByte) * 1000000 + rate - 1) / rate);
+  return SimTime((int64_t(bytes) * BitsPerByte * 1000000 + rate - 1) / rate);
 }
 
 std::string DescribeHostLine(const HostLine &host) {
@@ -34,26 +46,63 @@ std::string DescribeHostLine(const HostLine &host) {
          (host.Parity ? "P" : "N") + std::to_string(host.StopBits);
 }
 
-uint64_t ReadPacer::Budget(SimTime now, uint32_t rate) {
-  double perSecond = double(rate) / BitsPerByte;
-  double cap = std::max(16.0, perSecond * MaxIdleCreditUs / 1e6);
-  if (Credit < 0)
-    Credit = cap;
-  else if (now > Last)
-    Credit = std::min(cap, Credit + double((now - Last).count()) * perSecond / 1e6);
-  Last = std::max(Last, now);
-  return uint64_t(Credit);
+int64_t ReadPacer::Credit(SimTime now) const {
+  int64_t credit = Base + BytesIn(now - From, Rate) - Used;
+  if (!Burst)
+    credit = std::min(credit, IdleCap(Rate));
+  return std::max<int64_t>(0, credit);
 }
 
-void ReadPacer::Consume(uint64_t bytes) { Credit = std::max(0.0, Credit - double(bytes)); }
+void ReadPacer::Restart(SimTime now, int64_t credit) {
+  From = now;
+  Base = credit;
+  Used = 0;
+}
 
-SimTime ReadPacer::WhenAvailable(SimTime now, uint32_t rate, uint64_t bytes) const {
-  if (rate == 0)
+uint64_t ReadPacer::Budget(SimTime now, uint32_t rate) {
+  if (!Started) {
+    Started = true;
+    Rate = rate;
+    Restart(now, IdleCap(rate));
+  } else if (rate != Rate) {
+    // The host changed its rate: what is due so far was due at the old one.
+    Restart(std::max(now, From), Credit(now));
+    Rate = rate;
+  }
+  return uint64_t(Credit(now));
+}
+
+void ReadPacer::Consume(uint64_t bytes) { Used += int64_t(bytes); }
+
+// An idle line keeps its schedule while the credit lies under the cap, so no
+// fraction of a byte is lost between bursts; at the cap the burst starts
+// afresh where it is seen.
+void ReadPacer::Pending(SimTime now) {
+  if (Burst)
+    return;
+  if (Started && Base + BytesIn(now - From, Rate) - Used >= IdleCap(Rate))
+    Restart(std::max(now, From), IdleCap(Rate));
+  Burst = true;
+}
+
+// Credit the burst did not use was line time with nothing to carry: from
+// here on it counts as idle time, within the idle cap.
+void ReadPacer::Drained() { Burst = false; }
+
+SimTime ReadPacer::WhenAvailable(SimTime now, uint64_t bytes) const {
+  if (Rate == 0)
     return now + Ms(10);
-  double missing = double(bytes) - std::max(Credit, 0.0);
-  if (missing <= 0)
+  int64_t want = int64_t(bytes);
+  if (!Burst)
+    want = std::min(want, IdleCap(Rate));
+  if (Credit(now) >= want)
     return now;
-  return now + SimTime(int64_t(missing * BitsPerByte * 1e6 / rate) + 1);
+  // The first time the schedule reaches want: the line time of the missing
+  // bytes from From, rounded up to the microsecond.
+  int64_t missing = want - Base + Used;
+  int64_t perByte = int64_t(BitsPerByte) * 1000000;
+  SimTime at = From + SimTime((missing * perByte + Rate - 1) / Rate);
+  return std::max(at, now);
 }
 
 } // namespace kestrune::handset

@@ -28,25 +28,48 @@ bool LineAgrees(const HostLine &host, uint32_t handsetRate);
 // "C", ACK, NAK, the header command, 0x00 or 0x01).
 uint8_t GarbleByte(uint8_t byte);
 
-// Time one byte takes on the line at rate (11 bits: start, 8 data, 2 stop).
-SimTime ByteTime(uint32_t rate);
+// Time `bytes` bytes sent back to back take at rate, 11 bits a byte (start,
+// 8 data, 2 stop), rounded up to the microsecond.
+SimTime LineTime(uint64_t bytes, uint32_t rate);
 
 std::string DescribeHostLine(const HostLine &host);
 
-// Paces reading at the line rate: a byte becomes readable one byte time
-// after the previous one. Credit saved up while the line is idle is capped
-// at 10 ms worth (at least 16 bytes, a UART's FIFO).
+// Paces reading at the line rate, 11 bits a byte. Host bytes arrive in
+// bursts: when the handset first sees bytes waiting on an idle line the
+// burst's schedule starts there, and from then on bytes become readable at
+// exactly the line rate counted from that start, however late the handset
+// wakes, until nothing is left waiting. A late wake therefore finds all the
+// bytes the line would have delivered meanwhile, and an early one none.
+//
+// An idle line saves credit at the line rate, capped at 10 ms worth (at
+// least 16 bytes, a UART's FIFO): the bytes that may have come in between
+// the host's write and the handset seeing them. A burst starts with that
+// credit and nothing more, so a long pause never turns into a free burst.
 class ReadPacer {
 public:
   // Bytes that may be read now at this rate.
   uint64_t Budget(SimTime now, uint32_t rate);
   void Consume(uint64_t bytes);
-  // When at least `bytes` will be available (after a Budget call at now).
-  SimTime WhenAvailable(SimTime now, uint32_t rate, uint64_t bytes) const;
+  // Host bytes are seen waiting at now: on an idle line a burst starts.
+  void Pending(SimTime now);
+  // Nothing is left waiting: the line is idle until the next burst.
+  void Drained();
+  bool InBurst() const { return Burst; }
+  // When at least `bytes` will be available, at the rate of the last Budget
+  // call (an idle line never offers more than its cap).
+  SimTime WhenAvailable(SimTime now, uint64_t bytes) const;
 
 private:
-  double Credit = -1; // bytes; negative until the first call
-  SimTime Last{};
+  int64_t Credit(SimTime now) const;
+  void Restart(SimTime now, int64_t credit);
+
+  bool Started = false;
+  bool Burst = false;
+  uint32_t Rate = 0;
+  // The schedule: Base bytes at From, then the line rate; Used of them read.
+  SimTime From{};
+  int64_t Base = 0;
+  int64_t Used = 0;
 };
 
 } // namespace kestrune::handset

@@ -16,32 +16,44 @@ SimTime OutputQueue::LastNotBefore() const {
   return Items.empty() ? SimTime(0) : Items.back().NotBefore;
 }
 
-std::optional<SimTime> OutputQueue::DueOf(const OutByte &item) const {
-  SimTime due = item.NotBefore;
+// With pacing, bytes sent back to back form a run timed from its first
+// byte's start, so a long answer leaves at exactly the line rate (no
+// rounding per byte) and a late writer catches up with the schedule. A byte
+// that finds the line idle, or at another rate, starts a new run.
+std::optional<OutputQueue::Slot> OutputQueue::SlotOf(const OutByte &item) const {
+  SimTime start = item.NotBefore;
   if (item.Gap.count() > 0) {
     if (TakenUnwritten)
       return std::nullopt;
     if (LastWritten)
-      due = std::max(due, *LastWritten + item.Gap);
+      start = std::max(start, *LastWritten + item.Gap);
   }
-  if (Realtime)
-    due = std::max(due, LineFreeAt) + ByteTime(item.Rate);
-  return due;
+  if (!Realtime)
+    return Slot{start, start, 0};
+  if (RunBytes > 0 && start <= LineFreeAt && item.Rate == RunRate)
+    return Slot{RunStart + LineTime(RunBytes + 1, item.Rate), RunStart, RunBytes + 1};
+  start = std::max(start, LineFreeAt);
+  return Slot{start + LineTime(1, item.Rate), start, 1};
 }
 
 std::optional<SimTime> OutputQueue::NextDue() const {
   if (Items.empty())
     return std::nullopt;
-  return DueOf(Items.front());
+  std::optional<Slot> slot = SlotOf(Items.front());
+  return slot ? std::optional(slot->Due) : std::nullopt;
 }
 
 void OutputQueue::TakeDue(SimTime now, std::vector<OutByte> &out) {
   while (!Items.empty()) {
-    std::optional<SimTime> due = DueOf(Items.front());
-    if (!due || *due > now)
+    std::optional<Slot> slot = SlotOf(Items.front());
+    if (!slot || slot->Due > now)
       return;
-    if (Realtime)
-      LineFreeAt = *due;
+    if (Realtime) {
+      LineFreeAt = slot->Due;
+      RunStart = slot->RunStart;
+      RunBytes = slot->RunBytes;
+      RunRate = Items.front().Rate;
+    }
     out.push_back(Items.front());
     Items.pop_front();
     TakenUnwritten = true;

@@ -2,7 +2,8 @@
 // leave. Some bytes must follow the previous one by a minimum gap measured
 // from when that one was really written (the identification bytes), so a
 // late writer can never bunch them. With pacing on, bytes leave no faster
-// than the line rate and count as sent when their last bit is out.
+// than the line rate and count as sent when their last bit is out; a writer
+// woken late sends at once what the line would have carried meanwhile.
 #pragma once
 
 #include "handset/SimTime.h"
@@ -40,13 +41,21 @@ public:
   void Written(SimTime now);
 
 private:
-  std::optional<SimTime> DueOf(const OutByte &item) const;
+  struct Slot {
+    SimTime Due;      // when the byte's last bit is out
+    SimTime RunStart; // the start of the run it belongs to
+    uint64_t RunBytes; // its place in that run, from 1
+  };
+  std::optional<Slot> SlotOf(const OutByte &item) const;
 
   std::deque<OutByte> Items;
   bool Realtime = false;
   bool TakenUnwritten = false;
   std::optional<SimTime> LastWritten;
   SimTime LineFreeAt{};
+  SimTime RunStart{};
+  uint64_t RunBytes = 0;
+  uint32_t RunRate = 0;
 };
 
 } // namespace kestrune::handset

@@ -6,6 +6,7 @@
 #include "handset/Trace.h"
 
 #include <poll.h>
+#include <sys/ioctl.h>
 #include <sys/eventfd.h>
 #include <unistd.h>
 
@@ -19,6 +20,13 @@ namespace {
 constexpr size_t ReadChunk = 65536;
 // With pacing on, the handset wakes when about 5 ms of line time is readable.
 constexpr uint32_t PacedWakeUs = 5000;
+
+// Host bytes waiting to be read; -1 when the line cannot tell. The kernel
+// may still be handing over a few more; those are seen at the next poll.
+int BytesWaiting(int fd) {
+  int waiting = 0;
+  return ::ioctl(fd, FIONREAD, &waiting) == 0 ? waiting : -1;
+}
 
 } // namespace
 
@@ -193,12 +201,19 @@ int VirtualHandset::PollTimeoutMs(bool &readNow) {
   SimTime now = Now();
   std::optional<SimTime> wake = Core->NextWakeup();
   readNow = true;
-  if (Options.Realtime) {
+  // An idle line is watched for the host's next burst whatever the credit.
+  // Within a burst the handset sleeps until a chunk is due, or the burst's
+  // last bytes if fewer are waiting, so its end is read on time; reading
+  // whatever a few microseconds bring would keep it spinning.
+  if (Options.Realtime && Pacer.InBurst()) {
     uint32_t rate = PacingRate();
-    if (Pacer.Budget(now, rate) == 0) {
+    uint64_t chunk = std::max<uint64_t>(1, uint64_t(rate) * PacedWakeUs / 11000000);
+    int waiting = BytesWaiting(Pty ? Pty->Master() : Device->Fd());
+    if (waiting >= 0)
+      chunk = std::clamp<uint64_t>(uint64_t(waiting), 1, chunk);
+    if (Pacer.Budget(now, rate) < chunk) {
       readNow = false;
-      uint64_t chunk = std::max<uint64_t>(1, uint64_t(rate) * PacedWakeUs / 11000000);
-      SimTime available = Pacer.WhenAvailable(now, rate, chunk);
+      SimTime available = Pacer.WhenAvailable(now, chunk);
       if (!wake || available < *wake)
         wake = available;
     }
@@ -241,12 +256,19 @@ void VirtualHandset::ThreadMain() {
     if (Finished)
       break;
     if (fds[0].revents & POLLIN) {
-      uint64_t budget = Options.Realtime ? Pacer.Budget(Now(), PacingRate()) : ReadChunk;
+      uint64_t budget = ReadChunk;
+      if (Options.Realtime) {
+        SimTime seen = Now();
+        Pacer.Pending(seen);
+        budget = Pacer.Budget(seen, PacingRate());
+      }
       if (budget > 0)
         ReadHost(budget);
     } else if (fds[0].revents & (POLLHUP | POLLERR | POLLNVAL)) {
       Finish("the line failed (hang-up or error)");
       break;
+    } else if (readNow && Options.Realtime) {
+      Pacer.Drained(); // watched and found nothing waiting
     }
     if (Finished)
       break;
@@ -282,7 +304,6 @@ void VirtualHandset::ThreadMain() {
     }
     if (Options.Once && Device && RunsSeen > 0 && !Core->OutputPending())
       Finish();
-    Changed.notify_all();
   }
 }
 
@@ -291,6 +312,7 @@ void VirtualHandset::HandleHostChanges() {
     SimTime now = Now();
     if (change == PtyLine::HostChange::Closed) {
       Pty->ForgetHost();
+      Pacer.Drained();
       Core->HostClosed(now);
       AfterRunsEnded();
       HostPresent = false;
@@ -311,6 +333,8 @@ void VirtualHandset::ReadHost(uint64_t budget) {
   int fd = Pty ? Pty->Master() : Device->Fd();
   size_t want = size_t(std::min<uint64_t>(budget, buffer.size()));
   ssize_t n = ::read(fd, buffer.data(), want);
+  if (n < 0 && errno == EAGAIN && Options.Realtime)
+    Pacer.Drained();
   if (n < 0 && (errno == EAGAIN || errno == EINTR))
     return;
   if (n <= 0) {
@@ -318,8 +342,11 @@ void VirtualHandset::ReadHost(uint64_t budget) {
                   : std::string("cannot read the line: ") + std::strerror(errno));
     return;
   }
-  if (Options.Realtime)
+  if (Options.Realtime) {
     Pacer.Consume(uint64_t(n));
+    if (BytesWaiting(fd) == 0)
+      Pacer.Drained();
+  }
   HostSentBytes = true;
   HostLine host = SampleHost();
   Core->Receive(buffer.data(), size_t(n), host, Now());
@@ -349,6 +376,9 @@ void VirtualHandset::AfterRunsEnded() {
   if (runs == RunsSeen)
     return;
   RunsSeen = runs;
+  // Waiters go on once this thread lets the lock go: by then the dump and
+  // the run's last answer are out.
+  Changed.notify_all();
   if (Options.FlashOutPath.empty())
     return;
   std::string error;

@@ -8,6 +8,8 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/resource.h>
+
 #include <algorithm>
 #include <thread>
 
@@ -15,6 +17,13 @@ namespace kestrune::handset::test {
 namespace {
 
 using Clock = std::chrono::steady_clock;
+
+double ProcessCpuSeconds() {
+  rusage usage{};
+  getrusage(RUSAGE_SELF, &usage);
+  return double(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
+         double(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
+}
 
 // Shows the handset's trace when a test fails: where the exchange went wrong.
 class PtyHandset : public ::testing::Test {
@@ -236,6 +245,31 @@ TEST_F(PtyHandset, RealtimePacesTheRamProgramDownload) {
   EXPECT_LT(took, Millis(8000)); // a sanitizer build on a loaded machine
 #else
   EXPECT_LT(took, Millis(3500));
+#endif
+}
+
+// At 921600 a byte takes 12 us: a handset that read whatever had become due
+// since its last look would go round its loop for every few bytes.
+TEST_F(PtyHandset, RealtimeBlocksTakeTheirLineTimeWithoutSpinning) {
+  HandsetOptions options;
+  options.Realtime = true;
+  Start(options);
+  ScriptedHost host(Handset->DevicePath());
+  Configure(host);
+  Bytes image = Image(4 * 32768);
+  auto start = Clock::now();
+  double cpuBefore = ProcessCpuSeconds();
+  ScriptedHost::Outcome outcome = host.Program(image);
+  double took = std::chrono::duration<double>(Clock::now() - start).count();
+  double cpu = ProcessCpuSeconds() - cpuBefore;
+  ASSERT_TRUE(outcome.Finished) << outcome.Stall;
+  // Start header and four frames, 131111 bytes of 11 bits: 1.565 s on the
+  // wire, less at most 10 ms of idle credit for each of the five bursts.
+  EXPECT_GE(took, 1.515);
+#if !defined(__SANITIZE_THREAD__) && !defined(__SANITIZE_ADDRESS__)
+  // Host and handset together: under a tenth of the time, where spinning
+  // took well over a third.
+  EXPECT_LT(cpu, 0.2 * took) << cpu << " s of processor time in " << took << " s";
 #endif
 }
 
