@@ -4,14 +4,36 @@
 
 #include <sqlite3.h>
 
+#include <chrono>
 #include <filesystem>
 #include <system_error>
+#include <thread>
 
 namespace kestrune::records {
 namespace {
 
 // Waits this long for another process's write to end before giving up.
 constexpr int BusyTimeoutMs = 10000;
+
+// Turning a new database to WAL needs it to itself, and SQLite answers
+// "database is locked" at once, without waiting through the busy timeout,
+// while another program is opening the same new file. Tried again until
+// that timeout, so that two programs started together both keep records.
+bool TurnToWal(sqlite3 *db, std::string &why) {
+  using Clock = std::chrono::steady_clock;
+  const Clock::time_point end = Clock::now() + std::chrono::milliseconds(BusyTimeoutMs);
+  for (;;) {
+    int rc = sqlite3_exec(db, "PRAGMA journal_mode = WAL", nullptr, nullptr, nullptr);
+    if (rc == SQLITE_OK)
+      return true;
+    const bool busy = (rc & 0xff) == SQLITE_BUSY || (rc & 0xff) == SQLITE_LOCKED;
+    if (!busy || Clock::now() >= end) {
+      why = sqlite3_errmsg(db);
+      return false;
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
+}
 
 const char *const Columns =
     "id, started, ended, station, channel, port, port_stable_name, image_path, image_size, "
@@ -107,7 +129,7 @@ std::unique_ptr<SqliteStore> SqliteStore::Open(const std::string &path, std::str
   std::unique_ptr<SqliteStore> store(new SqliteStore(db, path));
   std::string detail;
   // Full sync: a record the run was told is kept survives a power cut.
-  if (!Exec(db, "PRAGMA journal_mode = WAL", detail) ||
+  if (!TurnToWal(db, detail) ||
       !Exec(db, "PRAGMA synchronous = FULL", detail) || !MigrateSchema(db, detail)) {
     why = path + ": " + detail;
     return nullptr;

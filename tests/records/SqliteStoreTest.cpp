@@ -1,6 +1,6 @@
 // The local database: what goes in comes out, newest first and filtered;
 // a database of the first schema is migrated with its rows; several
-// processes write at once; a database that cannot be used never stops a run.
+// processes write at once, and open a new file together; a database that cannot be used never stops a run.
 #include "records/Recorder.h"
 #include "records/SqliteSchema.h"
 #include "records/SqliteStore.h"
@@ -14,6 +14,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cstdio>
 #include <set>
 
 using namespace kestrune::records;
@@ -175,6 +176,8 @@ TEST(SqliteStore, SeveralProcessesWriteAtOnce) {
         written += store->Insert(SampleRecord("p" + std::to_string(p), 1,
                                               "2026-12-08T05:00:00.000Z"),
                                  why);
+      if (written != Each)
+        std::fprintf(stderr, "process %d wrote %d of %d: %s\n", p, written, Each, why.c_str());
       _exit(written == Each ? 0 : 1);
     }
     children.push_back(pid);
@@ -186,6 +189,48 @@ TEST(SqliteStore, SeveralProcessesWriteAtOnce) {
   }
   EXPECT_EQ(Scalar(path, "SELECT count(*) FROM runs"), Processes * Each);
   EXPECT_EQ(Scalar(path, "SELECT count(DISTINCT station) FROM runs"), Processes);
+}
+
+// Programs started together against a station's first, still missing,
+// database: each one opens it and keeps its record. All of them wait on one
+// pipe and open the file the moment it closes.
+TEST(SqliteStore, ProgramsOpeningANewFileTogetherAllKeepTheirRecords) {
+  TempDir dir;
+  constexpr int Rounds = 40, Processes = 6;
+  for (int round = 0; round < Rounds; ++round) {
+    const std::string path = dir.File("new-" + std::to_string(round) + ".sqlite");
+    int gate[2];
+    ASSERT_EQ(pipe(gate), 0);
+    std::vector<pid_t> children;
+    for (int p = 0; p < Processes; ++p) {
+      pid_t pid = fork();
+      if (pid == 0) {
+        ::close(gate[1]);
+        char byte;
+        while (::read(gate[0], &byte, 1) > 0) {
+        }
+        std::string why;
+        auto store = SqliteStore::Open(path, why);
+        bool kept = store && store->Insert(SampleRecord("p" + std::to_string(p), 1,
+                                                        "2026-12-08T05:00:00.000Z"),
+                                           why);
+        if (!kept)
+          std::fprintf(stderr, "round %d, process %d: %s\n", round, p, why.c_str());
+        _exit(kept ? 0 : 1);
+      }
+      children.push_back(pid);
+    }
+    ::close(gate[0]);
+    ::close(gate[1]);
+    int failed = 0;
+    for (pid_t pid : children) {
+      int status = 0;
+      waitpid(pid, &status, 0);
+      failed += !(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+    }
+    ASSERT_EQ(failed, 0) << "round " << round;
+    EXPECT_EQ(Scalar(path, "SELECT count(*) FROM runs"), Processes);
+  }
 }
 
 TEST(Recorder, UnusableDatabaseIsToldOnceAndRunsGoOn) {
