@@ -6,6 +6,7 @@
 
 #include "engine/ChannelPanel.h"
 #include "engine/ChannelRow.h"
+#include "engine/LineSpeed.h"
 #include "engine/GuiCallQueue.h"
 #include "engine/RepeatPlan.h"
 
@@ -25,7 +26,7 @@ public:
            std::ostream &out, bool verbose, bool clearLine = false);
 
   std::string PortText() override { return PortName; }
-  SpeedButtons SpeedButtonStates() override { return Speed; }
+  SpeedButtons SpeedButtonStates() const { return Speed; }
   void SetProgressMaximum(uint32_t maximum) override { ProgressMaximum = maximum; }
   void SetProgressPosition(uint32_t position) override { ProgressPosition = position; }
   void SetRunPhase(RunPhase phase) override;

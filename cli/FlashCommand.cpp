@@ -11,6 +11,8 @@
 #include "engine/CommsThread.h"
 #include "engine/GuiCallQueue.h"
 #include "engine/LineSpeed.h"
+#include "engine/RunPlan.h"
+#include "image/ImageState.h"
 #include "engine/StationRows.h"
 #ifdef KESTRUNE_HAVE_RECORDS
 #include "records/Recorder.h"
@@ -58,11 +60,14 @@ const char *OutcomeName(ChannelOutcome outcome) {
 
 int RunFlash(const FlashOptions &options, std::ostream &out, std::ostream &progress,
              std::vector<ChannelResult> *results) {
-  InitSpeedTables();
   // No channel starts unless the image is ready. JSON lines stay alone on
   // their output.
   if (!options.Image.empty() && RunConvert(options.Image, options.Json ? progress : out) != 0)
     return 1;
+  // The load's bytes, shared by every channel and every unit of this
+  // command: a file changed afterwards is not read again.
+  const std::shared_ptr<const ImageBytes> image =
+      options.Image.empty() ? nullptr : LoadedImageReady.Get();
   JsonEvents json(out);
 
   GuiCallQueue queue;
@@ -94,7 +99,9 @@ int RunFlash(const FlashOptions &options, std::ostream &out, std::ostream &progr
     panels[i]->RunProgressState().Begin();
     if (options.Json)
       json.RunStart(outcome[i].Channel, options.Ports[i], 1);
-    slots[i] = TCommsThread::Start(StationRow(i), *panels[i], [&, i](TCommsThread &worker) {
+    slots[i] = TCommsThread::Start(StationRow(i), *panels[i],
+                                   PlanRun(image, options.SpeedRow, options.Repeat),
+                                   [&, i](TCommsThread &worker) {
       ChannelResult &r = outcome[i];
 #ifdef KESTRUNE_HAVE_RECORDS
       if (options.Records)

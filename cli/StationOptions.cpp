@@ -31,7 +31,7 @@ std::string ApplyStationOptions(const StationCliOptions &options) {
     UseRamProgram(std::move(file.Program));
   }
   SetWatchdogSeconds(options.WatchdogSeconds);
-  ResendLimit = options.ResendLimit;
+  SetResendLimit(options.ResendLimit);
   return {};
 }
 

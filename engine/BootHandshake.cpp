@@ -4,6 +4,7 @@
 #include "engine/WireBytes.h"
 #include "engine/LineSpeed.h"
 #include "engine/RamProgram.h"
+#include "image/ByteOrder.h"
 
 namespace kestrune {
 namespace {
@@ -62,7 +63,7 @@ void TCommsThread::SendRamProgram() {
                 uint8_t(RamProgramLoadAddress >> 8), uint8_t(RamProgramLoadAddress)});
     WriteBytes({0x00, 0x00});
     WriteBytes({uint8_t(RamProgramLength >> 8), uint8_t(RamProgramLength)});
-    SendInChunks(Program->data(), RamProgramLength, RamProgramChunk);
+    SendInChunks(Plan.RamProgram->data(), RamProgramLength, RamProgramChunk);
   }
   if (StopCode != StopCodeRunning)
     return;
@@ -94,22 +95,22 @@ void TCommsThread::ConfigureRamProgram() {
   if (StopCode != StopCodeRunning || FileError != 0)
     return;
   ShowStatus("RAM program ACK received.");
-  uint8_t row = SpeedIndex;
+  // The run's own speed, chosen when it started: the code and the rate
+  // come from the plan's one row, whatever other channels chose since.
+  const LineSpeedRow &speed = Plan.Speed;
   // Once the speed code is out the handset changes its rate: a port that
   // cannot follow must say so now, while both ends are still at the boot
   // rate.
-  if (!CommHandle->AcceptsRate(LineRateTable[row])) {
+  if (!CommHandle->AcceptsRate(speed.Rate)) {
     LastError = CommHandle->LastError();
-    ReportCommError("Port cannot run at " + std::to_string(LineRateTable[row]) + " baud");
+    ReportCommError("Port cannot run at " + std::to_string(speed.Rate) + " baud");
     return;
   }
   WriteBytes({AckByte});
   WriteBytes({0x01, 0x00, 0x00, 0x00});
-  WriteBytes({SpeedCodeTable[row]});
+  WriteBytes({speed.Code});
   ShowStatus("Baud rate settings sent");
-  // The code and the rate come from the same row, even if another channel
-  // changes the choice in between.
-  SetBaudRate(LineRateTable[row]);
+  SetBaudRate(speed.Rate);
   if (StopCode != StopCodeRunning || FileError != 0)
     return;
   ShowStatus("Waiting for man ID and device ID");
@@ -148,11 +149,13 @@ void TCommsThread::SendMapCommand() {
 }
 
 void TCommsThread::SendSegmentMap() {
-  WriteBytes({uint8_t(SegmentCount >> 8), uint8_t(SegmentCount)});
+  WriteBigEndian16(TxBuffer, SegmentCount);
+  WriteComm(TxBuffer, 2);
   ShowStatus("Sending segment map.");
-  for (uint32_t address : SegmentMap)
-    WriteBytes({uint8_t(address >> 24), uint8_t(address >> 16), uint8_t(address >> 8),
-                uint8_t(address)});
+  for (uint32_t address : SegmentMap) {
+    WriteBigEndian32(TxBuffer, address);
+    WriteComm(TxBuffer, 4);
+  }
 }
 
 } // namespace kestrune

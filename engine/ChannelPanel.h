@@ -24,7 +24,6 @@ public:
 
   // Called from the worker's thread.
   virtual std::string PortText() = 0;
-  virtual SpeedButtons SpeedButtonStates() = 0;
   virtual void SetProgressMaximum(uint32_t maximum) = 0;
   virtual void SetProgressPosition(uint32_t position) = 0;
   // How far the run has come, for the front end's progress display. The

@@ -1,4 +1,5 @@
 #include "engine/CommsThread.h"
+#include "platform/ImageFileReader.h" // RaiseCurrentThreadPriority
 #include "platform/TimerResolution.h"
 
 #include <chrono>
@@ -17,22 +18,23 @@ int LiveCount = 0;
 
 } // namespace
 
-TCommsThread *TCommsThread::Start(const ChannelRow &row, ChannelPanel &panel,
+TCommsThread *TCommsThread::Start(const ChannelRow &row, ChannelPanel &panel, RunPlan plan,
                                   TerminateHandler onTerminate,
                                   std::unique_ptr<SerialPort> port) {
   {
     std::lock_guard lock(LiveMutex);
     ++LiveCount;
   }
-  auto *worker = new TCommsThread(row, panel, std::move(onTerminate), std::move(port));
+  auto *worker =
+      new TCommsThread(row, panel, std::move(plan), std::move(onTerminate), std::move(port));
   std::thread([worker] { worker->ThreadMain(); }).detach();
   return worker;
 }
 
-TCommsThread::TCommsThread(const ChannelRow &row, ChannelPanel &panel,
+TCommsThread::TCommsThread(const ChannelRow &row, ChannelPanel &panel, RunPlan plan,
                            TerminateHandler onTerminate, std::unique_ptr<SerialPort> port)
-    : CommHandle(port ? std::move(port) : CreateSerialPort()), ImageFile(CreateImageFileReader()), ChannelRowRef(row),
-      Panel(panel), OnTerminate(std::move(onTerminate)) {
+    : CommHandle(port ? std::move(port) : CreateSerialPort()), Plan(std::move(plan)),
+      Repeat(Plan.Repeat), ChannelRowRef(row), Panel(panel), OnTerminate(std::move(onTerminate)) {
   // A write the handset does not take must not outlast a stop.
   CommHandle->SetStopFlag(&StopRequested);
 }
@@ -80,8 +82,8 @@ bool TCommsThread::RunOnce() {
   // again would only repeat that failure, so the channel stops with it.
   Panel.RunOnGuiThread([this] {
     ++RunsDone;
-    Plan = Panel.RepeatChoice();
-    MoreRuns = !StopRequested && HandsetAnswered && Plan.WantsAnother(RunsDone);
+    Repeat = Panel.RepeatChoice();
+    MoreRuns = !StopRequested && HandsetAnswered && Repeat.WantsAnother(RunsDone);
     if (OnTerminate)
       OnTerminate(*this);
   });
@@ -89,9 +91,8 @@ bool TCommsThread::RunOnce() {
 }
 
 void TCommsThread::EndAfterException(const char *what) {
-  // The run is over; the port and the image file must not stay open.
+  // The run is over; the port must not stay open.
   CommHandle->Close();
-  ImageFile->Close();
   // It counts as a failure of the run, shown like any other (unless a stop
   // or an earlier failure came first); the end-of-run notification follows
   // whatever happens here.
@@ -118,17 +119,22 @@ void TCommsThread::RunDownload() {
   FailureNoted = false;
   VerdictPassed = false;
   HandsetAnswered = false;
-  Watch.Arm();
-  ResendsAllowed = ResendLimit;
-  Program = ChosenRamProgram();
+  Watch.Arm(Plan.Limits);
+  LastReport.LineRate = Plan.Speed.Rate;
+  LastReport.RamProgramSha256 = Plan.RamProgramSha256;
+  if (Plan.Image) {
+    LastReport.ImagePath = Plan.Image->Path;
+    LastReport.ImageSize = Plan.Image->File.size();
+    LastReport.ImageSha256 = Plan.Image->Sha256;
+  }
   Panel.RunOnGuiThread([this] { SetBusyColour(); });
-  ReadSpeedChoice(Panel.SpeedButtonStates());
-  LastReport.LineRate = LineRateTable[SpeedIndex];
   OpenCommPort();
-  if (RunsDone == 0)
+  if (RunsDone == 0) {
     SyncWithTarget();
-  else
+  } else {
+    NoteChangedImageFile();
     WaitForNextHandset();
+  }
   // Both calls return while running only once a boot ROM has answered.
   HandsetAnswered = StopCode == StopCodeRunning;
   SendRamProgram();

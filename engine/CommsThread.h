@@ -9,10 +9,9 @@
 #include "engine/WireBytes.h"
 #include "engine/ChannelRow.h"
 #include "engine/RepeatPlan.h"
+#include "engine/RunPlan.h"
 #include "engine/RunReport.h"
-#include "engine/RamProgramSource.h"
 #include "engine/Watchdog.h"
-#include "platform/ImageFileReader.h"
 #include "platform/SerialPort.h"
 
 #include <atomic>
@@ -37,13 +36,14 @@ class TCommsThread {
 public:
   using TerminateHandler = std::function<void(TCommsThread &)>;
 
-  // Creates the worker and starts its run at once. onTerminate runs on the
+  // Creates the worker and starts its run at once; every run of it sends
+  // what plan holds and keeps its limits. onTerminate runs on the
   // window's thread (through the panel) after every run; after the last one
   // (RunsOn() false) the worker frees itself once it returns. It is
   // registered before the thread can possibly end.
   // A port other than the platform's own (a recording or failing one in
   // tests) may be handed in.
-  static TCommsThread *Start(const ChannelRow &row, ChannelPanel &panel,
+  static TCommsThread *Start(const ChannelRow &row, ChannelPanel &panel, RunPlan plan,
                              TerminateHandler onTerminate,
                              std::unique_ptr<SerialPort> port = nullptr);
 
@@ -72,8 +72,8 @@ public:
   static int LiveWorkers();
 
 private:
-  TCommsThread(const ChannelRow &row, ChannelPanel &panel, TerminateHandler onTerminate,
-               std::unique_ptr<SerialPort> port);
+  TCommsThread(const ChannelRow &row, ChannelPanel &panel, RunPlan plan,
+               TerminateHandler onTerminate, std::unique_ptr<SerialPort> port);
   ~TCommsThread() = default;
   void ThreadMain();
 
@@ -111,6 +111,9 @@ private:
   void SyncWithTarget();
   // The boot ROM call of a repeat run: only the next handset counts.
   void WaitForNextHandset();
+  // A repeat run: says once when the chosen image file has changed since
+  // the plan's load, as the batch goes on with the plan's image.
+  void NoteChangedImageFile();
   void SendRamProgram();
   void SendInChunks(const uint8_t *image, uint32_t length, uint32_t chunkSize);
   void ConfigureRamProgram();
@@ -131,17 +134,11 @@ private:
   // Sleeps that a stop does not shorten are only a few milliseconds long.
   static void SleepMs(unsigned ms);
 
-public:
-  static constexpr uint32_t TxHeaderSize = 8;
-  static constexpr uint32_t BlockSize = 32768;
-
-private:
   // Every byte sent, but the RAM program image, is placed here first.
-  uint8_t TxBuffer[TxHeaderSize + BlockSize];
+  uint8_t TxBuffer[FrameHeaderSize + ProgramBlockSize];
   // Answers are read into its start; only the first eight bytes are used.
   uint8_t RxBuffer[32788];
   std::unique_ptr<SerialPort> CommHandle;
-  std::unique_ptr<ImageFileReader> ImageFile;
   CommTimeouts Timeouts;
   kestrune::PortSettings PortSettings;
   uint32_t BytesRead = 0;
@@ -151,14 +148,15 @@ private:
   RunReport LastReport;
   bool FailureNoted = false;
   bool VerdictPassed = false;
-  // The run's watch over the handset's answers, its re-send limit and the
-  // RAM program it sends, all taken when the run begins.
+  // What every run of this worker sends and the limits it keeps.
+  const RunPlan Plan;
+  // The run's watch over the handset's answers, armed from the plan.
   AnswerWatch Watch;
-  uint32_t ResendsAllowed = 0;
-  std::shared_ptr<const RamProgramBytes> Program;
+  bool ImageChangeNoted = false;
 
-  // Repeat mode: the plan the panel gave after the latest run.
-  RepeatPlan Plan;
+  // Repeat mode: the plan's at first, then what the panel gave after the
+  // latest run.
+  RepeatPlan Repeat;
   uint32_t RunsDone = 0;
   bool MoreRuns = false;
   bool HandsetAnswered = false; // in this run, a boot ROM answered the call

@@ -4,6 +4,7 @@
 #include "engine/CommsThread.h"
 #include "engine/SwapWatch.h"
 #include "engine/WireBytes.h"
+#include "platform/IsoUtcTime.h"
 
 namespace kestrune {
 
@@ -12,10 +13,10 @@ void TCommsThread::WaitForNextHandset() {
     return;
   PrepareBootCall();
   ShowStatus(RemoveHandsetText);
-  SwapWatch watch(Plan.SwapSilence, SwapWatch::Clock::now());
+  SwapWatch watch(Repeat.SwapSilence, SwapWatch::Clock::now());
   bool goneShown = false;
   while (StopCode == StopCodeRunning) {
-    watch.SetSilence(Panel.SwapSilence(Plan.SwapSilence));
+    watch.SetSilence(Panel.SwapSilence(Repeat.SwapSilence));
     WriteComm(TxBuffer, 1);
     RxBuffer[0] = 0xFF;
     BytesRead = ReadComm(RxBuffer, 1);
@@ -28,6 +29,17 @@ void TCommsThread::WaitForNextHandset() {
       ShowStatus("전원 On/Reset Mobile");
     }
   }
+}
+
+void TCommsThread::NoteChangedImageFile() {
+  if (ImageChangeNoted || !Plan.Image || !Plan.Image->ChosenFileChanged())
+    return;
+  ImageChangeNoted = true;
+  // Said before the call text, which the next step shows over it; the
+  // front ends keep it in the channel's log.
+  ShowStatus("Image file changed on disk: this batch goes on with the image loaded at " +
+             IsoUtcTime(Plan.Image->LoadedAt) + " (SHA-256 " +
+             Plan.Image->Sha256.substr(0, 12) + "…)");
 }
 
 } // namespace kestrune

@@ -4,22 +4,22 @@
 
 namespace kestrune {
 
-std::array<uint32_t, 7> LineRateTable{};
-std::array<uint8_t, 7> SpeedCodeTable{};
-std::atomic<uint8_t> SpeedIndex{SpeedRow920K};
-
-void InitSpeedTables() {
-  LineRateTable = {9600, 28800, 57600, 115200, 230400, 460800, 921600};
-  SpeedCodeTable = {0x60, 0x1F, 0x0F, 0x07, 0x03, 0x01, 0x00};
+LineSpeedRow SpeedRowAt(uint8_t row) {
+  if (row >= LineRateTable.size())
+    row = SpeedRow920K;
+  return {row, LineRateTable[row], SpeedCodeTable[row]};
 }
 
-void ReadSpeedChoice(const SpeedButtons &buttons) {
+uint8_t RowForButtons(const SpeedButtons &buttons, uint8_t fallback) {
+  // The order of the classic reading: a later button wins.
+  uint8_t row = fallback;
   if (buttons.Radio920Button)
-    SpeedIndex = SpeedRow920K;
+    row = SpeedRow920K;
   if (buttons.Radio230Button)
-    SpeedIndex = SpeedRow115K;
+    row = SpeedRow115K;
   if (buttons.Radio460Button)
-    SpeedIndex = SpeedRow460K;
+    row = SpeedRow460K;
+  return row;
 }
 
 int SpeedRowForName(const char *name) {

@@ -1,5 +1,6 @@
 #include "engine/RamProgramSource.h"
 
+#include "image/ImageDigest.h"
 #include "platform/RegularFileReader.h"
 
 #include <mutex>
@@ -59,6 +60,14 @@ void UseRamProgram(std::shared_ptr<const RamProgramBytes> program) {
 std::shared_ptr<const RamProgramBytes> ChosenRamProgram() {
   std::lock_guard lock(ChoiceMutex);
   return Choice ? Choice : BuiltIn();
+}
+
+std::string RamProgramDigest(const RamProgramBytes &program) {
+  if (&program == &RamProgram) {
+    static const std::string BuiltInSum = Sha256Hex(RamProgram.data(), RamProgram.size());
+    return BuiltInSum;
+  }
+  return Sha256Hex(program.data(), program.size());
 }
 
 bool BuiltInRamProgramChosen() {

@@ -1,7 +1,7 @@
 // Which RAM program the workers send: the built-in reference program
 // (engine/RamProgram.h) or a handset family's own loader read from a file.
-// The choice is station-wide; each run takes the program chosen when it
-// begins and keeps it to its end.
+// The choice is the station's setting; each run's plan takes the program
+// chosen when the run starts and keeps it to its end.
 #pragma once
 
 #include "engine/RamProgram.h"
@@ -29,5 +29,8 @@ void UseRamProgram(std::shared_ptr<const RamProgramBytes> program);
 // The program a run beginning now sends (never null).
 std::shared_ptr<const RamProgramBytes> ChosenRamProgram();
 bool BuiltInRamProgramChosen();
+// SHA-256 of a program, lower-case hex (the built-in one's is worked out
+// once).
+std::string RamProgramDigest(const RamProgramBytes &program);
 
 } // namespace kestrune

@@ -40,7 +40,12 @@ struct RunReport {
   Clock::time_point Started;
   Clock::time_point Ended;
   bool PortOpened = false;  // false: the run ended before its port was open
-  uint32_t LineRate = 0;    // the chosen speed in baud
+  // What the run used, from its plan (see VisitRunUsed).
+  uint32_t LineRate = 0;    // the rate switched to, in baud
+  std::string ImagePath;    // the file the image's bytes were read from
+  uint64_t ImageSize = 0;   // that file's length
+  std::string ImageSha256;  // of those bytes, the ones sent
+  std::string RamProgramSha256; // of the RAM program sent
   std::vector<uint8_t> Identification; // bytes received during identification
 
   RunOutcome Outcome = RunOutcome::Failed;
@@ -50,5 +55,15 @@ struct RunReport {
   uint32_t BlocksResent = 0;
   uint64_t BytesSent = 0;   // image bytes sent in blocks, re-sends included
 };
+
+// The fields of what a run used, under the names the records and the
+// command line's JSON events both give them: one list for both.
+template <typename Visit> void VisitRunUsed(const RunReport &report, Visit &&visit) {
+  visit("image_path", report.ImagePath);
+  visit("image_size", report.ImageSize);
+  visit("image_sha256", report.ImageSha256);
+  visit("ram_program_sha256", report.RamProgramSha256);
+  visit("speed", report.LineRate);
+}
 
 } // namespace kestrune

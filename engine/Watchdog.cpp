@@ -3,6 +3,7 @@
 #include "engine/RamProgram.h"
 
 #include <cerrno>
+#include <mutex>
 
 namespace kestrune {
 namespace {
@@ -23,9 +24,12 @@ uint32_t SegmentEraseMs(uint32_t bytes) {
 
 } // namespace
 
-std::atomic<uint32_t> AnswerLimitMs{DefaultWatchdogSeconds * 1000};
-std::atomic<uint32_t> EraseLimitMs{EraseLimitFor(DefaultWatchdogSeconds * 1000)};
-std::atomic<uint32_t> ResendLimit{DefaultResendLimit};
+namespace {
+
+std::mutex LimitsMutex;
+RunLimits Limits;
+
+} // namespace
 
 uint32_t TypicalFlashEraseMs() {
   uint32_t total = 0;
@@ -44,12 +48,31 @@ uint32_t EraseLimitFor(uint32_t answerLimitMs) {
   return EraseMargin * TypicalFlashEraseMs() + answerLimitMs;
 }
 
-void SetWatchdogSeconds(uint32_t seconds) {
-  AnswerLimitMs = seconds * 1000;
-  EraseLimitMs = EraseLimitFor(seconds * 1000);
+RunLimits StationRunLimits() {
+  std::lock_guard lock(LimitsMutex);
+  return Limits;
 }
 
-uint32_t WatchdogSeconds() { return AnswerLimitMs / 1000; }
+void SetStationRunLimits(const RunLimits &limits) {
+  std::lock_guard lock(LimitsMutex);
+  Limits = limits;
+}
+
+void SetWatchdogSeconds(uint32_t seconds) {
+  std::lock_guard lock(LimitsMutex);
+  Limits.AnswerMs = seconds * 1000;
+  Limits.EraseMs = EraseLimitFor(seconds * 1000);
+}
+
+uint32_t WatchdogSeconds() {
+  std::lock_guard lock(LimitsMutex);
+  return Limits.AnswerMs / 1000;
+}
+
+void SetResendLimit(uint32_t resends) {
+  std::lock_guard lock(LimitsMutex);
+  Limits.Resends = resends;
+}
 
 uint32_t TimedOutErrorCode() {
 #ifdef _WIN32
@@ -59,9 +82,9 @@ uint32_t TimedOutErrorCode() {
 #endif
 }
 
-void AnswerWatch::Arm() {
-  AnswerMs = AnswerLimitMs;
-  EraseMs = EraseLimitMs;
+void AnswerWatch::Arm(const RunLimits &limits) {
+  AnswerMs = limits.AnswerMs;
+  EraseMs = limits.EraseMs;
   // Nothing is watched until the first wait for the handset begins.
   CurrentMs = 0;
 }

@@ -1,6 +1,7 @@
 // How long a channel waits for a handset that has stopped answering, and how
-// often it sends one refused block again: station-wide limits beside the
-// line speed choice, read by each worker at the start of its run.
+// often it sends one refused block again. The station's settings are taken
+// whole into each run's plan when the run starts; the worker reads only its
+// plan.
 //
 // The watchdog covers every wait after the boot ROM's answer. Most answers
 // come within milliseconds; the waits that follow a whole-flash erase (the
@@ -8,18 +9,11 @@
 // limit derived from the flash's size and typical NOR erase times.
 #pragma once
 
-#include <atomic>
 #include <chrono>
 #include <cstdint>
 #include <string>
 
 namespace kestrune {
-
-// 0 turns a limit off: the worker then waits until stopped.
-extern std::atomic<uint32_t> AnswerLimitMs;
-extern std::atomic<uint32_t> EraseLimitMs;
-// Consecutive re-sends of one block allowed; 0: no limit.
-extern std::atomic<uint32_t> ResendLimit;
 
 constexpr uint32_t DefaultWatchdogSeconds = 15;
 constexpr uint32_t DefaultResendLimit = 16;
@@ -34,9 +28,22 @@ uint32_t TypicalFlashEraseMs();
 // answer limit: four times the typical erase plus the answer limit (0 when
 // the watchdog is off).
 uint32_t EraseLimitFor(uint32_t answerLimitMs);
-// Sets both limits from the operator's seconds (0 = off).
+// One run's limits. 0 turns a limit off: the worker then waits until
+// stopped.
+struct RunLimits {
+  uint32_t AnswerMs = DefaultWatchdogSeconds * 1000;
+  uint32_t EraseMs = EraseLimitFor(DefaultWatchdogSeconds * 1000);
+  uint32_t Resends = DefaultResendLimit; // consecutive re-sends of one block; 0: no limit
+};
+
+// The station's settings, as the window's and the command line's options
+// set them; read as one value, so a run never takes half of a change.
+RunLimits StationRunLimits();
+void SetStationRunLimits(const RunLimits &limits);
+// Sets both wait limits from the operator's seconds (0 = off).
 void SetWatchdogSeconds(uint32_t seconds);
 uint32_t WatchdogSeconds();
+void SetResendLimit(uint32_t resends);
 
 // The platform's code for a wait that timed out (ETIMEDOUT, ERROR_TIMEOUT).
 uint32_t TimedOutErrorCode();
@@ -47,8 +54,8 @@ public:
   enum class Limit { Answer, Erase };
   using Clock = std::chrono::steady_clock;
 
-  // Takes the station-wide limits for the run about to begin.
-  void Arm();
+  // Takes the limits of the run about to begin.
+  void Arm(const RunLimits &limits);
   // A wait for the handset begins; what names it in the failure text.
   void Begin(std::string what, Limit limit = Limit::Answer);
   // Any byte from the handset counts as an answer.

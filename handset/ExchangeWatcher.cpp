@@ -11,7 +11,7 @@ constexpr uint8_t Nak = NakByte;
 constexpr uint8_t OpIdentify = 0x00;
 constexpr uint8_t OpSpeed = 0x01;
 constexpr uint8_t OpMap = 0x02;
-constexpr uint32_t BlockSize = 32768;
+constexpr uint32_t BlockSize = ProgramBlockSize;
 
 uint32_t BigEndian32(const uint8_t *p) {
   return uint32_t(p[0]) << 24 | uint32_t(p[1]) << 16 | uint32_t(p[2]) << 8 | p[3];

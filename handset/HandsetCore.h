@@ -10,6 +10,7 @@
 // at which that message must come.
 #pragma once
 
+#include "engine/WireBytes.h"
 #include "handset/ArmRamProgram.h"
 #include "handset/FlashDriver.h"
 #include "handset/HandsetOptions.h"
@@ -33,7 +34,7 @@ public:
   static constexpr uint32_t BootRate = 28800;
   static constexpr uint32_t RamBase = 0x40000000;
   static constexpr uint32_t RamSize = 256 * 1024;
-  static constexpr uint32_t BlockSize = 32768;
+  static constexpr uint32_t BlockSize = ProgramBlockSize;
   // The host reads each identification byte with a 41 ms data wait; the gap
   // leaves room for a host thread that is scheduled late. Sanitizer builds
   // run many times slower, so they get a wider margin.

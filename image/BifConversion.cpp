@@ -1,5 +1,7 @@
 #include "image/BifConversion.h"
 
+#include "image/ByteOrder.h"
+
 #include "image/FileImageSink.h"
 #include "image/ImageLimits.h"
 #include "image/ImageNames.h"
@@ -14,18 +16,13 @@ std::string RangeText(uint32_t start, uint32_t end) {
   return "Start 0x" + Hex6(start) + ", End 0x" + Hex6(end);
 }
 
-void PutLittleEndian(uint8_t *at, uint32_t value) {
-  for (int i = 0; i < 4; ++i)
-    at[i] = static_cast<uint8_t>(value >> (8 * i));
-}
-
 // Writes header, fill and records into the open file; false when the input
 // could not be read or the file written, with the status text set.
 bool WriteBif(MotInput &input, FileWriter &writer, uint32_t start, uint32_t end) {
   FileImageSink image(writer);
-  uint8_t header[8];
-  PutLittleEndian(header, start);
-  PutLittleEndian(header + 4, end);
+  uint8_t header[BifHeaderSize];
+  WriteLittleEndian32(header, start);
+  WriteLittleEndian32(header + 4, end);
   if (!image.Write(header, sizeof header)) {
     FailLoadWithCode("ERROR: Cannot write BIF file", image.LastError());
     return false;

@@ -17,6 +17,14 @@ MotLoader::MotLoader(std::function<int()> procedure) : Procedure(std::move(proce
 
 MotLoader::~MotLoader() { Join(); }
 
+bool MotLoader::Start(std::function<int()> procedure) {
+  if (Running())
+    return false;
+  Join();
+  Procedure = std::move(procedure);
+  return Start();
+}
+
 bool MotLoader::Start() {
   bool idle = false;
   if (!LoadRunning.compare_exchange_strong(idle, true))
@@ -31,7 +39,8 @@ bool MotLoader::Start() {
       } catch (...) {
         LoadStatusText.Set("ERROR: The image loader failed");
       }
-      Code = static_cast<uint32_t>(result);
+      // A procedure that claims to be still running has ended all the same.
+      Code = result == int(StillActive) ? 1u : static_cast<uint32_t>(result);
       LoadRunning = false;
     });
   } catch (const std::system_error &failure) {

@@ -1,7 +1,8 @@
-// The image loader on a thread of its own, for the front ends. The window
-// starts it when it has a new image file name in MotFileName and reads its
-// exit code on its timer: 259 while the loader runs, then 0 (image ready)
-// or 1 (load failed). Only one loader runs in a process at a time.
+// The image loader on a thread of its own, the one both front ends use. The
+// window starts it when it has a new image file name in MotFileName and
+// reads its exit code on its timer: 259 while the loader runs, then 0 (image
+// ready in LoadedImageReady) or 1 (load failed). Only one loader runs in a
+// process at a time.
 #pragma once
 
 #include "image/MotLoaderThread.h"
@@ -29,6 +30,9 @@ public:
   // thread cannot be created (LoadStatusText then says why). Call it from
   // one thread only, like the window's.
   bool Start();
+  // Starts a load that runs procedure instead of the one given at
+  // construction (the window's own, which tests replace).
+  bool Start(std::function<int()> procedure);
   bool Running() const { return Code.load() == StillActive; }
   // StillActive while running; afterwards the procedure's result. 1 before
   // the first load: no image is ready.

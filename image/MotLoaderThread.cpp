@@ -1,7 +1,7 @@
 #include "image/MotLoaderThread.h"
 
 #include "image/BifConversion.h"
-#include "image/ImageDigest.h"
+#include "image/ByteOrder.h"
 #include "image/ImageLimits.h"
 #include "image/ImageNames.h"
 #include "image/ImageState.h"
@@ -26,10 +26,6 @@ bool FileExists(const std::string &path) {
   // An error other than "not found" counts as present: opening it will
   // then tell what is wrong.
   return std::filesystem::status(path, ignored).type() != std::filesystem::file_type::not_found;
-}
-
-uint32_t ReadLittleEndian(const uint8_t *at) {
-  return uint32_t{at[0]} | uint32_t{at[1]} << 8 | uint32_t{at[2]} << 16 | uint32_t{at[3]} << 24;
 }
 
 std::string NotRegularText(const char *what, const std::string &kind) {
@@ -81,7 +77,7 @@ Existing ReadBif(const std::string &bifName, const std::string *motPath, const F
       return Unreadable(NotRegularText("BIF file", file->NotRegular()));
     return Unreadable("ERROR: Cannot read BIF file", file->LastError());
   }
-  uint8_t header[8];
+  uint8_t header[BifHeaderSize];
   size_t received = 0;
   for (size_t got = 1; received < sizeof header && got > 0; received += got)
     if (!file->Read(header + received, sizeof header - received, got))
@@ -92,8 +88,8 @@ Existing ReadBif(const std::string &bifName, const std::string *motPath, const F
       return Existing::OutOfDate;
     return Unreadable("ERROR: BIF file is too short for its header");
   }
-  start = ReadLittleEndian(header);
-  end = ReadLittleEndian(header + 4);
+  start = ReadLittleEndian32(header);
+  end = ReadLittleEndian32(header + 4);
   const uint64_t image = size - sizeof header;
   if (motPath && (start > end || image < end - start || image - (end - start) > MostBeyondEnd))
     return Existing::OutOfDate;
@@ -114,10 +110,8 @@ int FailOpen(const MotFileInput &input, const ImageNames &names, uint32_t error,
   return FailLoad("ERROR: Cannot open MOT file for reading");
 }
 
-int Load(const std::string &path, const LoaderSeams &seams) {
-  ImageIsRawBinary = 0;
+int Load(const std::string &path, const LoaderSeams &seams, const ImageNames &names) {
   LoadWarnings.Set({});
-  const ImageNames names = NameImageFiles(path);
   MotFileInput input;
   uint32_t error = 0;
   if (!input.Open(path, error))
@@ -127,11 +121,8 @@ int Load(const std::string &path, const LoaderSeams &seams) {
     return FailLoadWithCode("ERROR: Cannot read MOT file time", error);
 
   bool convert = false;
-  if (names.Kind == ImageKind::RawImage)
-    ImageIsRawBinary = 1;
-  else if (names.Kind == ImageKind::MotText)
+  if (names.Kind == ImageKind::MotText)
     convert = !FileExists(names.BifName);
-  ImageFileName.Set(names.SendName);
 
   uint32_t start = 0;
   uint32_t end = 0;
@@ -152,31 +143,33 @@ int Load(const std::string &path, const LoaderSeams &seams) {
     std::unique_ptr<FileWriter> writer = seams.NewWriter();
     return ConvertMotToBif(input, path, names.BifName, motTime, *writer);
   }
-  LoadStatusText.Set(std::string(ImageIsRawBinary ? "BIN 파일 " : "BIF 파일 ") + ", 시작 0x" +
+  const bool raw = names.Kind == ImageKind::RawImage;
+  LoadStatusText.Set(std::string(raw ? "BIN 파일 " : "BIF 파일 ") + ", 시작 0x" +
                      Hex6(start) + ", 종료 0x" + Hex6(end));
   return 0;
-}
-
-// Records name the bytes sent by their digest, taken once per load. A file
-// that loaded but cannot be digested leaves the digest empty: the load
-// itself stands.
-void NoteDigest() {
-  ImageDigest digest;
-  int error = 0;
-  if (!DigestFile(ImageFileName.Get(), digest, error))
-    digest = ImageDigest{ImageFileName.Get(), 0, {}};
-  SentImageDigest.Set(std::move(digest));
 }
 
 } // namespace
 
 int LoadImageFile(const std::string &path, const LoaderSeams &seams) {
-  SentImageDigest.Set({});
+  LoadedImageReady.Set(nullptr);
   try {
-    int result = Load(path, seams);
-    if (result == 0)
-      NoteDigest();
-    return result;
+    // The chosen file as it is before anything is read: a change after
+    // this moment shows at the next start.
+    const FileIdentity chosen = IdentifyFile(path);
+    const ImageNames names = NameImageFiles(path);
+    int result = Load(path, seams, names);
+    if (result != 0)
+      return result;
+    // The bytes the channels send are read here, once, and digested from
+    // memory: nothing reads the file again for a run.
+    std::string error;
+    auto image = ReadImageBytes(path, chosen, names.SendName,
+                                 names.Kind == ImageKind::RawImage, error);
+    if (!image)
+      return FailLoad(error);
+    LoadedImageReady.Set(std::move(image));
+    return 0;
   } catch (const std::bad_alloc &) {
     return FailLoad("ERROR: Out of memory while loading the image");
   } catch (const std::exception &failure) {

@@ -1,7 +1,7 @@
-// The image loader: decides which file the channels send (ImageFileName,
-// ImageIsRawBinary), converts S-record text into a .bif beside it when that
-// is missing or out of date, finds the image's address range and reports
-// what it did in LoadStatusText.
+// The image loader: decides which file the channels send, converts S-record
+// text into a .bif beside it when that is missing or out of date, finds the
+// image's address range, reads the image's bytes once into memory
+// (LoadedImageReady) and reports what it did in LoadStatusText.
 #pragma once
 
 #include "platform/FileWriter.h"

@@ -1,6 +1,7 @@
 #include "image/MotReader.h"
 
 #include "image/HexDigits.h"
+#include "image/ImageLimits.h"
 #include "image/MotRecord.h"
 
 #include <algorithm>
@@ -11,8 +12,8 @@
 namespace kestrune {
 namespace {
 
-// The image data follows the 8-byte header of the .bif.
-constexpr uint64_t ImageDataOffset = 8;
+// The image data follows the header of the .bif.
+constexpr uint64_t ImageDataOffset = BifHeaderSize;
 
 std::string AddressText(uint32_t address) {
   char text[16];

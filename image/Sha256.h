@@ -22,17 +22,6 @@ public:
   // The sum in lower-case hex; empty when a step failed.
   std::string HexDigest();
 
-  // Bytes as lower-case hex, two digits each.
-  static std::string LowerHex(const unsigned char *bytes, size_t length) {
-    static const char Digits[] = "0123456789abcdef";
-    std::string text;
-    for (size_t i = 0; i < length; ++i) {
-      text += Digits[bytes[i] >> 4];
-      text += Digits[bytes[i] & 15];
-    }
-    return text;
-  }
-
 private:
   struct State;
   std::unique_ptr<State> Impl;

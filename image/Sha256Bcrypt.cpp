@@ -1,5 +1,7 @@
 #include "image/Sha256.h"
 
+#include "image/HexText.h"
+
 #include <windows.h>
 
 #include <bcrypt.h>
@@ -41,7 +43,7 @@ std::string Sha256::HexDigest() {
     Good = false;
     return {};
   }
-  return LowerHex(sum, sizeof sum);
+  return LowerHexBytes(sum, sizeof sum);
 }
 
 } // namespace kestrune

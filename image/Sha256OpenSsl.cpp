@@ -1,5 +1,7 @@
 #include "image/Sha256.h"
 
+#include "image/HexText.h"
+
 #include <openssl/evp.h>
 
 namespace kestrune {
@@ -27,7 +29,7 @@ std::string Sha256::HexDigest() {
     Good = false;
     return {};
   }
-  return LowerHex(sum, length);
+  return LowerHexBytes(sum, length);
 }
 
 } // namespace kestrune

@@ -1,6 +1,5 @@
 #include "records/Recorder.h"
 
-#include "image/ImageDigest.h"
 #include "records/PgForwarder.h"
 #include "records/PgRecords.h"
 #include "records/QuietThread.h"
@@ -23,9 +22,8 @@ Recorder::Recorder(RecorderOptions options)
     Tell("records are not being kept: no place for them (neither XDG_DATA_HOME nor HOME is set)");
     return;
   }
-  // Done once here, not on a channel's first hand-over: the RAM program's
-  // digest and the random source behind the UUIDs.
-  RamProgramSha256();
+  // Done once here, not on a channel's first hand-over: the random source
+  // behind the UUIDs.
   NewUuid();
   // Opening may wait for a disk or for another program's lock: it happens
   // on the recorder's thread, so a front end starts at once.
@@ -51,7 +49,7 @@ void Recorder::Tell(const std::string &text) {
 void Recorder::Submit(const RunReport &report, const std::string &portStableName) {
   if (!Active || !report.PortOpened)
     return;
-  Submit(RecordFromRun(report, {StationName, portStableName, SentImageDigest.Get()}));
+  Submit(RecordFromRun(report, {StationName, portStableName}));
 }
 
 void Recorder::Submit(Record record) {

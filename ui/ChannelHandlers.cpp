@@ -1,5 +1,6 @@
 // Starting and stopping channels, and tidying a panel when its worker ends.
 #include "engine/CommsThread.h"
+#include "engine/RunPlan.h"
 #include "ui/KestruneUiForm.h"
 #include "ui/RunOptionsPanel.h"
 #include "ui/WindowRecords.h"
@@ -35,8 +36,11 @@ void TKestruneUiForm::StartClick(int channel) {
   if (!RunOptionsReady(channel))
     return;
   FlashFileButton->setEnabled(false);
-  if (StartButton[channel]->isEnabled())
-    StartChannel(channel);
+  if (!StartButton[channel]->isEnabled())
+    return;
+  if (ReloadBeforeStart({channel}))
+    return;
+  StartChannel(channel);
 }
 
 void TKestruneUiForm::StartAllClick() {
@@ -59,8 +63,25 @@ void TKestruneUiForm::StartAllClick() {
   if (RefuseSharedPorts(idle))
     return;
   FlashFileButton->setEnabled(false);
+  if (ReloadBeforeStart(idle))
+    return;
   for (int channel : idle)
     StartChannel(channel);
+}
+
+bool TKestruneUiForm::ReloadBeforeStart(const std::vector<int> &channels) {
+  // A start sends the chosen file's current content: a file changed since
+  // its load is loaded again first, with the load's texts, and the starts
+  // follow when it is ready.
+  if (!Image || !Image->ChosenFileChanged())
+    return false;
+  StartsAfterLoad = channels;
+  StartMotLoad(FlashFileEdit->text());
+  if (!MotThread.Running()) {
+    StartsAfterLoad.clear();
+    UpdateFileControls();
+  }
+  return true;
 }
 
 bool TKestruneUiForm::RunOptionsReady(int channel) {
@@ -76,7 +97,11 @@ void TKestruneUiForm::StartChannel(int channel) {
   // before it is in place. Its first step waits for this thread, so the
   // panel below is set up before the worker shows anything.
   Panel[channel]->RunProgressState().Begin();
+  // The run's plan: the loaded image's bytes and the speed chosen now.
+  RunPlan plan = PlanRun(Image, RowForButtons(Panel[channel]->SpeedButtonStates()),
+                         Panel[channel]->RepeatChoice());
   CommsThread[channel] = TCommsThread::Start(ChannelRows[channel], *Panel[channel],
+                                             std::move(plan),
                                              [this, channel](TCommsThread &worker) {
                                                Records->Record(worker.Report());
                                                ShowRunResult(channel, worker.Report());

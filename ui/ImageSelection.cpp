@@ -75,20 +75,30 @@ void TKestruneUiForm::StartMotLoad(const QString &fileName) {
 
 void TKestruneUiForm::TimerExpire() {
   CommTimer->stop();
-  int exitCode = MotThread.ExitCode();
+  int exitCode = int(MotThread.ExitCode());
   QString text = QString::fromStdString(LoadStatusText.Get());
-  if (exitCode == ImageLoad::StillActive) {
+  if (exitCode == int(MotLoader::StillActive)) {
     SetStatus(0, text);
     SetStatus(1, text);
     CommTimer->start();
   } else {
     ImageReady = exitCode == 0 ? 1 : 0;
+    Image = exitCode == 0 ? LoadedImageReady.Get() : nullptr;
     FlashFileButton->setEnabled(true);
     for (int channel = 0; channel < ChannelCount; ++channel)
       SetStatus(channel, text);
     LoadStatusText.Set(std::string());
     for (int channel = 0; channel < ChannelCount; ++channel)
       ParameterChange(channel);
+    // Starts that waited for the reload of a changed file go ahead with
+    // the new image; after a failed load they stay idle with its text.
+    std::vector<int> waiting = std::move(StartsAfterLoad);
+    StartsAfterLoad.clear();
+    if (ImageReady == 1 && State == Lifecycle::Open) {
+      for (int channel : waiting)
+        if (CommsThread[channel] == nullptr)
+          StartChannel(channel);
+    }
     QuitQuietLoopWhenDone();
   }
   QGuiApplication::setApplicationDisplayName(LoadingApplicationTitle);

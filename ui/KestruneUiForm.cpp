@@ -83,7 +83,6 @@ void TKestruneUiForm::FlashCreate() {
   CommsThread.fill(nullptr);
   Registry = Environment.CreateSettings ? Environment.CreateSettings() : CreatePlatformSettings();
   FillPortLists();
-  InitSpeedTables();
   WriteFileAssociation();
   LoadSettings();
   StartRecords();

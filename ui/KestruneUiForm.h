@@ -12,7 +12,8 @@
 #include "engine/RunTally.h"
 #include "ui/ChannelLog.h"
 #include "platform/PortList.h"
-#include "ui/ImageLoad.h"
+#include "image/ImageBytes.h"
+#include "image/MotLoader.h"
 #include "ui/QtChannelPanel.h"
 
 #include <QStringList>
@@ -255,8 +256,16 @@ private:
   // A worker frees itself; its end handler empties its slot.
   std::array<TCommsThread *, ChannelCount> CommsThread{};
   std::unique_ptr<SettingsStore> Registry;
-  ImageLoad MotThread;
+  MotLoader MotThread;
   int32_t ImageReady = 0;
+  // The latest successful load's bytes: every run started from the window
+  // sends them until a load replaces them.
+  std::shared_ptr<const ImageBytes> Image;
+  // Channels whose start waits for a reload of a changed image file.
+  std::vector<int> StartsAfterLoad;
+  // Reloads the chosen file when it changed since its load; true when the
+  // starts wait for that load.
+  bool ReloadBeforeStart(const std::vector<int> &channels);
   // A record of every run; the records dialog on the window's context menu.
   std::unique_ptr<WindowRecords> Records;
 

@@ -48,7 +48,7 @@ public:
 
   // Worker side.
   std::string PortText() override;
-  SpeedButtons SpeedButtonStates() override;
+  SpeedButtons SpeedButtonStates();
   void SetProgressMaximum(uint32_t maximum) override;
   void SetProgressPosition(uint32_t position) override;
   void SetRunPhase(RunPhase phase) override { RunProgressValues.SetPhase(phase); }

@@ -86,12 +86,12 @@ RunOptionsPanel::RunOptionsPanel(QWidget *parent) : QWidget(parent) {
   connect(WatchdogSpinBox, &QSpinBox::valueChanged, this,
           [](int seconds) { SetWatchdogSeconds(uint32_t(seconds)); });
   connect(ResendLimitSpinBox, &QSpinBox::valueChanged, this,
-          [](int limit) { ResendLimit = uint32_t(limit); });
+          [](int limit) { SetResendLimit(uint32_t(limit)); });
   connect(RamProgramButton, &QToolButton::clicked, this, &RunOptionsPanel::BrowseRamProgram);
   connect(RamProgramBuiltInButton, &QToolButton::clicked, this,
           [this] { ChooseRamProgram(QString()); });
   SetWatchdogSeconds(DefaultWatchdogSeconds);
-  ResendLimit = DefaultResendLimit;
+  SetResendLimit(DefaultResendLimit);
 }
 
 void RunOptionsPanel::Load(SettingsStore &settings) {

@@ -173,7 +173,6 @@ int StraightIntoTheCore(const std::vector<uint8_t> &image) {
 } // namespace
 
 int main() {
-  InitSpeedTables();
   auto directory = std::filesystem::temp_directory_path() /
                    ("kestrune-bench-" + std::to_string(getpid()));
   std::filesystem::create_directories(directory);

@@ -84,7 +84,7 @@ TEST(EightChannels, EachChannelEndsWithItsOwnOutcome) {
             std::vector<std::string>{"ERROR 해당 COMM port 를 열 수 없습니다. (2)"});
 }
 
-TEST(EightChannels, WaitingChannelTakesTheSpeedOfALaterStart) {
+TEST(EightChannels, WaitingChannelKeepsItsSpeedWhenALaterStartChoosesAnother) {
   LoadedImage image(PatternBytes(1000), Kind::Bin);
   auto late = StartHandset({.PowerOnDelayMs = 1500});
   auto prompt = StartHandset();
@@ -95,10 +95,11 @@ TEST(EightChannels, WaitingChannelTakesTheSpeedOfALaterStart) {
   ASSERT_TRUE(h.ServeUntil([&] { return first.Saw("전원 On/Reset Mobile"); }));
   h.Start(2);
   ASSERT_TRUE(h.ServeUntilAllEnded(seconds(30)));
-  EXPECT_TRUE(first.Saw("Port set to 115200 baud"));
+  EXPECT_TRUE(first.Saw("Port set to 921600 baud"));
   EXPECT_TRUE(second.Saw("Port set to 115200 baud"));
   EXPECT_EQ(first.LastText(), CompletedText);
-  EXPECT_EQ(late->Runs().at(0).LineRate, 115200u);
+  EXPECT_EQ(late->Runs().at(0).LineRate, 921600u);
+  EXPECT_EQ(first.FinalReport.LineRate, 921600u);
 }
 
 } // namespace

@@ -100,7 +100,7 @@ TEST_F(RamProgramFileTest, TheFilesBytesAreWhatTheHandsetRuns) {
   RamProgramFile spinning = ReadRamProgramFile(Write("spin.bin", bytes).string());
   ASSERT_NE(spinning.Program, nullptr) << spinning.Error;
   UseRamProgram(spinning.Program);
-  AnswerLimitMs = 1000;
+  SetStationRunLimits({1000, StationRunLimits().EraseMs, StationRunLimits().Resends});
   LoadedImage image(PatternBytes(1000), Kind::Bin);
   auto handset = StartHandset();
   WorkerHarness h;

@@ -17,7 +17,7 @@ namespace {
 
 TEST(RealisticTiming, DefaultLimitsLetAWholeFlashEraseThrough) {
   SetWatchdogSeconds(DefaultWatchdogSeconds);
-  ResendLimit = DefaultResendLimit;
+  SetResendLimit(DefaultResendLimit);
   handset::HandsetOptions options;
   options.Timing = handset::RealisticTiming();
   // Two blocks: the erase runs silently after the last one, before the
@@ -46,7 +46,7 @@ TEST(RealisticTiming, DefaultLimitsLetAWholeFlashEraseThrough) {
   EXPECT_TRUE(reportPanel.Saw(" Flash Erasing Sector 131/131"));
   // The verdict wait outlasted the answer limit: only the erase limit let
   // it through.
-  EXPECT_GT(verdictAt - eraseBegan, milliseconds(AnswerLimitMs.load()));
+  EXPECT_GT(verdictAt - eraseBegan, milliseconds(StationRunLimits().AnswerMs));
   std::string why;
   EXPECT_TRUE(FlashHolds(*silentErase, twoBlocks.Data(), &why)) << why;
   EXPECT_TRUE(FlashHolds(*reportedErase, fourBlocks.Data(), &why)) << why;

@@ -3,11 +3,13 @@
 // second time.
 #include "engine/CommsThread.h"
 #include "engine/RunTally.h"
+#include "image/ImageDigest.h"
 #include "tests/e2e/E2eSupport.h"
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <fstream>
 
 using namespace kestrune;
 using namespace kestrune::test;
@@ -118,6 +120,42 @@ TEST(Repeat, FailedUnitIsFollowedByTheNextOne) {
   EXPECT_EQ(Count(panel.Reports), (RunTally{.Passed = 1, .Failed = 1}));
   std::string why;
   EXPECT_TRUE(FlashHolds(*good, image.Data(), &why)) << why;
+}
+
+TEST(Repeat, ImageFileOverwrittenBetweenUnitsIsNotSentInTheBatch) {
+  const std::vector<uint8_t> first = PatternBytes(3 * 32768 + 11, 1);
+  LoadedImage image(first, Kind::Bin);
+  ASSERT_TRUE(image.Loaded());
+  auto handset = StartHandset({.Model = handset::RamModel::Host, .SwapAfterRunMs = 700});
+  WorkerHarness h;
+  TestPanel &panel = h.AddPanel(handset->DevicePath());
+  panel.Repeat = Repeat(3);
+  // After unit 1 the file gets other content of the same size.
+  panel.OnRunEnd = [&](const RunReport &) {
+    if (panel.Reports.size() != 1)
+      return;
+    const std::vector<uint8_t> other = PatternBytes(first.size(), 2);
+    std::ofstream out(image.SourcePath(), std::ios::binary | std::ios::trunc);
+    out.write(reinterpret_cast<const char *>(other.data()), std::streamsize(other.size()));
+  };
+  h.Start(1);
+  ASSERT_TRUE(h.ServeUntilAllEnded(seconds(60)));
+
+  ASSERT_EQ(panel.Reports.size(), 3u);
+  const std::string firstSum = Sha256Hex(first.data(), first.size());
+  for (const RunReport &report : panel.Reports) {
+    EXPECT_EQ(report.Outcome, RunOutcome::Passed) << report.FinalStatus;
+    EXPECT_EQ(report.ImageSha256, firstSum);
+  }
+  // The last unit's flash holds the batch's image, not the file's new bytes.
+  std::string why;
+  EXPECT_TRUE(FlashHolds(*handset, first, &why)) << why;
+  // The log says once that the batch goes on with the image it loaded.
+  auto changed = std::count_if(panel.Texts.begin(), panel.Texts.end(), [](const std::string &t) {
+    return t.rfind("Image file changed on disk: this batch goes on with the image loaded at ",
+                   0) == 0;
+  });
+  EXPECT_EQ(changed, 1);
 }
 
 TEST(Repeat, UnitLeftConnectedIsNotFlashedTwice) {

@@ -67,7 +67,7 @@ class Watchdog : public ::testing::Test {
 protected:
   void TearDown() override {
     SetWatchdogSeconds(DefaultWatchdogSeconds);
-    ResendLimit = DefaultResendLimit;
+    SetResendLimit(DefaultResendLimit);
   }
 };
 
@@ -80,8 +80,7 @@ struct SilentCase {
 
 TEST_F(Watchdog, EveryPhaseOfASilentHandsetEndsWithinTheLimit) {
   constexpr uint32_t answerMs = 400, eraseMs = 900;
-  AnswerLimitMs = answerMs;
-  EraseLimitMs = eraseMs;
+  SetStationRunLimits({answerMs, eraseMs, StationRunLimits().Resends});
   const std::vector<SilentCase> cases = {
       {Phase::RamProgram, 3 * 32768, "RAM program ACK", false},
       {Phase::Speed, 3 * 32768, "identification", false},
@@ -134,8 +133,7 @@ TEST_F(Watchdog, EveryPhaseOfASilentHandsetEndsWithinTheLimit) {
 }
 
 TEST_F(Watchdog, BeforeTheBootRomAnswersTheCallGoesOnUntilStopped) {
-  AnswerLimitMs = 200;
-  EraseLimitMs = 200;
+  SetStationRunLimits({200, 200, StationRunLimits().Resends});
   LoadedImage image(PatternBytes(1000), Kind::Bin);
   auto handset = StartHandset({.SilentAfter = Phase::Boot});
   WorkerHarness h;
@@ -165,7 +163,7 @@ TEST_F(Watchdog, OffWaitsForTheSilentHandsetUntilStopped) {
 }
 
 TEST_F(Watchdog, AStopDuringAWatchedWaitIsAStopNotAFailure) {
-  AnswerLimitMs = 2000;
+  SetStationRunLimits({2000, StationRunLimits().EraseMs, StationRunLimits().Resends});
   LoadedImage image(PatternBytes(3 * 32768), Kind::Bin);
   auto handset = StartHandset({.SilentAfter = Phase::Map});
   WorkerHarness h;
@@ -181,7 +179,7 @@ TEST_F(Watchdog, AStopDuringAWatchedWaitIsAStopNotAFailure) {
 }
 
 TEST_F(Watchdog, ABlockRefusedPastTheResendLimitFailsTheRun) {
-  ResendLimit = 3;
+  SetResendLimit(3);
   for (uint32_t block : {1u, 2u, 3u}) {
     for (uint32_t times : {3u, 4u}) {
       SCOPED_TRACE("block " + std::to_string(block) + " refused " + std::to_string(times) +
@@ -210,7 +208,7 @@ TEST_F(Watchdog, ABlockRefusedPastTheResendLimitFailsTheRun) {
 }
 
 TEST_F(Watchdog, WithoutAResendLimitARefusedBlockIsSentUntilTaken) {
-  ResendLimit = 0;
+  SetResendLimit(0);
   LoadedImage image(PatternBytes(4 * 32768), Kind::Bin);
   auto handset = StartHandset({.NakBlock = 3, .NakTimes = 40});
   WorkerHarness h;

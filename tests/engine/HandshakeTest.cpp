@@ -8,6 +8,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include <numeric>
 
 using namespace kestrune;
@@ -220,9 +222,11 @@ TEST(Handshake, StopDuringTheBootCallSendsNothingMore) {
   EXPECT_FALSE(panel.Saw("Sending RAM program"));
 }
 
-TEST(Handshake, ChannelStillWaitingTakesTheSpeedOfALaterStart) {
+TEST(Handshake, ChannelStillWaitingKeepsTheSpeedItStartedWith) {
   // Channel 1 starts at 920K and waits for its handset; channel 2 is then
-  // started at 115K. When channel 1's handset answers it switches to 115200.
+  // started at 115K, and channel 1's panel is switched to 115K too. When
+  // channel 1's handset answers it still sends the 920K code and switches
+  // to 921600, and its report says so.
   WorkerHarness h;
   TestPanel &first = h.AddPanel("COM4", ButtonsForRow(SpeedRow920K));
   TestPanel &second = h.AddPanel("COM5", ButtonsForRow(SpeedRow115K));
@@ -233,10 +237,15 @@ TEST(Handshake, ChannelStillWaitingTakesTheSpeedOfALaterStart) {
   h.Start(1, std::move(port));
   ASSERT_TRUE(h.ServeUntil([&] { return first.Saw("전원 On/Reset Mobile"); }));
   h.Start(2, std::make_unique<FakeSerialPort>());
+  first.SetSpeed(ButtonsForRow(SpeedRow115K));
   ASSERT_TRUE(h.ServeUntil([&] { return second.Saw("전원 On/Reset Mobile"); }));
   line->SetResponder(silent); // the handset is switched on
   ASSERT_TRUE(h.ServeUntil([&] { return first.Terminated; }));
-  EXPECT_TRUE(first.Saw("Port set to 115200 baud"));
+  EXPECT_TRUE(first.Saw("Port set to 921600 baud"));
+  EXPECT_FALSE(first.Saw("Port set to 115200 baud"));
+  const Bytes speedCode{SpeedCodeTable[SpeedRow920K]};
+  EXPECT_NE(std::find(line->Writes.begin(), line->Writes.end(), speedCode), line->Writes.end());
+  EXPECT_EQ(first.FinalReport.LineRate, 921600u);
 }
 
 } // namespace

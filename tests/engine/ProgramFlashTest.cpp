@@ -1,6 +1,7 @@
 // The programming exchange, byte for byte, with a scripted line: what the
 // host sends for each image and how it follows every kind of answer.
 #include "engine/CommsThread.h"
+#include "image/ImageLimits.h"
 #include "image/ImageState.h"
 #include "tests/support/FakeSerialPort.h"
 #include "tests/support/TestPanel.h"
@@ -79,9 +80,17 @@ struct ImageFile {
       out.write(reinterpret_cast<const char *>(header), 8);
     }
     out.write(reinterpret_cast<const char *>(image.data()), std::streamsize(image.size()));
-    ImageFileName.Set(Path.string());
-    ImageIsRawBinary = raw ? 1 : 0;
+    out.close();
+    Load();
   }
+  // Makes the file's bytes as they are now the image the next run sends.
+  void Load() {
+    std::string error;
+    LoadedImageReady.Set(ReadImageBytes(Path.string(), IdentifyFile(Path.string()),
+                                         Path.string(), Path.extension() == ".bin", error));
+    LoadError = error;
+  }
+  std::string LoadError;
   ~ImageFile() { fs::remove(Path); }
 };
 
@@ -180,39 +189,41 @@ TEST(ProgramFlash, ImageMayEndAtTheTopOfTheAddressSpaceButNotPastIt) {
 }
 
 TEST(ProgramFlash, ImagesOfMoreBlocksThanTheHeaderCanAnnounceAreRefused) {
-  // 65536 blocks and one byte, and 4 GiB and 100 bytes (sparse files).
+  // 65536 blocks and one byte, and 4 GiB and 100 bytes (sparse files): the
+  // load refuses them before reading a byte, and a run without an image
+  // sends no block.
   for (uint64_t size : {uint64_t(65536) * 32768 + 1, (uint64_t(1) << 32) + 100}) {
     ImageFile file({}, true);
     fs::resize_file(file.Path, size);
+    file.Load();
+    EXPECT_EQ(file.LoadError, ImageTooLargeText(size)) << size;
     Programming p(Healthy(1));
     ASSERT_TRUE(p.Finish());
-    EXPECT_EQ(p.Panel->LastText(), "ERROR Image has more than 65535 blocks (0)") << size;
+    EXPECT_EQ(p.Panel->LastText(), "ERROR 해당 BIN file 을 찾을 수 없습니다. (2)") << size;
     EXPECT_EQ(p.Line->Writes.back(), Bytes{0x21});
-    EXPECT_NE(p.Panel->FinalFileError, 0u);
+    EXPECT_TRUE(p.Frames.empty());
   }
 }
 
-TEST(ProgramFlash, ImageThatShrinksDuringTheRunFailsWithoutAwaitingTheVerdict) {
-#ifdef _WIN32
-  GTEST_SKIP() << "Windows: the channel's open shares the image for reading and deleting "
-                  "only, so no other program can cut it short while it is sent";
-#endif
-  // Cut inside block 2, and at its very start (block 2 reads nothing).
-  for (uintmax_t cut : {uintmax_t(32768 + 100), uintmax_t(32768)}) {
+TEST(ProgramFlash, ImageCutOrRewrittenDuringTheRunStillSendsTheLoadedBytes) {
+  // Cut inside block 2, at its very start, and rewritten with other bytes
+  // of the same size, while block 1 goes out: every block comes from the
+  // load, never from the file as it is now.
+  for (int change : {0, 1, 2}) {
+    SCOPED_TRACE(change);
     ImageFile file(Pattern(3 * 32768), true);
     Programming p([&](size_t message, const Bytes &) -> std::vector<Bytes> {
-      if (message == 1)
-        fs::resize_file(file.Path, cut); // replaced while block 1 goes out
-      if (message >= 2)
-        return {}; // a short block would be taken as the last; no verdict comes
+      if (message == 1 && change < 2)
+        fs::resize_file(file.Path, change == 0 ? 32768 + 100 : 32768);
+      if (message == 1 && change == 2)
+        std::ofstream(file.Path, std::ios::binary) << std::string(3 * 32768, '\x77');
+      if (message == 2)
+        return {EraseReportOk};
       return {{Ack}};
     });
-    ASSERT_TRUE(p.Finish()) << "the run waited for a verdict";
-    EXPECT_EQ(p.Frames.size(), 1u) << "no short block is sent";
-    EXPECT_EQ(p.Panel->LastText(),
-              "ERROR Could not read from BIN file (" + std::to_string(ENODATA) + ")");
-    EXPECT_EQ(p.Panel->FinalFileError, uint32_t(ENODATA));
-    EXPECT_FALSE(p.Panel->Saw(Done));
+    ASSERT_TRUE(p.Finish());
+    EXPECT_EQ(Reassembled(p.Frames), Pattern(3 * 32768));
+    EXPECT_EQ(p.Panel->LastText(), Done);
   }
 }
 
@@ -394,8 +405,11 @@ TEST(ProgramFlash, StopDuringTheEraseReportReadsNoVerdict) {
 }
 
 TEST(ProgramFlash, MissingImageFileSendsNothing) {
-  ImageFileName.Set("/tmp/kestrune-no-such-image.bin");
-  ImageIsRawBinary = 1;
+  // The load of a file that is not there makes no image ready.
+  std::string error;
+  LoadedImageReady.Set(ReadImageBytes("/tmp/kestrune-no-such-image.bin", {},
+                                       "/tmp/kestrune-no-such-image.bin", true, error));
+  EXPECT_EQ(error, "ERROR: Cannot read BIN file (2)");
   Programming p(Healthy(1));
   ASSERT_TRUE(p.Finish());
   EXPECT_EQ(p.Panel->LastText(), "ERROR 해당 BIN file 을 찾을 수 없습니다. (2)");

@@ -174,8 +174,8 @@ TEST(RunEdges, StepThatThrowsStillClosesPortAndImageAndEndsTheRun) {
     GTEST_SKIP() << "no /proc/self/fd to look for open files in";
   fs::path image = fs::temp_directory_path() / ("kestrune-throw-" + std::to_string(::getpid()) + ".bin");
   std::ofstream(image, std::ios::binary) << std::string(40000, '\x5A');
-  ImageFileName.Set(image.string());
-  ImageIsRawBinary = 1;
+  std::string error;
+  LoadedImageReady.Set(ReadImageBytes(image.string(), {}, image.string(), true, error));
 
   // Thrown while the boot ROM is called, and while the image is open.
   for (bool duringProgramming : {false, true}) {

@@ -234,14 +234,12 @@ TEST(WorkerSpine, WaitForDataEndsOnStopAndStillWritesTheRestOfTheStep) {
 }
 
 TEST(LineSpeed, ChoiceStartsAt920KAndKeepsItsValueWithNoButton) {
-  EXPECT_EQ(SpeedIndex.load(), SpeedRow920K);
-  ReadSpeedChoice(SpeedButtons{});
-  EXPECT_EQ(SpeedIndex.load(), SpeedRow920K);
-  ReadSpeedChoice(ButtonsForRow(SpeedRow115K));
-  EXPECT_EQ(SpeedIndex.load(), SpeedRow115K);
-  ReadSpeedChoice(SpeedButtons{});
-  EXPECT_EQ(SpeedIndex.load(), SpeedRow115K);
-  InitSpeedTables();
+  EXPECT_EQ(RowForButtons(SpeedButtons{}), SpeedRow920K);
+  EXPECT_EQ(RowForButtons(ButtonsForRow(SpeedRow115K)), SpeedRow115K);
+  EXPECT_EQ(RowForButtons(SpeedButtons{}, SpeedRow115K), SpeedRow115K);
+  EXPECT_EQ(SpeedRowAt(SpeedRow460K).Rate, 460800u);
+  EXPECT_EQ(SpeedRowAt(SpeedRow460K).Code, 0x01);
+  EXPECT_EQ(SpeedRowAt(99).Row, SpeedRow920K);
   EXPECT_EQ(LineRateTable[SpeedRow460K], 460800u);
   EXPECT_EQ(SpeedCodeTable[SpeedRow460K], 0x01);
   EXPECT_EQ(LineRateTable[SpeedRowBoot], 28800u);

@@ -30,8 +30,8 @@ TEST_F(BifCache, FirstLoadConvertsAndGivesTheBifTheSRecordFilesTime) {
   ASSERT_EQ(LoadImageFile(mot), 0);
   EXPECT_EQ(LoadStatusText.Get(), "Completed MOT conversion, Start 0x000100, End 0x000130");
   std::string bif = Dir / "firmware.bif";
-  EXPECT_EQ(ImageFileName.Get(), bif);
-  EXPECT_EQ(ImageIsRawBinary, 0);
+  EXPECT_EQ(SentPath(), bif);
+  EXPECT_EQ(SentRaw(), 0);
   Bytes contents = test::ReadFile(bif);
   ASSERT_EQ(contents.size(), 8u + 0x30);
   EXPECT_EQ(HeaderWord(contents, 0), 0x100u);
@@ -60,10 +60,10 @@ TEST_F(BifCache, SecondLoadReusesTheBifAndReportsItsHeader) {
   test::SetFileTime(bif, written);
 
   LoadStatusText.Set("");
-  ImageFileName.Set("");
+  LoadedImageReady.Set(nullptr);
   ASSERT_EQ(LoadImageFile(mot), 0);
   EXPECT_EQ(LoadStatusText.Get(), "BIF 파일 , 시작 0x000200, 종료 0x000230");
-  EXPECT_EQ(ImageFileName.Get(), bif);
+  EXPECT_EQ(SentPath(), bif);
   EXPECT_EQ(test::ReadFile(bif), contents);
 }
 
@@ -99,8 +99,8 @@ TEST_F(BifCache, ABifChosenDirectlyIsReportedFromItsHeader) {
   test::WriteFile(bif, std::string("\x00\x00\x1F\x00\x00\x00\x20\x00", 8) + "abc");
   ASSERT_EQ(LoadImageFile(bif), 0);
   EXPECT_EQ(LoadStatusText.Get(), "BIF 파일 , 시작 0x1F0000, 종료 0x200000");
-  EXPECT_EQ(ImageFileName.Get(), bif);
-  EXPECT_EQ(ImageIsRawBinary, 0);
+  EXPECT_EQ(SentPath(), bif);
+  EXPECT_EQ(SentRaw(), 0);
 }
 
 TEST_F(BifCache, UpperCaseBinIsARawImageOfItsLength) {
@@ -108,13 +108,13 @@ TEST_F(BifCache, UpperCaseBinIsARawImageOfItsLength) {
   test::WriteFile(bin, std::string(0x1234, '\x5A'));
   ASSERT_EQ(LoadImageFile(bin), 0);
   EXPECT_EQ(LoadStatusText.Get(), "BIN 파일 , 시작 0x000000, 종료 0x001234");
-  EXPECT_EQ(ImageIsRawBinary, 1);
-  EXPECT_EQ(ImageFileName.Get(), bin);
+  EXPECT_EQ(SentRaw(), 1);
+  EXPECT_EQ(SentPath(), bin);
   EXPECT_EQ(Dir.Names(), std::vector<std::string>{"raw.BIN"});
 
   // The next load starts from text again.
   ASSERT_EQ(LoadImageFile(WriteMot("next.mot")), 0);
-  EXPECT_EQ(ImageIsRawBinary, 0);
+  EXPECT_EQ(SentRaw(), 0);
 }
 
 TEST_F(BifCache, AnyOtherExtensionOrNoneIsSRecordText) {
@@ -125,9 +125,9 @@ TEST_F(BifCache, AnyOtherExtensionOrNoneIsSRecordText) {
   };
   for (auto [name, bifName] : cases) {
     ASSERT_EQ(LoadImageFile(WriteMot(name)), 0) << name;
-    EXPECT_EQ(ImageFileName.Get(), Dir / bifName) << name;
+    EXPECT_EQ(SentPath(), Dir / bifName) << name;
     EXPECT_TRUE(std::filesystem::exists(Dir / bifName)) << name;
-    EXPECT_EQ(ImageIsRawBinary, 0) << name;
+    EXPECT_EQ(SentRaw(), 0) << name;
   }
 }
 
@@ -140,13 +140,13 @@ TEST_F(BifCache, AnEndAboveSixDigitsShowsAllOfThem) {
   EXPECT_EQ(LoadStatusText.Get(), "BIF 파일 , 시작 0xFFFFF0, 종료 0x1000000");
 }
 
-TEST_F(BifCache, AFileThatCannotBeOpenedKeepsThePreviousImageName) {
-  ImageFileName.Set("previous.bif");
-  ImageIsRawBinary = 1;
+TEST_F(BifCache, AFileThatCannotBeOpenedLeavesNoImageReady) {
+  ASSERT_EQ(LoadImageFile(WriteMot("previous.mot")), 0);
+  ASSERT_NE(SentPath(), "");
   EXPECT_EQ(LoadImageFile(Dir / "missing.mot"), 1);
   EXPECT_EQ(LoadStatusText.Get(), "ERROR: Cannot open MOT file for reading");
-  EXPECT_EQ(ImageFileName.Get(), "previous.bif");
-  EXPECT_EQ(ImageIsRawBinary, 0);
+  EXPECT_EQ(SentPath(), "");
+  EXPECT_EQ(SentRaw(), 0);
 }
 
 TEST_F(BifCache, TextWithoutDataRecordsFailsAndWritesNothing) {

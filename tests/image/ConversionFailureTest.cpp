@@ -111,8 +111,8 @@ TEST_F(ConversionFailure, ADiskFullWithoutAnOldBifLeavesNone) {
   EXPECT_EQ(LoadImageFile(mot, Limited(BeforeRecords + 1, AtLimit::ReportDiskFull)), 1);
   EXPECT_EQ(LoadStatusText.Get(), "ERROR: Cannot write BIF file (28)");
   EXPECT_EQ(Dir.Names(), std::vector<std::string>{"image.mot"});
-  // The channels would be pointed at the .bif name, but the load failed.
-  EXPECT_EQ(ImageFileName.Get(), Dir / "image.bif");
+  // The load failed: no image is ready to send.
+  EXPECT_EQ(SentPath(), "");
 }
 
 TEST_F(ConversionFailure, ABifThatCannotBeCreatedIsReported) {
@@ -121,7 +121,7 @@ TEST_F(ConversionFailure, ABifThatCannotBeCreatedIsReported) {
   refusing.NewWriter = [] { return std::make_unique<RefusingWriter>(); };
   EXPECT_EQ(LoadImageFile(mot, refusing), 1);
   EXPECT_EQ(LoadStatusText.Get(), "ERROR: Cannot open BIF file for writing (13)");
-  EXPECT_EQ(ImageFileName.Get(), Dir / "image.bif");
+  EXPECT_EQ(SentPath(), "");
   EXPECT_EQ(Dir.Names(), std::vector<std::string>{"image.mot"});
 }
 

@@ -14,9 +14,19 @@ namespace kestrune::test {
 class LoaderTest : public ::testing::Test {
 protected:
   void SetUp() override {
-    ImageFileName.Set("");
-    ImageIsRawBinary = 0;
+    LoadedImageReady.Set(nullptr);
     LoadStatusText.Set("");
+  }
+
+  // The file the latest load read its image from ("" when none is ready),
+  // and whether it was a raw image (no .bif header).
+  static std::string SentPath() {
+    auto image = LoadedImageReady.Get();
+    return image ? image->Path : std::string();
+  }
+  static int SentRaw() {
+    auto image = LoadedImageReady.Get();
+    return image && image->DataOffset == 0 ? 1 : 0;
   }
 
   static FatTime FatTimeOf(const std::string &path) {

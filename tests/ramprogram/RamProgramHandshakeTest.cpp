@@ -17,7 +17,6 @@ class SpeedCodes : public ::testing::TestWithParam<int> {};
 // Every row of the speed table: the program's UART ends up at the row's
 // rate and answers the identification request there, in the host's framing.
 TEST_P(SpeedCodes, SwitchesTheUartToTheRateOfTheCode) {
-  InitSpeedTables();
   const uint32_t rate = LineRateTable[size_t(GetParam())];
   CoreHarness h;
   h.Boot();

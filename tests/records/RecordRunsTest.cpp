@@ -3,6 +3,7 @@
 // outcome, texts, codes and counts the run gave, and the image's digest is
 // the digest of the file sent.
 #include "engine/CommsThread.h"
+#include "engine/RamProgramSource.h"
 #include "image/ImageState.h"
 #include "records/RecordFromRun.h"
 #include "records/Recorder.h"
@@ -11,6 +12,8 @@
 #include "tests/records/RecordsTestSupport.h"
 
 #include <gtest/gtest.h>
+
+#include <fstream>
 
 #include <cstdio>
 
@@ -79,7 +82,7 @@ TEST_F(RecordedRuns, PassWithResentBlocksCarriesTheImageAndTheLine) {
   EXPECT_GT(r.Seconds, 0.0);
   EXPECT_EQ(r.ProgramVersion, ProgramVersion());
   // The .bif the loader made and the channel sent, digested once.
-  const std::string sent = ImageFileName.Get();
+  const std::string sent = LoadedImageReady.Get()->Path;
   EXPECT_EQ(r.ImagePath, sent);
   EXPECT_EQ(r.ImageSize, std::filesystem::file_size(sent));
   EXPECT_EQ(r.ImageSha256, Sha256SumOf(sent));
@@ -88,7 +91,7 @@ TEST_F(RecordedRuns, PassWithResentBlocksCarriesTheImageAndTheLine) {
 
 TEST_F(RecordedRuns, EachFailureOfTheHandsetIsOnRecord) {
   LoadedImage image(PatternBytes(3 * 32768), Kind::Bin);
-  EXPECT_EQ(ImageFileName.Get(), image.SourcePath().string());
+  EXPECT_EQ(LoadedImageReady.Get()->Path, image.SourcePath().string());
   {
     SCOPED_TRACE("program error");
     Record r = Run({.ProgramError = true, .ProgramErrorAddress = 0x8000,
@@ -133,6 +136,27 @@ TEST_F(RecordedRuns, EachFailureOfTheHandsetIsOnRecord) {
   std::vector<Record> all;
   ASSERT_TRUE(SqliteStore::Open(Path, why)->List({}, all, why));
   EXPECT_EQ(all.size(), 4u);
+}
+
+TEST_F(RecordedRuns, TheRamProgramFileSentIsTheOneOnRecord) {
+  LoadedImage image(PatternBytes(40000), Kind::Bin);
+  const std::string file = Dir.File("zero.ram");
+  std::ofstream(file, std::ios::binary) << std::string(RamProgramLength, '\0');
+  RamProgramFile zero = ReadRamProgramFile(file);
+  ASSERT_NE(zero.Program, nullptr) << zero.Error;
+  UseRamProgram(zero.Program);
+  // The handset does not run such a program: the run is stopped once it
+  // has been sent.
+  Record r = Run({}, [](WorkerHarness &h, TestPanel &panel) {
+    panel.OnText = [&h](const std::string &text) {
+      if (text == "Waiting for RAM program ACK.")
+        h.Worker(1)->RequestStop();
+    };
+  });
+  UseRamProgram(nullptr);
+  EXPECT_EQ(r.RamProgramSha256, Sha256SumOf(file));
+  EXPECT_NE(r.RamProgramSha256, RamProgramDigest(RamProgram));
+  EXPECT_EQ(r.Outcome, "stopped");
 }
 
 TEST_F(RecordedRuns, StopIsRecordedAsStopped) {

@@ -1,5 +1,7 @@
 #include "tests/support/TestPanel.h"
 
+#include "image/ImageState.h"
+
 #include <algorithm>
 
 namespace kestrune::test {
@@ -21,12 +23,18 @@ TestPanel &WorkerHarness::AddPanel(std::string port, SpeedButtons speed) {
 }
 
 TCommsThread *WorkerHarness::Start(int channel, std::unique_ptr<SerialPort> port) {
-  InitSpeedTables();
+  TestPanel &panel = *Panels.at(size_t(channel - 1));
+  RunPlan plan =
+      PlanRun(LoadedImageReady.Get(), RowForButtons(panel.SpeedButtonStates()), panel.Repeat);
+  return Start(channel, std::move(plan), std::move(port));
+}
+
+TCommsThread *WorkerHarness::Start(int channel, RunPlan plan, std::unique_ptr<SerialPort> port) {
   size_t index = size_t(channel - 1);
   TestPanel &panel = *Panels.at(index);
   panel.Terminated = false;
   Workers[index] = TCommsThread::Start(
-      ChannelRows.at(index), panel,
+      ChannelRows.at(index), panel, std::move(plan),
       [this, index, &panel](TCommsThread &worker) {
         panel.Reports.push_back(worker.Report());
         panel.EndedWaiting.push_back(worker.EndedWhileWaiting());

@@ -32,7 +32,7 @@ public:
     Port = std::move(port);
   }
   RepeatPlan RepeatChoice() override { return Repeat; }
-  SpeedButtons SpeedButtonStates() override {
+  SpeedButtons SpeedButtonStates() {
     std::lock_guard lock(Mutex);
     return Speed;
   }
@@ -96,8 +96,12 @@ public:
 
   TestPanel &AddPanel(std::string port, SpeedButtons speed = ButtonsForRow(6));
   // Starts channel `channel` (1 to 8) on its panel (panels are numbered in
-  // the order they were added).
+  // the order they were added), as a front end does: its plan holds the
+  // latest load's image, the panel's speed and repeat plan and the
+  // station's RAM program and limits as they are now.
   TCommsThread *Start(int channel, std::unique_ptr<SerialPort> port = nullptr);
+  // Starts it with a plan of the test's own.
+  TCommsThread *Start(int channel, RunPlan plan, std::unique_ptr<SerialPort> port = nullptr);
   // Serves calls until the condition holds; false after the time-out.
   bool ServeUntil(const std::function<bool()> &done,
                   std::chrono::milliseconds timeout = std::chrono::seconds(20));

@@ -52,7 +52,7 @@ struct RunOptionsFixture : ::testing::Test {
     EXPECT_EQ(TCommsThread::LiveWorkers(), 0);
     UseRamProgram(nullptr);
     SetWatchdogSeconds(DefaultWatchdogSeconds);
-    ResendLimit = DefaultResendLimit;
+    SetResendLimit(DefaultResendLimit);
   }
   static void WriteFile(const QString &path, const std::vector<uint8_t> &bytes) {
     QFile out(path);
@@ -91,9 +91,9 @@ TEST_F(RunOptionsFixture, OptionsAreRememberedBesideTheClassicSettings) {
   EXPECT_TRUE(ramProgram->text().isEmpty());
   watchdog->setValue(7);
   resends->setValue(0);
-  EXPECT_EQ(AnswerLimitMs.load(), 7000u);
-  EXPECT_EQ(EraseLimitMs.load(), EraseLimitFor(7000));
-  EXPECT_EQ(ResendLimit.load(), 0u);
+  EXPECT_EQ(StationRunLimits().AnswerMs, 7000u);
+  EXPECT_EQ(StationRunLimits().EraseMs, EraseLimitFor(7000));
+  EXPECT_EQ(StationRunLimits().Resends, 0u);
   const QString own = OwnProgramFile();
   ASSERT_TRUE(Options()->ChooseRamProgram(own));
   EXPECT_FALSE(BuiltInRamProgramChosen());
@@ -106,14 +106,14 @@ TEST_F(RunOptionsFixture, OptionsAreRememberedBesideTheClassicSettings) {
   EXPECT_EQ(Stored("COMM Port").toString().toStdString(), Handset->DevicePath());
 
   SetWatchdogSeconds(DefaultWatchdogSeconds);
-  ResendLimit = DefaultResendLimit;
+  SetResendLimit(DefaultResendLimit);
   UseRamProgram(nullptr);
   Form = MakeForm([] { return MotLoaderThread(); }, {"kestrune"});
   EXPECT_EQ(Control<QSpinBox>(Form.get(), "WatchdogSpinBox")->value(), 7);
   EXPECT_EQ(Control<QSpinBox>(Form.get(), "ResendLimitSpinBox")->value(), 0);
   EXPECT_EQ(Control<QLineEdit>(Form.get(), "RamProgramEdit")->text(), own);
-  EXPECT_EQ(AnswerLimitMs.load(), 7000u);
-  EXPECT_EQ(ResendLimit.load(), 0u);
+  EXPECT_EQ(StationRunLimits().AnswerMs, 7000u);
+  EXPECT_EQ(StationRunLimits().Resends, 0u);
   EXPECT_FALSE(BuiltInRamProgramChosen());
 }
 

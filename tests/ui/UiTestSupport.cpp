@@ -3,6 +3,8 @@
 #include "engine/ChannelRow.h"
 #include "image/ImageState.h"
 
+#include <gtest/gtest.h>
+
 #include <QApplication>
 #include <QDir>
 #include <QTimer>
@@ -86,6 +88,18 @@ TempXdg::TempXdg() {
   Path = std::make_unique<ScopedEnv>("PATH", (Dir.path() + "/no-tools").toStdString());
 }
 
+namespace {
+
+// What the loader makes ready for a raw image file.
+std::shared_ptr<const ImageBytes> RawImageOf(const std::string &path) {
+  std::string error;
+  auto image = ReadImageBytes(path, IdentifyFile(path), path, true, error);
+  EXPECT_TRUE(image) << error;
+  return image;
+}
+
+} // namespace
+
 std::function<int()> ControlledLoader::Routine() {
   return [this] {
     ++Runs;
@@ -99,10 +113,8 @@ std::function<int()> ControlledLoader::Routine() {
         Changed.notify_all();
         continue;
       }
-      if (!ImageFile.empty()) {
-        ImageFileName.Set(ImageFile);
-        ImageIsRawBinary = 1;
-      }
+      if (!ImageFile.empty())
+        LoadedImageReady.Set(RawImageOf(ImageFile));
       LoadStatusText.Set(FinalText);
       int code = *ExitCode;
       ExitCode.reset();
@@ -136,10 +148,8 @@ std::string ControlledLoader::SeenFileName() const {
 std::function<int()> ImmediateLoader(int exitCode, const std::string &text,
                                      const std::string &imageFile) {
   return [=] {
-    if (!imageFile.empty()) {
-      ImageFileName.Set(imageFile);
-      ImageIsRawBinary = 1;
-    }
+    if (!imageFile.empty())
+      LoadedImageReady.Set(RawImageOf(imageFile));
     LoadStatusText.Set(text);
     return exitCode;
   };

@@ -1,0 +1,35 @@
+// Everything one run sends and every limit it keeps, fixed when the front
+// end starts the channel: the image's bytes (shared, never written again),
+// the RAM program, the line speed, the watchdog and re-send limits and the
+// repeat plan. The worker reads nothing else; a repeating channel keeps its
+// plan from unit to unit.
+#pragma once
+
+#include "engine/LineSpeed.h"
+#include "engine/RamProgramSource.h"
+#include "engine/RepeatPlan.h"
+#include "engine/Watchdog.h"
+#include "image/ImageBytes.h"
+
+#include <memory>
+#include <string>
+
+namespace kestrune {
+
+struct RunPlan {
+  // Null when no image was made ready: the run fails before its first
+  // block, as it did when the image file could not be found.
+  std::shared_ptr<const ImageBytes> Image;
+  std::shared_ptr<const RamProgramBytes> RamProgram; // never null in a made plan
+  std::string RamProgramSha256;
+  LineSpeedRow Speed;
+  RunLimits Limits;
+  RepeatPlan Repeat;
+};
+
+// The plan of a run starting now: the given image and speed row with the
+// station's RAM program choice and limits.
+RunPlan PlanRun(std::shared_ptr<const ImageBytes> image, uint8_t speedRow,
+                const RepeatPlan &repeat = {});
+
+} // namespace kestrune
