@@ -6,6 +6,7 @@
 #include "ui/WindowRecords.h"
 
 #include <QComboBox>
+#include <QLineEdit>
 #include <QPushButton>
 #include <QStatusBar>
 #include <QTabWidget>
