@@ -69,6 +69,16 @@ int ParseCommandLine(int argc, const char *const *argv, CommandLine &line) {
                           ->expected(0, 1);
   app.add_option("--disconnect-after", o.DisconnectAfterBytes,
                  "BYTES: cut the line after this many host bytes, counted from the RAM program header");
+  app.add_option("--cut-after", o.CutAfterBytes,
+                 "BYTES: the line goes dead (the port stays) after this many host bytes, counted "
+                 "from the RAM program header");
+  app.add_option("--pull-hung", o.PullHungUnitMs,
+                 "MS: with --swap-after-run, a unit that stopped answering is taken off the line "
+                 "after MS");
+  std::string randomFaults;
+  app.add_option("--random-faults", randomFaults,
+                 "SEED:PERCENT: PERCENT of units, drawn from SEED, get one fault each (a damaged "
+                 "block, a failed erase or program, silence at some phase, a dead line)");
   app.add_flag("--realistic-timing", realistic,
                "typical NOR times: 0.7 s per 128 KiB segment, 0.3 s per 32 KiB, 12 us per word");
   app.add_option("--erase-ms", eraseMs, "MS: erase time of a 128 KiB segment");
@@ -133,6 +143,13 @@ int ParseCommandLine(int argc, const char *const *argv, CommandLine &line) {
     o.ProgramError = true;
     o.ProgramErrorAddress = uint32_t(address);
     o.ProgramErrorCount = uint32_t(count);
+  }
+  if (!randomFaults.empty()) {
+    uint64_t seed = 0, percent = 0;
+    if (!ParsePair(randomFaults, seed, percent) || randomFaults.find(':') == std::string::npos ||
+        seed > 0xFFFFFFFF || percent > 100)
+      return usage("--random-faults takes SEED:PERCENT with PERCENT from 0 to 100");
+    o.RandomFaults = HandsetOptions::FaultDraw{uint32_t(seed), uint32_t(percent)};
   }
   if (realistic)
     o.Timing = RealisticTiming();

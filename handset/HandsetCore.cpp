@@ -24,7 +24,9 @@ const char *OutcomeName(RunOutcome outcome) {
 }
 
 HandsetCore::HandsetCore(const HandsetOptions &options, Trace &trace)
-    : Options(options), Log_(trace), FlashPart(options.Timing) {
+    : Base(options), Options(options), Log_(trace), FlashPart(options.Timing) {
+  if (options.RandomFaults)
+    FaultDraw.emplace(options.RandomFaults->Seed, options.RandomFaults->Percent);
   Queue.SetPacing(options.Realtime);
   if (options.UnsupportedFlash)
     FlashPart.SetDeviceId(NorFlash::OtherDeviceId);
@@ -32,6 +34,7 @@ HandsetCore::HandsetCore(const HandsetOptions &options, Trace &trace)
     FlashPart.FailErase(int(options.EraseFailSegment) - 1);
   Msg.reserve(16);
   FrameData.resize(BlockSize);
+  DrawNextUnit();
 }
 
 const char *HandsetCore::StageName() const {
@@ -120,6 +123,14 @@ bool HandsetCore::CountHostBytes(size_t count) {
   if (!Counting)
     return true;
   Summary.HostBytes += count;
+  if (Options.CutAfterBytes && Summary.HostBytes >= Options.CutAfterBytes &&
+      Current != Stage::Halted) {
+    Log("line dead after " + std::to_string(Summary.HostBytes) + " host bytes");
+    Queue.Clear();
+    Arm.reset();
+    Halt(RunOutcome::Disconnected);
+    return false;
+  }
   if (Options.DisconnectAfterBytes == 0 || Summary.HostBytes < Options.DisconnectAfterBytes)
     return true;
   Log("cable pulled after " + std::to_string(Summary.HostBytes) + " host bytes");
@@ -202,6 +213,8 @@ void HandsetCore::Dispatch(uint8_t byte) {
 void HandsetCore::Advance(SimTime now) {
   Now = std::max(Now, now);
   PollEmulated();
+  if (PullHungUnit())
+    return;
   uint32_t idleMs = Options.IdleResetMs.value_or(0);
   if (idleMs == 0 || Current == Stage::BootCall || !Queue.Empty())
     return;
@@ -216,8 +229,44 @@ void HandsetCore::Advance(SimTime now) {
   PowerOnAt.reset();
 }
 
+// A hung unit stays on the line until the operator takes it off, whether or
+// not it got as far as beginning a run.
+bool HandsetCore::PullHungUnit() {
+  if (Current != Stage::Halted || Options.PullHungUnitMs == 0 || Options.SwapAfterRunMs == 0 ||
+      Now - HaltedAt < Ms(Options.PullHungUnitMs))
+    return false;
+  Log("the unit that stopped answering is taken off the line");
+  Queue.Clear();
+  if (RunActive) {
+    EndRun(HaltOutcome);
+    return true;
+  }
+  SwapEndsAt = Now + Ms(Options.SwapAfterRunMs);
+  SwapLogged = false;
+  ResetToBoot();
+  DrawNextUnit();
+  return true;
+}
+
+// With faults drawn per unit, the unit that comes next on the line (or, with
+// no swaps, the next run) has its own.
+void HandsetCore::DrawNextUnit() {
+  if (!FaultDraw)
+    return;
+  std::string fault;
+  Options = FaultDraw->Next(Base, fault);
+  FlashPart.FailErase(int(Options.EraseFailSegment) - 1);
+  FlashPart.FailPrograms(0, 0);
+  Log(fault.empty() ? std::string("the next unit is good") : "the next unit is faulty: " + fault);
+}
+
 std::optional<SimTime> HandsetCore::NextWakeup() const {
   std::optional<SimTime> next = Queue.NextDue();
+  if (Current == Stage::Halted && Options.PullHungUnitMs && Options.SwapAfterRunMs) {
+    SimTime pull = HaltedAt + Ms(Options.PullHungUnitMs);
+    if (!next || pull < *next)
+      next = pull;
+  }
   uint32_t idleMs = Options.IdleResetMs.value_or(0);
   if (idleMs && Current != Stage::BootCall && Queue.Empty()) {
     SimTime reset = LastActivity + Ms(idleMs);
@@ -283,6 +332,7 @@ void HandsetCore::EndRun(RunOutcome outcome) {
     Completed.push_back(Summary);
     RunActive = false;
     Log(std::string("run ended: ") + OutcomeName(outcome));
+    DrawNextUnit();
     if (Options.SwapAfterRunMs > 0) {
       SwapEndsAt = Now + Ms(Options.SwapAfterRunMs);
       SwapLogged = false;
@@ -314,6 +364,7 @@ bool HandsetCore::Silenced(Phase phase) {
 
 void HandsetCore::Halt(RunOutcome outcome) {
   Current = Stage::Halted;
+  HaltedAt = Now;
   HaltOutcome = outcome;
   MsgPos = 0;
 }

@@ -19,6 +19,7 @@
 #include "handset/OutputQueue.h"
 #include "handset/RunSummary.h"
 #include "handset/Trace.h"
+#include "handset/UnitFaults.h"
 
 #include <array>
 #include <cstdint>
@@ -141,9 +142,16 @@ private:
   void EndRun(RunOutcome outcome);
   void ResetToBoot();
   bool Silenced(Phase phase);
+  bool PullHungUnit();
+  void DrawNextUnit();
   void Halt(RunOutcome outcome);
 
+  // The handset's options as given, and those of the unit now on the line
+  // (the same unless faults are drawn per unit).
+  const HandsetOptions Base;
   HandsetOptions Options;
+  std::optional<UnitFaults> FaultDraw;
+  SimTime HaltedAt{};
   Trace &Log_;
   NorFlash FlashPart;
   FlashDriver Driver{FlashPart};

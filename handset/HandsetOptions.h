@@ -78,6 +78,20 @@ struct HandsetOptions {
   uint32_t ProgramErrorCount = 1;   // or above this flash address fail
   uint64_t DisconnectAfterBytes = 0; // cut the line after this many RAM program
                                      // and later host bytes (0: never)
+  // The line goes dead after this many RAM program and later host bytes:
+  // nothing gets through either way, but the port stays (0: never).
+  uint64_t CutAfterBytes = 0;
+  // A unit that stopped answering is taken off the line after this long, as
+  // the operator would, and the swap begins (with a swap time; 0: it stays).
+  uint32_t PullHungUnitMs = 0;
+  // Soak runs: this percent of units, drawn at random from the seed, get one
+  // fault each (a damaged block, a failed erase or program, silence at some
+  // phase, a dead line). The fault options above are then drawn per unit.
+  struct FaultDraw {
+    uint32_t Seed = 0;
+    uint32_t Percent = 0;
+  };
+  std::optional<FaultDraw> RandomFaults{};
   FlashTiming Timing{};
   bool Realtime = false;          // pace every byte at the line rate
   bool TraceToStderr = false;

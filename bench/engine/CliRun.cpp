@@ -41,22 +41,29 @@ pid_t Spawn(const std::vector<std::string> &args, int stdoutFd) {
   return pid;
 }
 
-Handsets::Handsets(int count, const std::string &model) {
-    std::string program = (BuildDir() / "handset/kestrune-handset").string();
-    for (int i = 0; i < count; ++i) {
-      int fds[2];
-      if (pipe(fds) != 0)
-        return;
-      Pids.push_back(Spawn({program, "--pty", "--realtime", "--model", model}, fds[1]));
-      close(fds[1]);
-      std::string line;
-      char c;
-      while (read(fds[0], &c, 1) == 1 && c != '\n')
-        line += c;
-      close(fds[0]);
-      Ports.push_back(line);
-    }
+Handsets::Handsets(int count, const std::string &model)
+    : Handsets(std::vector<std::vector<std::string>>(size_t(count),
+                                                     {"--realtime", "--model", model})) {}
+
+Handsets::Handsets(const std::vector<std::vector<std::string>> &options) {
+  std::string program = (BuildDir() / "handset/kestrune-handset").string();
+  for (const std::vector<std::string> &extra : options) {
+    int fds[2];
+    if (pipe(fds) != 0)
+      return;
+    std::vector<std::string> args{program, "--pty"};
+    args.insert(args.end(), extra.begin(), extra.end());
+    Pids.push_back(Spawn(args, fds[1]));
+    close(fds[1]);
+    std::string line;
+    char c;
+    while (read(fds[0], &c, 1) == 1 && c != '\n')
+      line += c;
+    close(fds[0]);
+    Ports.push_back(line);
   }
+}
+
 Handsets::~Handsets() {
     for (pid_t pid : Pids) {
       kill(pid, SIGTERM);

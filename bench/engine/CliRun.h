@@ -24,6 +24,8 @@ struct Handsets {
   std::vector<pid_t> Pids;
   std::vector<std::string> Ports;
   Handsets(int count, const std::string &model);
+  // One handset per argument list (kestrune-handset's options after --pty).
+  explicit Handsets(const std::vector<std::vector<std::string>> &options);
   ~Handsets();
 };
 

@@ -1,5 +1,6 @@
 #include "tests/support/TestPanel.h"
 
+#include "engine/StationRows.h"
 #include "image/ImageState.h"
 
 #include <algorithm>
@@ -34,7 +35,7 @@ TCommsThread *WorkerHarness::Start(int channel, RunPlan plan, std::unique_ptr<Se
   TestPanel &panel = *Panels.at(index);
   panel.Terminated = false;
   Workers[index] = TCommsThread::Start(
-      ChannelRows.at(index), panel, std::move(plan),
+      StationRow(index), panel, std::move(plan),
       [this, index, &panel](TCommsThread &worker) {
         panel.Reports.push_back(worker.Report());
         panel.EndedWaiting.push_back(worker.EndedWhileWaiting());

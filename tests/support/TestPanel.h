@@ -95,7 +95,7 @@ public:
   GuiCallQueue Queue;
 
   TestPanel &AddPanel(std::string port, SpeedButtons speed = ButtonsForRow(6));
-  // Starts channel `channel` (1 to 8) on its panel (panels are numbered in
+  // Starts channel `channel` (1 to 64) on its panel (panels are numbered in
   // the order they were added), as a front end does: its plan holds the
   // latest load's image, the panel's speed and repeat plan and the
   // station's RAM program and limits as they are now.
