@@ -24,13 +24,12 @@ fs::path BuildDir() {
   return fs::read_symlink("/proc/self/exe").parent_path().parent_path().parent_path();
 }
 
-pid_t Spawn(const std::vector<std::string> &args, int stdoutFd) {
+pid_t Spawn(const std::vector<std::string> &args, int stdoutFd, int stderrFd) {
   pid_t pid = fork();
   if (pid == 0) {
     if (stdoutFd >= 0)
       dup2(stdoutFd, STDOUT_FILENO);
-    int null = open("/dev/null", O_WRONLY);
-    dup2(null, STDERR_FILENO);
+    dup2(stderrFd >= 0 ? stderrFd : open("/dev/null", O_WRONLY), STDERR_FILENO);
     std::vector<char *> argv;
     for (const auto &a : args)
       argv.push_back(const_cast<char *>(a.c_str()));
@@ -45,7 +44,8 @@ Handsets::Handsets(int count, const std::string &model)
     : Handsets(std::vector<std::vector<std::string>>(size_t(count),
                                                      {"--realtime", "--model", model})) {}
 
-Handsets::Handsets(const std::vector<std::vector<std::string>> &options) {
+Handsets::Handsets(const std::vector<std::vector<std::string>> &options,
+                   const fs::path &logFolder) {
   std::string program = (BuildDir() / "handset/kestrune-handset").string();
   for (const std::vector<std::string> &extra : options) {
     int fds[2];
@@ -53,7 +53,15 @@ Handsets::Handsets(const std::vector<std::vector<std::string>> &options) {
       return;
     std::vector<std::string> args{program, "--pty"};
     args.insert(args.end(), extra.begin(), extra.end());
-    Pids.push_back(Spawn(args, fds[1]));
+    int log = -1;
+    if (!logFolder.empty()) {
+      args.push_back("--trace");
+      std::string name = "handset-" + std::to_string(Pids.size() + 1) + ".log";
+      log = open((logFolder / name).c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    }
+    Pids.push_back(Spawn(args, fds[1], log));
+    if (log >= 0)
+      close(log);
     close(fds[1]);
     std::string line;
     char c;

@@ -17,15 +17,18 @@ namespace kestrune::bench {
 using Clock = std::chrono::steady_clock;
 
 std::filesystem::path BuildDir();
-pid_t Spawn(const std::vector<std::string> &args, int stdoutFd);
+// stderr goes to stderrFd, or nowhere when it is negative.
+pid_t Spawn(const std::vector<std::string> &args, int stdoutFd, int stderrFd = -1);
 
 // count handsets with --pty --realtime and the given RAM program model.
 struct Handsets {
   std::vector<pid_t> Pids;
   std::vector<std::string> Ports;
   Handsets(int count, const std::string &model);
-  // One handset per argument list (kestrune-handset's options after --pty).
-  explicit Handsets(const std::vector<std::vector<std::string>> &options);
+  // One handset per argument list (kestrune-handset's options after --pty);
+  // with a log folder, each one's stderr goes to handset-N.log in it.
+  explicit Handsets(const std::vector<std::vector<std::string>> &options,
+                    const std::filesystem::path &logFolder = {});
   ~Handsets();
 };
 

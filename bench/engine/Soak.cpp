@@ -2,10 +2,15 @@
 // virtual handsets whose units fail at random, with records on.
 //
 //   bench_soak [--channels N] [--units M] [--faults PERCENT] [--seed S]
-//              [--image-kib K] [--arm]
+//              [--image-kib K] [--arm] [--keep DIR]
 //
 // N channels (default 16) of kestrune-cli flash M units in all (default
-// 2000) of a K KiB image (default 256) on instant flash. PERCENT of the
+// 2000) of a K KiB image (default 256) on instant flash. The next unit is on
+// the line 0.5 s after a run ends: well after the channel, which closes and
+// opens its port between units, has heard 50 ms of silence. (A unit that
+// answers the call within that silence is taken for the one still there; it
+// then waits for its RAM program, and the channel asks for a reset, which a
+// virtual unit never gets.) PERCENT of the
 // units (default 20) have one fault each, drawn by the handsets from the
 // seed: a damaged block (sent again, then passed), a failed erase or
 // program, silence at some phase, a line that goes dead. A hung unit is taken
@@ -13,7 +18,8 @@
 // records written against the runs (they must be equal), and kestrune-cli's
 // resident memory, open descriptors and threads once every channel has
 // finished its first unit and again at the last unit before any channel ends.
-// Silence at the erase report and a line that goes dead after the second
+// With --keep, the handsets' traces and the command line's events stay in
+// DIR. Silence at the erase report and a line that goes dead after the second
 // block are left out of the draw: the host rightly waits minutes there.
 #include "bench/engine/CliRun.h"
 
@@ -85,6 +91,7 @@ struct Options {
   unsigned Seed = 1;
   int ImageKiB = 256;
   bool Arm = false;
+  std::string Keep;
 };
 
 bool Parse(int argc, char **argv, Options &o) {
@@ -96,6 +103,10 @@ bool Parse(int argc, char **argv, Options &o) {
     }
     if (i + 1 >= argc)
       return false;
+    if (arg == "--keep") {
+      o.Keep = argv[++i];
+      continue;
+    }
     int value = std::atoi(argv[++i]);
     if (arg == "--channels")
       o.Channels = value;
@@ -120,7 +131,7 @@ int main(int argc, char **argv) {
   Options o;
   if (!Parse(argc, argv, o)) {
     std::fprintf(stderr, "usage: bench_soak [--channels 1-64] [--units M>=N] [--faults 0-100] "
-                         "[--seed S] [--image-kib K] [--arm]\n");
+                         "[--seed S] [--image-kib K] [--arm] [--keep DIR]\n");
     return 2;
   }
   const fs::path dir = fs::temp_directory_path() / ("kestrune-soak-" + std::to_string(getpid()));
@@ -131,11 +142,13 @@ int main(int argc, char **argv) {
 
   std::vector<std::vector<std::string>> handsetOptions;
   for (int i = 0; i < o.Channels; ++i)
-    handsetOptions.push_back({"--model", o.Arm ? "arm" : "host", "--swap-after-run", "150",
+    handsetOptions.push_back({"--model", o.Arm ? "arm" : "host", "--swap-after-run", "500",
                               "--pull-hung", "1500", "--random-faults",
                               std::to_string(o.Seed * 1000 + unsigned(i)) + ":" +
                                   std::to_string(o.Faults)});
-  Handsets handsets(handsetOptions);
+  if (!o.Keep.empty())
+    fs::create_directories(o.Keep);
+  Handsets handsets(handsetOptions, o.Keep);
   if (int(handsets.Ports.size()) != o.Channels) {
     std::fprintf(stderr, "could not start the virtual handsets\n");
     return 1;
@@ -160,6 +173,9 @@ int main(int argc, char **argv) {
   Usage first, last;
   bool firstTaken = false, anyEnded = false;
   Clock::time_point nextReport = started + std::chrono::seconds(30);
+  std::ofstream events;
+  if (!o.Keep.empty())
+    events.open(fs::path(o.Keep) / "events.jsonl");
   std::string pending;
   char buffer[65536];
   for (;;) {
@@ -167,6 +183,8 @@ int main(int argc, char **argv) {
     if (n <= 0)
       break;
     pending.append(buffer, size_t(n));
+    if (events.is_open())
+      events.write(buffer, n).flush();
     size_t eol;
     while ((eol = pending.find('\n')) != std::string::npos) {
       nlohmann::json event = nlohmann::json::parse(pending.substr(0, eol), nullptr, false);
