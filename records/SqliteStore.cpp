@@ -178,6 +178,42 @@ bool SqliteStore::Insert(const Record &r, std::string &why) {
   return true;
 }
 
+bool SqliteStore::InsertAll(const std::vector<Record> &records, std::string &why) {
+  if (records.size() == 1)
+    return Insert(records.front(), why);
+  if (!Exec(Db, "BEGIN IMMEDIATE", why))
+    return false;
+  for (const Record &r : records) {
+    if (!Insert(r, why)) {
+      std::string ignored;
+      Exec(Db, "ROLLBACK", ignored);
+      return false;
+    }
+  }
+  if (Exec(Db, "COMMIT", why))
+    return true;
+  std::string ignored;
+  Exec(Db, "ROLLBACK", ignored);
+  return false;
+}
+
+bool SqliteStore::MoveAllInto(SqliteStore &target, size_t &moved, std::string &why) {
+  moved = 0;
+  // Held while moving: a program writing here at the same time waits, and
+  // nothing it writes is emptied away unmoved.
+  if (!Exec(Db, "BEGIN IMMEDIATE", why))
+    return false;
+  std::vector<Record> all;
+  std::string ignored;
+  if (!List({}, all, why) || (!all.empty() && !target.InsertAll(all, why)) ||
+      !Exec(Db, "DELETE FROM runs", why) || !Exec(Db, "COMMIT", why)) {
+    Exec(Db, "ROLLBACK", ignored);
+    return false;
+  }
+  moved = all.size();
+  return true;
+}
+
 bool SqliteStore::Pending(size_t limit, std::vector<Record> &out, std::string &why) {
   Statement s(Db, std::string("SELECT ") + Columns +
                       " FROM runs WHERE forwarded = 0 ORDER BY started LIMIT ?");
