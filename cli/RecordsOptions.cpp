@@ -58,13 +58,32 @@ int ListServer(const std::string &url, const records::RecordFilter &filter,
     records::WriteListing(out, records::ListPg(connection, filter), format);
   } catch (const std::exception &failure) {
     std::string what = failure.what();
-    Say(errors, "cannot read records from the server: " + what.substr(0, what.find('\n')));
+    Say(errors, "cannot read records from the server: " +
+                    records::WithoutPassword(what.substr(0, what.find('\n')), url));
     return 1;
   }
   return 0;
 }
 
 } // namespace
+
+std::string RecordsTargetProblem(const std::string &target) {
+  if (target.empty() || target == "none")
+    return {};
+  const bool looksLikeAddress = target.find("://") != std::string::npos ||
+                                (target.find('=') != std::string::npos &&
+                                 target.find_first_of("/\\") == std::string::npos);
+  if (records::IsServerUrl(target) || looksLikeAddress) {
+    std::string problem = records::ServerAddressProblem(target);
+    if (problem.empty() && !records::IsServerUrl(target))
+      problem = "not a postgresql:// URL";
+    if (problem.empty())
+      return {};
+    return "--records '" + records::WithoutPassword(target, target) +
+           "' is neither a server address libpq reads nor a file: " + problem;
+  }
+  return {};
+}
 
 void AddRecordsOptions(CLI::App &app, RecordsCliOptions &options) {
   app.add_option("--records", options.Target,
@@ -115,6 +134,11 @@ int RunRecordsCommand(const RecordsListOptions &options, std::ostream &out,
   }
   if (options.Target == "none") {
     Say(errors, "no records to list with --records none");
+    return 2;
+  }
+  std::string problem = RecordsTargetProblem(options.Target);
+  if (!problem.empty()) {
+    Say(errors, problem);
     return 2;
   }
   if (records::IsServerUrl(options.Target))

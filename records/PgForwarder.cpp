@@ -26,8 +26,12 @@ std::string FirstLine(const std::string &text) {
 } // namespace
 
 PgForwarder::PgForwarder(std::string url, std::string databasePath, Notice notice)
-    : Url(WithClientLimits(url)), DatabasePath(std::move(databasePath)),
-      Tell(std::move(notice)) {
+    : Url(WithClientLimits(url)), DatabasePath(std::move(databasePath)) {
+  // No text shown names the password.
+  Tell = [this, notice = std::move(notice)](const std::string &text) {
+    if (notice)
+      notice(WithoutPassword(text, Url));
+  };
   Thread = std::thread([this] { Main(); });
 }
 

@@ -63,24 +63,6 @@ std::optional<uint32_t> OptionalField(const pqxx::field &f) {
 
 } // namespace
 
-bool IsServerUrl(const std::string &text) {
-  return text.rfind("postgresql://", 0) == 0 || text.rfind("postgres://", 0) == 0;
-}
-
-std::string WithClientLimits(const std::string &url) {
-  std::string result = url;
-  auto add = [&result](const std::string &key, const std::string &value) {
-    if (result.find(key + "=") != std::string::npos)
-      return;
-    result += result.find('?') == std::string::npos ? '?' : '&';
-    result += key + "=" + value;
-  };
-  add("connect_timeout", "5");
-  add("tcp_user_timeout", "10000");
-  add("keepalives_idle", "10");
-  return result;
-}
-
 void EnsurePgTable(pqxx::connection_base &connection) {
   pqxx::work work(connection);
   // Two clients creating the table at once would otherwise collide.

@@ -3,6 +3,7 @@
 #pragma once
 
 #include "records/Record.h"
+#include "records/ServerAddress.h"
 #include "records/SqliteStore.h"
 
 #include <string>
@@ -13,14 +14,6 @@ class connection_base;
 }
 
 namespace kestrune::records {
-
-// True for the URL forms libpq takes as a server address.
-bool IsServerUrl(const std::string &text);
-
-// The URL with client-side limits added unless it sets them itself: a
-// connection attempt gives up after a few seconds and a line that stops
-// answering is noticed, so no wait for the server is endless.
-std::string WithClientLimits(const std::string &url);
 
 // Creates the table when missing; safe when several clients do it at once.
 void EnsurePgTable(pqxx::connection_base &connection);
