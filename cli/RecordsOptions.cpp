@@ -72,11 +72,12 @@ std::string RecordsTargetProblem(const std::string &target) {
     return {};
   const bool looksLikeAddress = target.find("://") != std::string::npos ||
                                 (target.find('=') != std::string::npos &&
+                                 target.find(' ') != std::string::npos &&
                                  target.find_first_of("/\\") == std::string::npos);
-  if (records::IsServerUrl(target) || looksLikeAddress) {
-    std::string problem = records::ServerAddressProblem(target);
-    if (problem.empty() && !records::IsServerUrl(target))
-      problem = "not a postgresql:// URL";
+  const bool server = records::IsServerUrl(target);
+  if (server || looksLikeAddress) {
+    std::string problem = server ? records::ServerAddressProblem(target)
+                                 : "use a postgresql:// URL or libpq's host=... dbname=... form";
     if (problem.empty())
       return {};
     return "--records '" + records::WithoutPassword(target, target) +

@@ -61,7 +61,7 @@ bool Parse(const std::string &address, Options &out, std::string &why) {
 // The password as it is written in the address, found without libpq so
 // that a malformed address is covered too.
 std::string WrittenPassword(const std::string &address) {
-  if (HasServerScheme(address)) {
+  if (address.find("://") != std::string::npos) {
     const size_t start = address.find("://") + 3;
     const size_t at = address.find('@', start);
     if (at == std::string::npos)
