@@ -29,12 +29,16 @@ int ListLocal(const std::string &path, const records::RecordFilter &filter,
               records::ListFormat format, std::ostream &out, std::ostream &errors) {
   std::string why;
   auto store = records::SqliteStore::Open(path, why);
-  std::vector<records::Record> list;
-  if (!store || !store->List(filter, list, why)) {
+  if (!store) {
     Say(errors, "cannot read records: " + why);
     return 1;
   }
-  records::WriteListing(out, list, format);
+  records::ListingWriter writer(out, format);
+  if (!store->ForEach(filter, [&writer](const records::Record &r) { writer.Add(r); }, why)) {
+    Say(errors, "cannot read records: " + why);
+    return 1;
+  }
+  writer.Finish();
   return 0;
 }
 

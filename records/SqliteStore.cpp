@@ -244,7 +244,8 @@ bool SqliteStore::MarkForwarded(const std::vector<std::string> &ids, std::string
   return Exec(Db, "COMMIT", why);
 }
 
-bool SqliteStore::List(const RecordFilter &filter, std::vector<Record> &out, std::string &why) {
+bool SqliteStore::ForEach(const RecordFilter &filter,
+                          const std::function<void(const Record &)> &take, std::string &why) {
   Statement s(Db, std::string("SELECT ") + Columns +
                       " FROM runs WHERE started >= ? AND (? = '' OR station = ?)"
                       " ORDER BY started DESC, channel DESC");
@@ -255,7 +256,17 @@ bool SqliteStore::List(const RecordFilter &filter, std::vector<Record> &out, std
   s.Text(1, filter.Since);
   s.Text(2, filter.Station);
   s.Text(3, filter.Station);
-  return ReadAll(Db, s, out, why);
+  int rc;
+  while ((rc = sqlite3_step(s.get())) == SQLITE_ROW)
+    take(ReadRow(s.get()));
+  if (rc == SQLITE_DONE)
+    return true;
+  why = sqlite3_errmsg(Db);
+  return false;
+}
+
+bool SqliteStore::List(const RecordFilter &filter, std::vector<Record> &out, std::string &why) {
+  return ForEach(filter, [&out](const Record &r) { out.push_back(r); }, why);
 }
 
 } // namespace kestrune::records

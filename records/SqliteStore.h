@@ -6,6 +6,7 @@
 #include "records/Record.h"
 
 #include <cstddef>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -39,6 +40,10 @@ public:
   // Records not yet taken by the line's server, oldest first.
   bool Pending(size_t limit, std::vector<Record> &out, std::string &why);
   bool MarkForwarded(const std::vector<std::string> &ids, std::string &why);
+  // Newest first, one record at a time: memory stays the same whatever
+  // their number.
+  bool ForEach(const RecordFilter &filter, const std::function<void(const Record &)> &take,
+               std::string &why);
   // Newest first.
   bool List(const RecordFilter &filter, std::vector<Record> &out, std::string &why);
 

@@ -56,8 +56,9 @@ std::vector<Record> AllIn(const std::string &path) {
   std::vector<Record> out;
   auto store = SqliteStore::Open(path, why);
   EXPECT_TRUE(store) << why;
-  if (store)
+  if (store) {
     EXPECT_TRUE(store->List({}, out, why)) << why;
+  }
   return out;
 }
 
