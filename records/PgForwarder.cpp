@@ -6,6 +6,10 @@
 
 #include <pqxx/pqxx>
 
+#ifndef _WIN32
+#include <sys/socket.h>
+#endif
+
 #include <algorithm>
 #include <memory>
 #include <vector>
@@ -53,8 +57,23 @@ void PgForwarder::Stop(std::chrono::milliseconds wait) {
     }
     Changed.notify_all();
   }
+  {
+    // Past the deadline a call hanging on a server that does not answer is
+    // cut off: its connection's socket is shut, so the call fails at once.
+    std::unique_lock lock(Mutex);
+    Changed.wait_until(lock, Deadline, [this] { return Ended; });
+#ifndef _WIN32
+    if (!Ended && ServerSocket >= 0)
+      ::shutdown(ServerSocket, SHUT_RDWR);
+#endif
+  }
   if (Thread.joinable())
     Thread.join();
+}
+
+void PgForwarder::SetSocket(int socket) {
+  std::lock_guard lock(Mutex);
+  ServerSocket = socket;
 }
 
 bool PgForwarder::TimeUp() {
@@ -72,6 +91,15 @@ void PgForwarder::Pause(std::chrono::milliseconds delay) {
 
 void PgForwarder::Main() {
   BlockProcessSignals();
+  struct MarkEnded {
+    PgForwarder &F;
+    ~MarkEnded() {
+      std::lock_guard lock(F.Mutex);
+      F.Ended = true;
+      F.ServerSocket = -1;
+      F.Changed.notify_all();
+    }
+  } markEnded{*this};
   std::string why;
   std::unique_ptr<SqliteStore> store = SqliteStore::Open(DatabasePath, why);
   if (!store) {
@@ -102,10 +130,12 @@ void PgForwarder::Main() {
     try {
       if (!server) {
         server = std::make_unique<pqxx::connection>(Url);
+        SetSocket(server->sock());
         EnsurePgTable(*server);
       }
       InsertPg(*server, batch);
     } catch (const std::exception &failure) {
+      SetSocket(-1);
       server.reset();
       if (!downTold)
         Tell("records are not reaching the server (" + FirstLine(failure.what()) +
@@ -130,6 +160,9 @@ void PgForwarder::Main() {
       Tell("records reach the server again");
     downTold = false;
   }
+  // No longer to be shut by Stop once its number may be reused.
+  SetSocket(-1);
+  server.reset();
 }
 
 } // namespace kestrune::records
