@@ -61,9 +61,8 @@ int ListServer(const std::string &url, const records::RecordFilter &filter,
     records::EnsurePgTable(connection);
     records::WriteListing(out, records::ListPg(connection, filter), format);
   } catch (const std::exception &failure) {
-    std::string what = failure.what();
     Say(errors, "cannot read records from the server: " +
-                    records::WithoutPassword(what.substr(0, what.find('\n')), url));
+                    records::WithoutPassword(records::ServerFailureText(failure), url));
     return 1;
   }
   return 0;

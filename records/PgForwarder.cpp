@@ -21,12 +21,6 @@ constexpr size_t BatchSize = 200;
 constexpr std::chrono::milliseconds FirstRetry{250};
 constexpr std::chrono::milliseconds LongestRetry{5000};
 
-// The first line of a server or library message.
-std::string FirstLine(const std::string &text) {
-  std::string line = text.substr(0, text.find('\n'));
-  return line.empty() ? "no reason given" : line;
-}
-
 } // namespace
 
 PgForwarder::PgForwarder(std::string url, std::string databasePath, Notice notice)
@@ -138,7 +132,7 @@ void PgForwarder::Main() {
       SetSocket(-1);
       server.reset();
       if (!downTold)
-        Tell("records are not reaching the server (" + FirstLine(failure.what()) +
+        Tell("records are not reaching the server (" + ServerFailureText(failure) +
              "); they are kept here and sent when it answers");
       downTold = true;
       Pause(retry);

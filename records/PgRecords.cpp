@@ -63,6 +63,20 @@ std::optional<uint32_t> OptionalField(const pqxx::field &f) {
 
 } // namespace
 
+std::string ServerFailureText(const std::exception &failure) {
+  std::string what = failure.what();
+  std::string reason = what.substr(0, what.find('\n'));
+  if (reason.empty())
+    reason = "no reason given";
+  if (!dynamic_cast<const pqxx::broken_connection *>(&failure))
+    return reason;
+  // pqxx's text for a connection it finds already closed names only the
+  // encoding it could not ask for.
+  if (reason.find("client encoding") != std::string::npos)
+    reason = "the connection was found closed";
+  return "the server went away: " + reason;
+}
+
 void EnsurePgTable(pqxx::connection_base &connection) {
   pqxx::work work(connection);
   // Two clients creating the table at once would otherwise collide.

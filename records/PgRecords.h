@@ -6,6 +6,7 @@
 #include "records/ServerAddress.h"
 #include "records/SqliteStore.h"
 
+#include <exception>
 #include <string>
 #include <vector>
 
@@ -14,6 +15,10 @@ class connection_base;
 }
 
 namespace kestrune::records {
+
+// Why a call to the server failed, on one line. A connection that broke
+// says so in plain words, libpq's reason after them.
+std::string ServerFailureText(const std::exception &failure);
 
 // Creates the table when missing; safe when several clients do it at once.
 void EnsurePgTable(pqxx::connection_base &connection);

@@ -320,3 +320,33 @@ TEST_F(PgForward, TableLockedByAnotherSessionHoldsTheShutdownNoLongerThanItsDead
 }
 
 } // namespace
+
+namespace {
+
+TEST_F(PgForward, ServerThatWentAwayIsSaidInPlainWordsWithItsReason) {
+  std::vector<std::string> notices;
+  std::mutex noticesMutex;
+  Recorder recorder({Url, "", [&](const std::string &t) {
+                       std::lock_guard lock(noticesMutex);
+                       notices.push_back(t);
+                     }});
+  recorder.Submit(SampleRecord("s", 1, "2026-12-08T05:00:00.000Z"));
+  ASSERT_TRUE(WaitForServerCount(1, seconds(30)));
+  // The connection is open and idle when the server goes away.
+  Server->Stop();
+  recorder.Submit(SampleRecord("s", 2, "2026-12-08T05:00:01.000Z"));
+  std::string told;
+  for (auto until = steady_clock::now() + seconds(20); told.empty() && steady_clock::now() < until;) {
+    std::this_thread::sleep_for(milliseconds(20));
+    std::lock_guard lock(noticesMutex);
+    for (const std::string &t : notices)
+      if (t.find("not reaching the server") != std::string::npos)
+        told = t;
+  }
+  recorder.Close(milliseconds(0));
+  ASSERT_FALSE(told.empty());
+  EXPECT_EQ(told.find("client encoding"), std::string::npos) << told;
+  EXPECT_NE(told.find("went away"), std::string::npos) << told;
+}
+
+} // namespace
