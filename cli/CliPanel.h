@@ -35,11 +35,19 @@ public:
   void SetStatusText(const std::string &text) override;
   void SetStatusColour(StatusColour colour) override;
   RepeatPlan RepeatChoice() override { return Repeat; }
+  void KeepRecord(const RunReport &report) override {
+    if (RecordKeeper)
+      RecordKeeper(report);
+  }
 
   // Set before the channel starts: events as JSON lines instead of text
   // lines, and the station's repeat mode.
   void SetJsonEvents(JsonEvents *events) { Json = events; }
   void SetRepeat(const RepeatPlan &plan) { Repeat = plan; }
+  // Set before the channel starts; called on the worker's thread.
+  void SetRecordKeeper(std::function<void(const RunReport &)> keeper) {
+    RecordKeeper = std::move(keeper);
+  }
 
   const ChannelRow &Row() const { return ChannelRowRef; }
   const std::string &Port() const { return PortName; }
@@ -65,6 +73,7 @@ private:
   std::atomic<RunPhase> Phase{RunPhase::Idle};
   JsonEvents *Json = nullptr;
   RepeatPlan Repeat;
+  std::function<void(const RunReport &)> RecordKeeper;
 };
 
 } // namespace kestrune

@@ -91,6 +91,13 @@ int RunFlash(const FlashOptions &options, std::ostream &out, std::ostream &progr
     panels[i]->SetRepeat(options.Repeat);
     if (options.Json)
       panels[i]->SetJsonEvents(&json);
+#ifdef KESTRUNE_HAVE_RECORDS
+    // The outcome is shown only once its record is written (or its failure
+    // said): a crash right after it loses no record that was shown.
+    if (options.Records)
+      panels[i]->SetRecordKeeper(
+          [recorder = options.Records](const RunReport &report) { recorder->Keep(report); });
+#endif
     outcome[i].Channel = StationRow(i).Number;
     outcome[i].Port = options.Ports[i];
   }
@@ -103,10 +110,6 @@ int RunFlash(const FlashOptions &options, std::ostream &out, std::ostream &progr
                                    PlanRun(image, options.SpeedRow, options.Repeat),
                                    [&, i](TCommsThread &worker) {
       ChannelResult &r = outcome[i];
-#ifdef KESTRUNE_HAVE_RECORDS
-      if (options.Records)
-        options.Records->Submit(worker.Report());
-#endif
       const RunReport &report = worker.Report();
       r.Seconds = std::chrono::duration<double>(Clock::now() - started).count();
       TakeRun(r, report, panels[i]->LastText(), worker.EndedWhileWaiting(), options.Repeat.On);

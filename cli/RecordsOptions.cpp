@@ -29,12 +29,16 @@ int ListLocal(const std::string &path, const records::RecordFilter &filter,
               records::ListFormat format, std::ostream &out, std::ostream &errors) {
   std::string why;
   auto store = records::SqliteStore::Open(path, why);
-  std::vector<records::Record> list;
-  if (!store || !store->List(filter, list, why)) {
+  if (!store) {
     Say(errors, "cannot read records: " + why);
     return 1;
   }
-  records::WriteListing(out, list, format);
+  records::ListingWriter writer(out, format);
+  if (!store->ForEach(filter, [&writer](const records::Record &r) { writer.Add(r); }, why)) {
+    Say(errors, "cannot read records: " + why);
+    return 1;
+  }
+  writer.Finish();
   return 0;
 }
 
@@ -57,14 +61,33 @@ int ListServer(const std::string &url, const records::RecordFilter &filter,
     records::EnsurePgTable(connection);
     records::WriteListing(out, records::ListPg(connection, filter), format);
   } catch (const std::exception &failure) {
-    std::string what = failure.what();
-    Say(errors, "cannot read records from the server: " + what.substr(0, what.find('\n')));
+    Say(errors, "cannot read records from the server: " +
+                    records::WithoutPassword(records::ServerFailureText(failure), url));
     return 1;
   }
   return 0;
 }
 
 } // namespace
+
+std::string RecordsTargetProblem(const std::string &target) {
+  if (target.empty() || target == "none")
+    return {};
+  const bool looksLikeAddress = target.find("://") != std::string::npos ||
+                                (target.find('=') != std::string::npos &&
+                                 target.find(' ') != std::string::npos &&
+                                 target.find_first_of("/\\") == std::string::npos);
+  const bool server = records::IsServerUrl(target);
+  if (server || looksLikeAddress) {
+    std::string problem = server ? records::ServerAddressProblem(target)
+                                 : "use a postgresql:// URL or libpq's host=... dbname=... form";
+    if (problem.empty())
+      return {};
+    return "--records '" + records::WithoutPassword(target, target) +
+           "' is neither a server address libpq reads nor a file: " + problem;
+  }
+  return {};
+}
 
 void AddRecordsOptions(CLI::App &app, RecordsCliOptions &options) {
   app.add_option("--records", options.Target,
@@ -115,6 +138,11 @@ int RunRecordsCommand(const RecordsListOptions &options, std::ostream &out,
   }
   if (options.Target == "none") {
     Say(errors, "no records to list with --records none");
+    return 2;
+  }
+  std::string problem = RecordsTargetProblem(options.Target);
+  if (!problem.empty()) {
+    Say(errors, problem);
     return 2;
   }
   if (records::IsServerUrl(options.Target))

@@ -20,6 +20,10 @@ struct RecordsCliOptions {
 void AddRecordsOptions(CLI::App &app, RecordsCliOptions &options);
 
 // The recorder for a flashing run; its notices go to errors, once each.
+// Empty when target is none, a file path or a server address libpq reads;
+// otherwise the usage error, without the password.
+std::string RecordsTargetProblem(const std::string &target);
+
 std::unique_ptr<records::Recorder> StartRecorder(const RecordsCliOptions &options,
                                                  std::ostream &errors);
 

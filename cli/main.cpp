@@ -152,6 +152,9 @@ int main(int argc, char **argv) {
     return Usage(stationProblem);
   options.Progress = !options.Json && LiveLinesPossible();
 #ifdef KESTRUNE_HAVE_RECORDS
+  std::string recordsProblem = RecordsTargetProblem(recordsOptions.Target);
+  if (!recordsProblem.empty())
+    return Usage(recordsProblem);
   auto recorder = StartRecorder(recordsOptions, std::cerr);
   options.Records = recorder.get();
   int status = RunFlash(options, std::cout, std::cerr);

@@ -4,6 +4,7 @@
 
 #include "engine/LineSpeed.h"
 #include "engine/RepeatPlan.h"
+#include "engine/RunReport.h"
 #include "engine/RunProgress.h"
 
 #include <chrono>
@@ -40,6 +41,10 @@ public:
   virtual std::chrono::milliseconds SwapSilence(std::chrono::milliseconds planned) {
     return planned;
   }
+  // Called when a run has ended, before the end-of-run notification shows
+  // its outcome: returns once the run is on record, or once the front end
+  // has said that it cannot be. The default keeps no record.
+  virtual void KeepRecord(const RunReport &report) { (void)report; }
   // Runs fn on the window's thread and returns once it has run.
   virtual void RunOnGuiThread(const std::function<void()> &fn) = 0;
 

@@ -74,6 +74,8 @@ bool TCommsThread::RunOnce() {
     EndAfterException("Unknown exception");
   }
   FinishReport();
+  // On the worker's thread: a slow disk holds up this channel only.
+  Panel.KeepRecord(LastReport);
   MoreRuns = false;
   // Decided on the window's thread, where Stop is pressed: a stop that comes
   // after this call finds the next run started and ends it. A queue that

@@ -6,6 +6,10 @@
 
 #include <pqxx/pqxx>
 
+#ifndef _WIN32
+#include <sys/socket.h>
+#endif
+
 #include <algorithm>
 #include <memory>
 #include <vector>
@@ -17,17 +21,15 @@ constexpr size_t BatchSize = 200;
 constexpr std::chrono::milliseconds FirstRetry{250};
 constexpr std::chrono::milliseconds LongestRetry{5000};
 
-// The first line of a server or library message.
-std::string FirstLine(const std::string &text) {
-  std::string line = text.substr(0, text.find('\n'));
-  return line.empty() ? "no reason given" : line;
-}
-
 } // namespace
 
 PgForwarder::PgForwarder(std::string url, std::string databasePath, Notice notice)
-    : Url(WithClientLimits(url)), DatabasePath(std::move(databasePath)),
-      Tell(std::move(notice)) {
+    : Url(WithClientLimits(url)), DatabasePath(std::move(databasePath)) {
+  // No text shown names the password.
+  Tell = [this, notice = std::move(notice)](const std::string &text) {
+    if (notice)
+      notice(WithoutPassword(text, Url));
+  };
   Thread = std::thread([this] { Main(); });
 }
 
@@ -49,8 +51,23 @@ void PgForwarder::Stop(std::chrono::milliseconds wait) {
     }
     Changed.notify_all();
   }
+  {
+    // Past the deadline a call hanging on a server that does not answer is
+    // cut off: its connection's socket is shut, so the call fails at once.
+    std::unique_lock lock(Mutex);
+    Changed.wait_until(lock, Deadline, [this] { return Ended; });
+#ifndef _WIN32
+    if (!Ended && ServerSocket >= 0)
+      ::shutdown(ServerSocket, SHUT_RDWR);
+#endif
+  }
   if (Thread.joinable())
     Thread.join();
+}
+
+void PgForwarder::SetSocket(int socket) {
+  std::lock_guard lock(Mutex);
+  ServerSocket = socket;
 }
 
 bool PgForwarder::TimeUp() {
@@ -68,6 +85,15 @@ void PgForwarder::Pause(std::chrono::milliseconds delay) {
 
 void PgForwarder::Main() {
   BlockProcessSignals();
+  struct MarkEnded {
+    PgForwarder &F;
+    ~MarkEnded() {
+      std::lock_guard lock(F.Mutex);
+      F.Ended = true;
+      F.ServerSocket = -1;
+      F.Changed.notify_all();
+    }
+  } markEnded{*this};
   std::string why;
   std::unique_ptr<SqliteStore> store = SqliteStore::Open(DatabasePath, why);
   if (!store) {
@@ -98,13 +124,15 @@ void PgForwarder::Main() {
     try {
       if (!server) {
         server = std::make_unique<pqxx::connection>(Url);
+        SetSocket(server->sock());
         EnsurePgTable(*server);
       }
       InsertPg(*server, batch);
     } catch (const std::exception &failure) {
+      SetSocket(-1);
       server.reset();
       if (!downTold)
-        Tell("records are not reaching the server (" + FirstLine(failure.what()) +
+        Tell("records are not reaching the server (" + ServerFailureText(failure) +
              "); they are kept here and sent when it answers");
       downTold = true;
       Pause(retry);
@@ -126,6 +154,9 @@ void PgForwarder::Main() {
       Tell("records reach the server again");
     downTold = false;
   }
+  // No longer to be shut by Stop once its number may be reused.
+  SetSocket(-1);
+  server.reset();
 }
 
 } // namespace kestrune::records

@@ -28,8 +28,10 @@ public:
 
   // New records are waiting in the local database.
   void Wake();
-  // Keeps sending for at most wait (and one server call already under way),
-  // then ends the thread. What is left stays pending for the next start.
+  // Keeps sending for at most wait, then ends the thread: a server call
+  // still under way then is cut off by closing its connection (a connection
+  // attempt ends by its own 5 s limit). What is left stays pending for the
+  // next start.
   void Stop(std::chrono::milliseconds wait);
   // Records this forwarder has seen committed by the server.
   uint64_t Forwarded() const { return Sent.load(); }
@@ -41,6 +43,7 @@ private:
   // Sleeps for delay unless a stop's time is up sooner.
   void Pause(std::chrono::milliseconds delay);
   bool TimeUp();
+  void SetSocket(int socket);
 
   std::string Url;
   std::string DatabasePath;
@@ -49,6 +52,8 @@ private:
   std::condition_variable Changed;
   bool Woken = true;
   bool Stopping = false;
+  bool Ended = false;  // Main has returned
+  int ServerSocket = -1; // the open connection's, under Mutex
   std::chrono::steady_clock::time_point Deadline;
   std::atomic<uint64_t> Sent{0};
   std::atomic<bool> IdleNow{false};

@@ -63,22 +63,18 @@ std::optional<uint32_t> OptionalField(const pqxx::field &f) {
 
 } // namespace
 
-bool IsServerUrl(const std::string &text) {
-  return text.rfind("postgresql://", 0) == 0 || text.rfind("postgres://", 0) == 0;
-}
-
-std::string WithClientLimits(const std::string &url) {
-  std::string result = url;
-  auto add = [&result](const std::string &key, const std::string &value) {
-    if (result.find(key + "=") != std::string::npos)
-      return;
-    result += result.find('?') == std::string::npos ? '?' : '&';
-    result += key + "=" + value;
-  };
-  add("connect_timeout", "5");
-  add("tcp_user_timeout", "10000");
-  add("keepalives_idle", "10");
-  return result;
+std::string ServerFailureText(const std::exception &failure) {
+  std::string what = failure.what();
+  std::string reason = what.substr(0, what.find('\n'));
+  if (reason.empty())
+    reason = "no reason given";
+  if (!dynamic_cast<const pqxx::broken_connection *>(&failure))
+    return reason;
+  // pqxx's text for a connection it finds already closed names only the
+  // encoding it could not ask for.
+  if (reason.find("client encoding") != std::string::npos)
+    reason = "the connection was found closed";
+  return "the server went away: " + reason;
 }
 
 void EnsurePgTable(pqxx::connection_base &connection) {

@@ -3,8 +3,10 @@
 #pragma once
 
 #include "records/Record.h"
+#include "records/ServerAddress.h"
 #include "records/SqliteStore.h"
 
+#include <exception>
 #include <string>
 #include <vector>
 
@@ -14,13 +16,9 @@ class connection_base;
 
 namespace kestrune::records {
 
-// True for the URL forms libpq takes as a server address.
-bool IsServerUrl(const std::string &text);
-
-// The URL with client-side limits added unless it sets them itself: a
-// connection attempt gives up after a few seconds and a line that stops
-// answering is noticed, so no wait for the server is endless.
-std::string WithClientLimits(const std::string &url);
+// Why a call to the server failed, on one line. A connection that broke
+// says so in plain words, libpq's reason after them.
+std::string ServerFailureText(const std::exception &failure);
 
 // Creates the table when missing; safe when several clients do it at once.
 void EnsurePgTable(pqxx::connection_base &connection);

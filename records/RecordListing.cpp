@@ -41,73 +41,51 @@ const char *const CsvHeader =
     "image_sha256,ram_program_sha256,speed,identification,outcome,final_status,error_code,"
     "failure_c,failure_s,blocks_resent,bytes_sent,seconds,program_version";
 
-void WriteCsv(std::ostream &out, const std::vector<Record> &records) {
-  out << CsvHeader << "\r\n";
-  for (const Record &r : records) {
-    const std::string fields[] = {r.Id, r.Started, r.Ended, r.Station,
-                                  std::to_string(r.Channel), r.Port, r.PortStableName,
-                                  r.ImagePath, std::to_string(r.ImageSize), r.ImageSha256,
-                                  r.RamProgramSha256, std::to_string(r.Speed), r.Identification,
-                                  r.Outcome, r.FinalStatus, std::to_string(r.ErrorCode),
-                                  Optional(r.FailureC), Optional(r.FailureS),
-                                  std::to_string(r.BlocksResent), std::to_string(r.BytesSent),
-                                  Fixed(r.Seconds, 3), r.ProgramVersion};
-    bool first = true;
-    for (const std::string &f : fields) {
-      out << (first ? "" : ",") << CsvField(f);
-      first = false;
-    }
-    out << "\r\n";
+void WriteCsvRow(std::ostream &out, const Record &r) {
+  const std::string fields[] = {r.Id, r.Started, r.Ended, r.Station,
+                                std::to_string(r.Channel), r.Port, r.PortStableName,
+                                r.ImagePath, std::to_string(r.ImageSize), r.ImageSha256,
+                                r.RamProgramSha256, std::to_string(r.Speed), r.Identification,
+                                r.Outcome, r.FinalStatus, std::to_string(r.ErrorCode),
+                                Optional(r.FailureC), Optional(r.FailureS),
+                                std::to_string(r.BlocksResent), std::to_string(r.BytesSent),
+                                Fixed(r.Seconds, 3), r.ProgramVersion};
+  bool first = true;
+  for (const std::string &f : fields) {
+    out << (first ? "" : ",") << CsvField(f);
+    first = false;
   }
-  out << "\r\nstation,channel,passed,failed,stopped,yield\r\n";
-  for (const SummaryLine &s : Summarise(records))
-    out << CsvField(s.Station) << ',' << s.Channel << ',' << s.Passed << ',' << s.Failed << ','
-        << s.Stopped << ',' << YieldText(s) << "\r\n";
+  out << "\r\n";
 }
 
-void WriteJson(std::ostream &out, const std::vector<Record> &records) {
-  nlohmann::json list = nlohmann::json::array();
-  for (const Record &r : records) {
-    nlohmann::json j = {{"id", r.Id}, {"started", r.Started}, {"ended", r.Ended},
-                        {"station", r.Station}, {"channel", r.Channel}, {"port", r.Port},
-                        {"port_stable_name", r.PortStableName}, {"image_path", r.ImagePath},
-                        {"image_size", r.ImageSize}, {"image_sha256", r.ImageSha256},
-                        {"ram_program_sha256", r.RamProgramSha256}, {"speed", r.Speed},
-                        {"identification", r.Identification}, {"outcome", r.Outcome},
-                        {"final_status", r.FinalStatus}, {"error_code", r.ErrorCode},
-                        {"failure_c", nullptr}, {"failure_s", nullptr},
-                        {"blocks_resent", r.BlocksResent}, {"bytes_sent", r.BytesSent},
-                        {"seconds", r.Seconds}, {"program_version", r.ProgramVersion}};
-    if (r.FailureC)
-      j["failure_c"] = *r.FailureC;
-    if (r.FailureS)
-      j["failure_s"] = *r.FailureS;
-    list.push_back(std::move(j));
-  }
-  nlohmann::json summary = nlohmann::json::array();
-  for (const SummaryLine &s : Summarise(records)) {
-    auto yield = s.Yield();
-    summary.push_back({{"station", s.Station}, {"channel", s.Channel}, {"passed", s.Passed},
-                       {"failed", s.Failed}, {"stopped", s.Stopped},
-                       {"yield", yield ? nlohmann::json(*yield) : nlohmann::json(nullptr)}});
-  }
-  // Texts from the handset are not always UTF-8: replace what is not.
-  out << nlohmann::json{{"records", list}, {"summary", summary}}.dump(
-             2, ' ', false, nlohmann::json::error_handler_t::replace)
-      << '\n';
+nlohmann::json JsonOf(const Record &r) {
+  nlohmann::json j = {{"id", r.Id}, {"started", r.Started}, {"ended", r.Ended},
+                      {"station", r.Station}, {"channel", r.Channel}, {"port", r.Port},
+                      {"port_stable_name", r.PortStableName}, {"image_path", r.ImagePath},
+                      {"image_size", r.ImageSize}, {"image_sha256", r.ImageSha256},
+                      {"ram_program_sha256", r.RamProgramSha256}, {"speed", r.Speed},
+                      {"identification", r.Identification}, {"outcome", r.Outcome},
+                      {"final_status", r.FinalStatus}, {"error_code", r.ErrorCode},
+                      {"failure_c", nullptr}, {"failure_s", nullptr},
+                      {"blocks_resent", r.BlocksResent}, {"bytes_sent", r.BytesSent},
+                      {"seconds", r.Seconds}, {"program_version", r.ProgramVersion}};
+  if (r.FailureC)
+    j["failure_c"] = *r.FailureC;
+  if (r.FailureS)
+    j["failure_s"] = *r.FailureS;
+  return j;
 }
 
-void WriteTable(std::ostream &out, const std::vector<Record> &records) {
-  for (const Record &r : records)
-    out << r.Started << "  " << r.Station << "  " << r.Channel << "  " << r.Port << "  "
-        << r.Outcome << "  " << Fixed(r.Seconds, 1) << " s  "
-        << r.ImageSha256.substr(0, 12) << "  " << r.FinalStatus << '\n';
-  if (!records.empty())
-    out << '\n';
-  for (const SummaryLine &s : Summarise(records))
-    out << s.Station << " channel " << s.Channel << ": " << SummaryText(s) << '\n';
-  if (records.empty())
-    out << "no records\n";
+// Texts from the handset are not always UTF-8: replace what is not.
+std::string JsonText(const nlohmann::json &j) {
+  return j.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
+}
+
+void WriteTableRow(std::ostream &out, const Record &r) {
+  out << TerminalSafe(r.Started) << "  " << TerminalSafe(r.Station) << "  " << r.Channel << "  "
+      << TerminalSafe(r.Port) << "  " << TerminalSafe(r.Outcome) << "  " << Fixed(r.Seconds, 1)
+      << " s  " << TerminalSafe(r.ImageSha256.substr(0, 12)) << "  "
+      << TerminalSafe(r.FinalStatus) << '\n';
 }
 
 } // namespace
@@ -118,23 +96,107 @@ std::optional<double> SummaryLine::Yield() const {
   return double(Passed) / double(Passed + Failed);
 }
 
-std::vector<SummaryLine> Summarise(const std::vector<Record> &records) {
-  std::map<std::pair<std::string, int>, SummaryLine> lines;
-  for (const Record &r : records) {
-    SummaryLine &line = lines[{r.Station, r.Channel}];
-    line.Station = r.Station;
-    line.Channel = r.Channel;
-    if (r.Outcome == "passed")
-      ++line.Passed;
-    else if (r.Outcome == "stopped")
-      ++line.Stopped;
-    else
-      ++line.Failed;
-  }
+namespace {
+
+void CountRun(std::map<std::pair<std::string, int>, SummaryLine> &lines, const Record &r) {
+  SummaryLine &line = lines[{r.Station, r.Channel}];
+  line.Station = r.Station;
+  line.Channel = r.Channel;
+  if (r.Outcome == "passed")
+    ++line.Passed;
+  else if (r.Outcome == "stopped")
+    ++line.Stopped;
+  else
+    ++line.Failed;
+}
+
+std::vector<SummaryLine> SortedLines(const std::map<std::pair<std::string, int>, SummaryLine> &lines) {
   std::vector<SummaryLine> out;
-  for (auto &[key, line] : lines)
+  for (const auto &[key, line] : lines)
     out.push_back(line);
   return out;
+}
+
+} // namespace
+
+std::vector<SummaryLine> Summarise(const std::vector<Record> &records) {
+  std::map<std::pair<std::string, int>, SummaryLine> lines;
+  for (const Record &r : records)
+    CountRun(lines, r);
+  return SortedLines(lines);
+}
+
+std::string TerminalSafe(const std::string &text) {
+  std::string out;
+  for (unsigned char c : text) {
+    if (c >= 0x20 && c != 0x7f) {
+      out += char(c);
+      continue;
+    }
+    char escaped[8];
+    std::snprintf(escaped, sizeof escaped, "\\x%02x", c);
+    out += escaped;
+  }
+  return out;
+}
+
+ListingWriter::ListingWriter(std::ostream &out, ListFormat format) : Out(out), Format(format) {
+  if (Format == ListFormat::Csv)
+    Out << CsvHeader << "\r\n";
+  else if (Format == ListFormat::Json)
+    Out << "{\n  \"records\": [";
+}
+
+void ListingWriter::Add(const Record &r) {
+  CountRun(Lines, r);
+  switch (Format) {
+  case ListFormat::Csv:
+    WriteCsvRow(Out, r);
+    break;
+  case ListFormat::Json:
+    Out << (Count == 0 ? "\n    " : ",\n    ") << JsonText(JsonOf(r));
+    break;
+  case ListFormat::Table:
+    WriteTableRow(Out, r);
+    break;
+  }
+  ++Count;
+}
+
+void ListingWriter::Finish() {
+  const std::vector<SummaryLine> summary = SortedLines(Lines);
+  switch (Format) {
+  case ListFormat::Csv:
+    Out << "\r\nstation,channel,passed,failed,stopped,yield\r\n";
+    for (const SummaryLine &s : summary)
+      Out << CsvField(s.Station) << ',' << s.Channel << ',' << s.Passed << ',' << s.Failed
+          << ',' << s.Stopped << ',' << YieldText(s) << "\r\n";
+    break;
+  case ListFormat::Json: {
+    Out << (Count == 0 ? "],\n  \"summary\": [" : "\n  ],\n  \"summary\": [");
+    bool first = true;
+    for (const SummaryLine &s : summary) {
+      auto yield = s.Yield();
+      nlohmann::json line = {{"station", s.Station}, {"channel", s.Channel},
+                             {"passed", s.Passed}, {"failed", s.Failed}, {"stopped", s.Stopped},
+                             {"yield", yield ? nlohmann::json(*yield) : nlohmann::json(nullptr)}};
+      Out << (first ? "\n    " : ",\n    ") << JsonText(line);
+      first = false;
+    }
+    Out << (summary.empty() ? "]\n}\n" : "\n  ]\n}\n");
+    break;
+  }
+  case ListFormat::Table:
+    if (Count > 0)
+      Out << '\n';
+    for (const SummaryLine &s : summary)
+      Out << TerminalSafe(s.Station) << " channel " << s.Channel << ": " << SummaryText(s)
+          << '\n';
+    if (Count == 0)
+      Out << "no records\n";
+    break;
+  }
+  Out << std::flush;
 }
 
 std::optional<ListFormat> ListFormatFromName(const std::string &name) {
@@ -153,14 +215,10 @@ std::string SummaryText(const SummaryLine &line) {
 }
 
 void WriteListing(std::ostream &out, const std::vector<Record> &records, ListFormat format) {
-  switch (format) {
-  case ListFormat::Csv:
-    return WriteCsv(out, records);
-  case ListFormat::Json:
-    return WriteJson(out, records);
-  case ListFormat::Table:
-    return WriteTable(out, records);
-  }
+  ListingWriter writer(out, format);
+  for (const Record &r : records)
+    writer.Add(r);
+  writer.Finish();
 }
 
 } // namespace kestrune::records

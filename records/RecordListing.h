@@ -5,6 +5,7 @@
 #include "records/Record.h"
 
 #include <cstdint>
+#include <map>
 #include <optional>
 #include <ostream>
 #include <string>
@@ -27,7 +28,28 @@ std::vector<SummaryLine> Summarise(const std::vector<Record> &records);
 enum class ListFormat { Table, Csv, Json };
 std::optional<ListFormat> ListFormatFromName(const std::string &name);
 
+// Writes records one at a time as they come, then the summary: memory stays
+// the same whatever their number. The table shows control characters as
+// \xNN; CSV and JSON keep the exact text.
+class ListingWriter {
+public:
+  ListingWriter(std::ostream &out, ListFormat format);
+  void Add(const Record &record);
+  // The summary and the end of the listing.
+  void Finish();
+
+private:
+  std::ostream &Out;
+  ListFormat Format;
+  uint64_t Count = 0;
+  std::map<std::pair<std::string, int>, SummaryLine> Lines;
+};
+
 void WriteListing(std::ostream &out, const std::vector<Record> &records, ListFormat format);
+
+// Control characters (and DEL) as \xNN, so that a text cannot move the
+// terminal's cursor or change its colours.
+std::string TerminalSafe(const std::string &text);
 
 // "passed 9, failed 1, stopped 0, yield 90.0%"
 std::string SummaryText(const SummaryLine &line);

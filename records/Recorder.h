@@ -1,8 +1,12 @@
 // What a front end holds to keep records: it hands each finished run over
 // and returns at once; a thread of the recorder writes the record into the
 // local database, then the forwarder (when a server URL is set) sends it on.
-// A database that cannot be opened or written never stops a run: the
-// recorder says so once through the notice and carries on.
+// A database that cannot be opened never stops a run: the recorder says so
+// once through the notice and carries on. A record that cannot be written
+// is kept in memory, in order, and written again until it can be; past
+// MemoryBound records the oldest go to the spill file beside the database,
+// and so does whatever is still unwritten at exit. The next start takes the
+// spill file's records in.
 #pragma once
 
 #include "engine/RunReport.h"
@@ -52,25 +56,44 @@ public:
   // before their port was open are not recorded.
   void Submit(const RunReport &report, const std::string &portStableName = {});
   void Submit(Record record);
+  // Takes a finished run and returns once its record is committed to the
+  // local database (true), or once writing it has failed and that failure
+  // has been said (false; the record is kept and written again later).
+  bool Keep(const RunReport &report, const std::string &portStableName = {});
 
   // Writes every record submitted, then lets the forwarder send for at most
   // forwardWait; what it could not send stays pending for the next start.
   void Close(std::chrono::milliseconds forwardWait = DefaultForwardWait);
   static constexpr std::chrono::milliseconds DefaultForwardWait{3000};
 
-  // Records written locally so far, and failed writes.
+  // Records written locally so far, and records that could not be written
+  // to the database (spilled, or lost when even that failed).
   uint64_t Written() const;
   uint64_t WriteFailures() const;
-  // Waits until every record submitted so far is written locally.
+  // Records taken but not yet written anywhere.
+  uint64_t Waiting() const;
+  // Unwritten records kept in memory at most; the oldest past it are
+  // spilled to SpillPath().
+  static constexpr size_t MemoryBound = 1000;
+  const std::string &SpillPath() const { return Spill; }
+  // Waits until every record submitted so far is written locally, or until
+  // writing fails (the failure is said; they are written later).
   void WaitUntilWritten();
 
 private:
   void WriterMain();
   void Tell(const std::string &text);
+  // Submits; the record's number in order, 0 when it is not taken.
+  uint64_t Take(Record record);
+  // Writer thread, lock held on entry and exit.
+  bool WriteBatch(std::unique_lock<std::mutex> &lock);
+  void SpillOldest(std::unique_lock<std::mutex> &lock, size_t count);
+  void TakeInSpill();
 
   std::string Path;
   std::string Url;
   std::string StationName;
+  std::string Spill;
   std::function<void(const std::string &)> Notice;
   bool Active = false; // a place for records was named
   std::unique_ptr<SqliteStore> Store; // the writer thread's only
@@ -85,7 +108,9 @@ private:
   uint64_t Submitted = 0;
   uint64_t WrittenCount = 0;
   uint64_t Failures = 0;
-  bool WriteFailureTold = false;
+  uint64_t Handled = 0; // records written here or spilled, in order
+  bool Failing = false; // the latest write failed, and that was said
+  std::chrono::milliseconds RetryDelay{0};
   std::thread Writer;
 };
 

@@ -38,6 +38,14 @@ std::string DefaultRecordsPath() {
   return (base / "Orv" / "Kestrune" / "records.sqlite").string();
 }
 
+std::string SpillPathFor(const std::string &path) {
+  std::filesystem::path file(path);
+  std::filesystem::path name = file.stem();
+  name += ".unwritten";
+  name += file.extension();
+  return (file.parent_path() / name).string();
+}
+
 std::string HostStationName() {
 #ifdef _WIN32
   char name[MAX_COMPUTERNAME_LENGTH + 1];

@@ -10,6 +10,10 @@ namespace kestrune::records {
 // Empty when neither the variable nor a home directory is known.
 std::string DefaultRecordsPath();
 
+// Where records that could not be written to the database at path wait for
+// the next start: records.sqlite -> records.unwritten.sqlite, beside it.
+std::string SpillPathFor(const std::string &path);
+
 // The machine's host name; "unknown" when it cannot be read.
 std::string HostStationName();
 

@@ -178,6 +178,42 @@ bool SqliteStore::Insert(const Record &r, std::string &why) {
   return true;
 }
 
+bool SqliteStore::InsertAll(const std::vector<Record> &records, std::string &why) {
+  if (records.size() == 1)
+    return Insert(records.front(), why);
+  if (!Exec(Db, "BEGIN IMMEDIATE", why))
+    return false;
+  for (const Record &r : records) {
+    if (!Insert(r, why)) {
+      std::string ignored;
+      Exec(Db, "ROLLBACK", ignored);
+      return false;
+    }
+  }
+  if (Exec(Db, "COMMIT", why))
+    return true;
+  std::string ignored;
+  Exec(Db, "ROLLBACK", ignored);
+  return false;
+}
+
+bool SqliteStore::MoveAllInto(SqliteStore &target, size_t &moved, std::string &why) {
+  moved = 0;
+  // Held while moving: a program writing here at the same time waits, and
+  // nothing it writes is emptied away unmoved.
+  if (!Exec(Db, "BEGIN IMMEDIATE", why))
+    return false;
+  std::vector<Record> all;
+  std::string ignored;
+  if (!List({}, all, why) || (!all.empty() && !target.InsertAll(all, why)) ||
+      !Exec(Db, "DELETE FROM runs", why) || !Exec(Db, "COMMIT", why)) {
+    Exec(Db, "ROLLBACK", ignored);
+    return false;
+  }
+  moved = all.size();
+  return true;
+}
+
 bool SqliteStore::Pending(size_t limit, std::vector<Record> &out, std::string &why) {
   Statement s(Db, std::string("SELECT ") + Columns +
                       " FROM runs WHERE forwarded = 0 ORDER BY started LIMIT ?");
@@ -208,7 +244,8 @@ bool SqliteStore::MarkForwarded(const std::vector<std::string> &ids, std::string
   return Exec(Db, "COMMIT", why);
 }
 
-bool SqliteStore::List(const RecordFilter &filter, std::vector<Record> &out, std::string &why) {
+bool SqliteStore::ForEach(const RecordFilter &filter,
+                          const std::function<void(const Record &)> &take, std::string &why) {
   Statement s(Db, std::string("SELECT ") + Columns +
                       " FROM runs WHERE started >= ? AND (? = '' OR station = ?)"
                       " ORDER BY started DESC, channel DESC");
@@ -219,7 +256,17 @@ bool SqliteStore::List(const RecordFilter &filter, std::vector<Record> &out, std
   s.Text(1, filter.Since);
   s.Text(2, filter.Station);
   s.Text(3, filter.Station);
-  return ReadAll(Db, s, out, why);
+  int rc;
+  while ((rc = sqlite3_step(s.get())) == SQLITE_ROW)
+    take(ReadRow(s.get()));
+  if (rc == SQLITE_DONE)
+    return true;
+  why = sqlite3_errmsg(Db);
+  return false;
+}
+
+bool SqliteStore::List(const RecordFilter &filter, std::vector<Record> &out, std::string &why) {
+  return ForEach(filter, [&out](const Record &r) { out.push_back(r); }, why);
 }
 
 } // namespace kestrune::records

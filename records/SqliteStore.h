@@ -6,6 +6,7 @@
 #include "records/Record.h"
 
 #include <cstddef>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -31,9 +32,18 @@ public:
   // One record, one transaction. A record whose id is on file already is
   // left as it is.
   bool Insert(const Record &record, std::string &why);
+  // Several records in one transaction: all are written, or none.
+  bool InsertAll(const std::vector<Record> &records, std::string &why);
+  // Moves every record of this store into target and empties this one;
+  // nothing moves when either side fails. moved tells how many.
+  bool MoveAllInto(SqliteStore &target, size_t &moved, std::string &why);
   // Records not yet taken by the line's server, oldest first.
   bool Pending(size_t limit, std::vector<Record> &out, std::string &why);
   bool MarkForwarded(const std::vector<std::string> &ids, std::string &why);
+  // Newest first, one record at a time: memory stays the same whatever
+  // their number.
+  bool ForEach(const RecordFilter &filter, const std::function<void(const Record &)> &take,
+               std::string &why);
   // Newest first.
   bool List(const RecordFilter &filter, std::vector<Record> &out, std::string &why);
 

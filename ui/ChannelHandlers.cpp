@@ -98,13 +98,14 @@ void TKestruneUiForm::StartChannel(int channel) {
   // before it is in place. Its first step waits for this thread, so the
   // panel below is set up before the worker shows anything.
   Panel[channel]->RunProgressState().Begin();
+  // The record is written on the worker's thread before the outcome shows.
+  Panel[channel]->SetRecordKeeper([this](const RunReport &report) { Records->Record(report); });
   // The run's plan: the loaded image's bytes and the speed chosen now.
   RunPlan plan = PlanRun(Image, RowForButtons(Panel[channel]->SpeedButtonStates()),
                          Panel[channel]->RepeatChoice());
   CommsThread[channel] = TCommsThread::Start(ChannelRows[channel], *Panel[channel],
                                              std::move(plan),
                                              [this, channel](TCommsThread &worker) {
-                                               Records->Record(worker.Report());
                                                ShowRunResult(channel, worker.Report());
                                                if (worker.RunsOn())
                                                  ContinueRepeat(channel);

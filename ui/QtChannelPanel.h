@@ -60,6 +60,15 @@ public:
     return SwapSilenceSource ? std::chrono::milliseconds(SwapSilenceSource->load()) : planned;
   }
 
+  void KeepRecord(const RunReport &report) override {
+    if (RecordKeeper)
+      RecordKeeper(report);
+  }
+  // Set while no worker runs on the panel; called on the worker's thread.
+  void SetRecordKeeper(std::function<void(const RunReport &)> keeper) {
+    RecordKeeper = std::move(keeper);
+  }
+
   // Window side (window's thread only).
   void SetStatusText(const std::string &text) override;
   void SetStatusColour(StatusColour colour) override;
@@ -108,6 +117,7 @@ private:
   std::unique_ptr<WindowThreadNudge> Nudge;
   RunProgressMonitor RunProgressValues;
   std::function<void(const std::string &)> StatusTextHook;
+  std::function<void(const RunReport &)> RecordKeeper;
 };
 
 } // namespace kestrune

@@ -60,7 +60,7 @@ WindowRecords::WindowRecords(SettingsStore &settings, QWidget *window) : Window(
 
 WindowRecords::~WindowRecords() { Close(); }
 
-void WindowRecords::Record(const RunReport &report) { Keeper->Submit(report); }
+void WindowRecords::Record(const RunReport &report) { Keeper->Keep(report); }
 
 void WindowRecords::Close() {
   NoticeTimer->stop();

@@ -38,6 +38,8 @@ public:
   WindowRecords(SettingsStore &settings, QWidget *window);
   ~WindowRecords() override;
 
+  // Called on a channel's worker thread: returns once the run's record is
+  // written, or once the failure to write it has been said.
   void Record(const RunReport &report);
   // Writes every record taken; bounded wait for the server.
   void Close();

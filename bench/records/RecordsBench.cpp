@@ -2,7 +2,9 @@
 // channels hand them over, written to SQLite (alone, then with a private
 // PostgreSQL server taking them as well). Prints the time a hand-over costs
 // the channel (mean, 99th percentile, worst), the time per record until
-// written (and until on the server), and the database's size.
+// written (and until on the server), and the database's size. Then the
+// wait a channel has before it shows its outcome, its record committed
+// (one channel alone, and eight ending their runs together).
 //
 //   bench_records [records]   (default 10000)
 #include "records/Recorder.h"
@@ -102,6 +104,41 @@ void RunOnce(const char *name, const std::string &target, const std::string &pat
   Report(name, handOver, written, sent, count, path);
 }
 
+// Each of channels threads keeps count / channels records, one at a time,
+// as a channel does before it shows each outcome.
+void RunKept(const std::string &path, int count, int channels) {
+  auto waits = std::vector<std::vector<double>>(size_t(channels));
+  {
+    Recorder recorder({path, "bench", [](const std::string &t) {
+                         std::fprintf(stderr, "notice: %s\n", t.c_str());
+                       }});
+    std::vector<std::thread> threads;
+    for (int c = 0; c < channels; ++c)
+      threads.emplace_back([&, c] {
+        for (int i = c; i < count; i += channels) {
+          RunReport report = SampleReport(i);
+          auto before = Clock::now();
+          recorder.Keep(report);
+          waits[size_t(c)].push_back(Ms(Clock::now() - before));
+        }
+      });
+    for (std::thread &t : threads)
+      t.join();
+  }
+  std::vector<double> all;
+  for (const auto &w : waits)
+    all.insert(all.end(), w.begin(), w.end());
+  std::sort(all.begin(), all.end());
+  double mean = 0;
+  for (double v : all)
+    mean += v;
+  mean /= double(all.size());
+  std::printf("kept before the outcome shows, %d channel%s: mean %.3f ms, median %.3f ms, "
+              "p99 %.3f ms, worst %.3f ms\n",
+              channels, channels == 1 ? "" : "s", mean, all[all.size() / 2],
+              all[all.size() * 99 / 100], all.back());
+}
+
 } // namespace
 
 int main(int argc, char **argv) {
@@ -114,6 +151,8 @@ int main(int argc, char **argv) {
 
   const std::string alone = (dir / "alone.sqlite").string();
   RunOnce("SQLite alone", alone, alone, count, "");
+  RunKept((dir / "kept1.sqlite").string(), std::min(count, 2000), 1);
+  RunKept((dir / "kept8.sqlite").string(), std::min(count, 2000), 8);
 
   test::PgServer server;
   if (!server.Start()) {

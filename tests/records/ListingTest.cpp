@@ -123,3 +123,43 @@ TEST(Listing, TableHasOneLinePerRecordThenTheSummary) {
 }
 
 } // namespace
+
+namespace {
+
+TEST(Listing, TableEscapesControlCharactersWhileCsvAndJsonKeepTheExactText) {
+  Record hostile = SampleRecord("st\x1b[2J\x1b]0;owned\x07", 1, "2026-12-08T10:00:00.000Z");
+  hostile.FinalStatus = "line\rover\x7f";
+  std::ostringstream table;
+  WriteListing(table, {hostile}, ListFormat::Table);
+  for (char c : table.str())
+    EXPECT_FALSE((c >= 0 && c < 0x20 && c != '\n') || c == 0x7f) << int(c) << table.str();
+  EXPECT_NE(table.str().find("st\\x1b[2J\\x1b]0;owned\\x07"), std::string::npos) << table.str();
+  EXPECT_NE(table.str().find("line\\x0dover\\x7f"), std::string::npos) << table.str();
+
+  std::ostringstream json;
+  WriteListing(json, {hostile}, ListFormat::Json);
+  auto parsed = nlohmann::json::parse(json.str());
+  EXPECT_EQ(parsed["records"][0]["station"], hostile.Station);
+  EXPECT_EQ(parsed["records"][0]["final_status"], hostile.FinalStatus);
+  EXPECT_EQ(parsed["summary"][0]["station"], hostile.Station);
+  std::ostringstream csv;
+  WriteListing(csv, {hostile}, ListFormat::Csv);
+  EXPECT_NE(csv.str().find(hostile.Station), std::string::npos);
+  EXPECT_NE(csv.str().find("\"" + hostile.FinalStatus + "\""), std::string::npos);
+}
+
+TEST(Listing, RecordsWrittenOneByOneMakeOneJsonDocumentWhateverTheirNumber) {
+  for (int count : {0, 1, 3}) {
+    std::ostringstream out;
+    ListingWriter writer(out, ListFormat::Json);
+    for (int i = 0; i < count; ++i)
+      writer.Add(SampleRecord("st", 1 + i % 2, "2026-12-08T10:00:0" + std::to_string(i) + ".000Z"));
+    writer.Finish();
+    auto parsed = nlohmann::json::parse(out.str(), nullptr, false);
+    ASSERT_FALSE(parsed.is_discarded()) << out.str();
+    EXPECT_EQ(parsed["records"].size(), size_t(count));
+    EXPECT_EQ(parsed["summary"].size(), size_t(std::min(count, 2)));
+  }
+}
+
+} // namespace

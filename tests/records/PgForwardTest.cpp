@@ -286,3 +286,67 @@ TEST_F(PgForward, EightProgramsSendAtOnce) {
 }
 
 } // namespace
+
+namespace {
+
+TEST_F(PgForward, TableLockedByAnotherSessionHoldsTheShutdownNoLongerThanItsDeadline) {
+  {
+    // The table exists, then another session takes it for itself.
+    pqxx::connection setup(Url);
+    EnsurePgTable(setup);
+  }
+  pqxx::connection holder(Url);
+  pqxx::work holding(holder);
+  holding.exec("LOCK TABLE kestrune_records IN ACCESS EXCLUSIVE MODE");
+
+  std::vector<std::string> notices;
+  std::mutex noticesMutex;
+  auto recorder = std::make_unique<Recorder>(RecorderOptions{Url, "", [&](const std::string &t) {
+    std::lock_guard lock(noticesMutex);
+    notices.push_back(t);
+  }});
+  recorder->Submit(SampleRecord("s", 1, "2026-12-08T05:00:00.000Z"));
+  recorder->WaitUntilWritten();
+  // The forwarder is now waiting on the lock, far longer than the deadline.
+  std::this_thread::sleep_for(milliseconds(500));
+  auto before = steady_clock::now();
+  recorder->Close(seconds(1));
+  const auto took = steady_clock::now() - before;
+  EXPECT_LT(took, seconds(3)) << duration_cast<milliseconds>(took).count() << " ms";
+  recorder.reset();
+  // What could not be sent stays for the next start.
+  EXPECT_EQ(LocalPending(), 1);
+  holding.abort();
+}
+
+} // namespace
+
+namespace {
+
+TEST_F(PgForward, ServerThatWentAwayIsSaidInPlainWordsWithItsReason) {
+  std::vector<std::string> notices;
+  std::mutex noticesMutex;
+  Recorder recorder({Url, "", [&](const std::string &t) {
+                       std::lock_guard lock(noticesMutex);
+                       notices.push_back(t);
+                     }});
+  recorder.Submit(SampleRecord("s", 1, "2026-12-08T05:00:00.000Z"));
+  ASSERT_TRUE(WaitForServerCount(1, seconds(30)));
+  // The connection is open and idle when the server goes away.
+  Server->Stop();
+  recorder.Submit(SampleRecord("s", 2, "2026-12-08T05:00:01.000Z"));
+  std::string told;
+  for (auto until = steady_clock::now() + seconds(20); told.empty() && steady_clock::now() < until;) {
+    std::this_thread::sleep_for(milliseconds(20));
+    std::lock_guard lock(noticesMutex);
+    for (const std::string &t : notices)
+      if (t.find("not reaching the server") != std::string::npos)
+        told = t;
+  }
+  recorder.Close(milliseconds(0));
+  ASSERT_FALSE(told.empty());
+  EXPECT_EQ(told.find("client encoding"), std::string::npos) << told;
+  EXPECT_NE(told.find("went away"), std::string::npos) << told;
+}
+
+} // namespace
