@@ -66,6 +66,16 @@ void JsonEvents::Outcome(int channel, uint32_t run, const RunReport &report, boo
   Write(line);
 }
 
+void JsonEvents::Verdict(int channel, const std::string &port, uint32_t unit, uint32_t run,
+                         RunOutcome outcome, const std::string &text) {
+  json line = Head("verdict", IsoUtcTime(ClockFn()), channel, port);
+  line["unit"] = unit;
+  line["run"] = run;
+  line["outcome"] = RunOutcomeName(outcome);
+  line["text"] = text;
+  Write(line);
+}
+
 void JsonEvents::End(int channel, const std::string &port, uint32_t passed, uint32_t failed,
                      const char *outcome) {
   json line = Head("end", IsoUtcTime(ClockFn()), channel, port);

@@ -32,6 +32,8 @@ const char *RunPhaseName(RunPhase phase) {
     return "verdict";
   case RunPhase::Finished:
     return "finished";
+  case RunPhase::WaitingForNextUnit:
+    return "waiting for the next unit";
   }
   return "idle";
 }
@@ -105,6 +107,7 @@ double RunProgress::PhaseFraction() const {
   case RunPhase::Idle:
   case RunPhase::Starting:
   case RunPhase::WaitingForPowerOn:
+  case RunPhase::WaitingForNextUnit:
     return 0.0;
   case RunPhase::LoadingRamProgram:
     return RamProgramShare * part;

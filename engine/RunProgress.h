@@ -27,6 +27,7 @@ enum class RunPhase : uint8_t {
   Programming,       // the image goes out in blocks
   Verdict,           // waiting for the handset's verdict
   Finished,          // the run has ended
+  WaitingForNextUnit, // repeat mode: the last unit's verdict stands, the next is awaited
 };
 
 const char *RunPhaseName(RunPhase phase);

@@ -107,7 +107,7 @@ void TKestruneUiForm::StartChannel(int channel) {
                                                Records->Record(worker.Report());
                                                ShowRunResult(channel, worker.Report());
                                                if (worker.RunsOn())
-                                                 ContinueRepeat(channel);
+                                                 ContinueRepeat(channel, worker.Report());
                                                else
                                                  CommsTerminate(channel);
                                              });
@@ -131,7 +131,14 @@ void TKestruneUiForm::CommsTerminate(int channel) {
   QuitQuietLoopWhenDone();
 }
 
+bool TKestruneUiForm::ShowsEndedRun(int channel) const {
+  return CommsThread[channel] == nullptr && Outcome[channel].has_value();
+}
+
 void TKestruneUiForm::StopClick(int channel) {
+  // A channel whose run has ended keeps its mark and the text beside it.
+  if (ShowsEndedRun(channel))
+    return;
   SetStatus(channel, ShuttingDownText);
   if (CommsThread[channel] != nullptr)
     CommsThread[channel]->RequestStop();
@@ -142,7 +149,7 @@ void TKestruneUiForm::StopAllClick() {
     if (CommsThread[channel] != nullptr) {
       SetStatus(channel, ShuttingDownText);
       CommsThread[channel]->RequestStop();
-    } else {
+    } else if (!ShowsEndedRun(channel)) {
       SetStatus(channel, ChannelRows[channel].IdleText);
     }
   }

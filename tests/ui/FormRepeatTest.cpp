@@ -14,7 +14,9 @@
 #include <QDoubleSpinBox>
 #include <QFile>
 #include <QLabel>
+#include <QProgressBar>
 #include <QPushButton>
+#include <QStatusBar>
 #include <QSettings>
 
 namespace kestrune {
@@ -108,9 +110,10 @@ TEST_F(RepeatFixture, HandsetAfterHandsetIsCountedUntilStop) {
   RepeatBox()->setChecked(true);
   QTest::mouseClick(Control<QPushButton>(Form.get(), "StartButton"), Qt::LeftButton);
   ASSERT_TRUE(QTest::qWaitFor([&] { return Form->Tally(0).Passed == 2; }, 60000));
-  // The channel goes on: it waits for the third unit.
+  // The channel goes on: it waits for the third unit, the second's verdict
+  // in view.
   EXPECT_NE(Form->Worker(0), nullptr);
-  EXPECT_EQ(Badge(), "RUNNING");
+  EXPECT_EQ(Badge(), "PASSED #2");
   EXPECT_FALSE(Control<QPushButton>(Form.get(), "StartButton")->isEnabled());
   auto waits = [&] {
     int count = 0;
@@ -191,12 +194,46 @@ TEST_F(RepeatFixture, AChangedSwapSilenceIsWhatTheWaitingChannelUses) {
   std::vector<std::string> lines = Form->Log(0).LinesAfter(0);
   ASSERT_FALSE(lines.empty());
   EXPECT_NE(lines.back().find(RemoveHandsetText), std::string::npos) << lines.back();
-  EXPECT_EQ(Badge(), "RUNNING");
+  EXPECT_EQ(Badge(), "PASSED #2");
 
   QTest::mouseClick(Control<QPushButton>(Form.get(), "StopButton"), Qt::LeftButton);
   ASSERT_TRUE(QTest::qWaitFor([&] { return Form->AllChannelsIdle(); }, 2000));
   EXPECT_EQ(Badge(), "STOPPED");
   EXPECT_EQ(Stored(RepeatSilenceValue).toInt(), 5000);
+}
+
+TEST_F(RepeatFixture, AFailedUnitsVerdictStaysInViewUntilTheNextUnitAnswers) {
+  // The second unit's erase fails; the first and third pass.
+  Open({.Model = handset::RamModel::Host, .SwapAfterRunMs = 1500, .EraseFailSegment = 7,
+        .EraseFailRun = 2});
+  RepeatBox()->setChecked(true);
+  QTest::mouseClick(Control<QPushButton>(Form.get(), "StartButton"), Qt::LeftButton);
+  ASSERT_TRUE(QTest::qWaitFor([&] { return Form->Tally(0).Failed == 1; }, 60000));
+  EXPECT_EQ(Form->Tally(0), (RunTally{.Passed = 1, .Failed = 1}));
+  EXPECT_EQ(Badge(), "FAILED #2");
+  auto *verdict = Control<QLabel>(Form.get(), ChannelControlName(0, "VerdictLabel"));
+  auto *bar = Control<QProgressBar>(Form.get(), ChannelControlName(0, "RunProgressBar"));
+  auto *status = Control<QStatusBar>(Form.get(), ChannelControlName(0, "StatusBar"));
+  EXPECT_TRUE(verdict->isVisibleTo(Form.get()));
+  EXPECT_TRUE(verdict->text().startsWith("Unit 2 FAILED: ERROR ")) << verdict->text().toStdString();
+  // The waiting text goes to the status line; the failure's stays beside it.
+  ASSERT_TRUE(QTest::qWaitFor([&] { return status->currentMessage() == RemoveHandsetText; }, 2000));
+  Form->RefreshRunView();
+  EXPECT_TRUE(bar->format().startsWith("waiting for the next unit")) << bar->format().toStdString();
+  EXPECT_EQ(Badge(), "FAILED #2");
+  EXPECT_TRUE(verdict->isVisibleTo(Form.get()));
+  EXPECT_EQ(Handset->CompletedRuns(), 2);
+
+  // The third unit answers: the channel runs again and the verdict line goes.
+  ASSERT_TRUE(QTest::qWaitFor([&] { return Badge() == "RUNNING"; }, 10000));
+  EXPECT_FALSE(verdict->isVisibleTo(Form.get()));
+  Form->RefreshRunView();
+  EXPECT_FALSE(bar->format().startsWith("waiting")) << bar->format().toStdString();
+  ASSERT_TRUE(QTest::qWaitFor([&] { return Form->Tally(0).Passed == 2; }, 60000));
+  EXPECT_EQ(Badge(), "PASSED #3");
+  QTest::mouseClick(Control<QPushButton>(Form.get(), "StopButton"), Qt::LeftButton);
+  ASSERT_TRUE(QTest::qWaitFor([&] { return Form->AllChannelsIdle(); }, 2000));
+  EXPECT_EQ(Form->Tally(0), (RunTally{.Passed = 2, .Failed = 1}));
 }
 
 } // namespace

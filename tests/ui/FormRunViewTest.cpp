@@ -148,9 +148,24 @@ TEST_F(RunViewFixture, EveryEndOfAStartAllLandsInOneOutcomeAndIsCounted) {
   EXPECT_TRUE(RunBar(1)->format().startsWith("failed")) << RunBar(1)->format().toStdString();
   EXPECT_TRUE(RunBar(5)->format().startsWith("stopped")) << RunBar(5)->format().toStdString();
 
-  // Stop All gives idle channels their idle text back, and nothing else.
+  // Stop All leaves channels whose runs have ended as they are: mark and
+  // text agree.
   QTest::mouseClick(Control<QPushButton>(Form.get(), "StopAllButton"), Qt::LeftButton);
-  EXPECT_EQ(StatusText(Form.get(), 1).toStdString(), ChannelRows[1].IdleText);
+  EXPECT_EQ(StatusText(Form.get(), 1), "ERROR Flash Erase Fail !! (0)");
+  EXPECT_EQ(StatusText(Form.get(), 0), DownloadDone);
+  Form->StopClick(1);
+  EXPECT_EQ(StatusText(Form.get(), 1), "ERROR Flash Erase Fail !! (0)");
+  EXPECT_EQ(Badge(1), "FAILED");
+  // One channel runs again: Stop All stops it alone.
+  QTest::mouseClick(Control<QPushButton>(Form.get(), ChannelControlName(5, "StartButton")),
+                    Qt::LeftButton);
+  ASSERT_EQ(Badge(5), "RUNNING");
+  QTest::mouseClick(Control<QPushButton>(Form.get(), "StopAllButton"), Qt::LeftButton);
+  EXPECT_EQ(StatusText(Form.get(), 5), "Shutting down COMM");
+  EXPECT_EQ(StatusText(Form.get(), 1), "ERROR Flash Erase Fail !! (0)");
+  EXPECT_EQ(StatusText(Form.get(), 0), DownloadDone);
+  ASSERT_TRUE(QTest::qWaitFor([&] { return Form->AllChannelsIdle(); }, 10000));
+  EXPECT_EQ(Badge(5), "STOPPED");
   EXPECT_EQ(Badge(1), "FAILED");
   EXPECT_EQ(Badge(0), "PASSED");
   EXPECT_EQ(Form->StationTallyValue(), (RunTally{4, 3}));
