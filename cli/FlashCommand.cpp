@@ -112,7 +112,7 @@ int RunFlash(const FlashOptions &options, std::ostream &out, std::ostream &progr
       r.Seconds = std::chrono::duration<double>(Clock::now() - started).count();
       TakeRun(r, report, panels[i]->LastText(), worker.EndedWhileWaiting(), options.Repeat.On);
       panels[i]->RunProgressState().Finish(report.Outcome);
-      const bool unit = report.Outcome != RunOutcome::Stopped;
+      const bool unit = report.Unit && report.Outcome != RunOutcome::Stopped;
       if (options.Json)
         json.Outcome(r.Channel, worker.RunNumber(), report, worker.EndedWhileWaiting());
       if (options.Json && unit)

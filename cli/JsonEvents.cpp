@@ -62,6 +62,7 @@ void JsonEvents::Outcome(int channel, uint32_t run, const RunReport &report, boo
   line["bytes"] = report.BytesSent;
   line["resent"] = report.BlocksResent;
   line["waiting"] = endedWaiting;
+  line["unit"] = report.Unit;
   VisitRunUsed(report, [&line](const char *name, const auto &value) { line[name] = value; });
   Write(line);
 }

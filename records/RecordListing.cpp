@@ -39,7 +39,7 @@ std::string CsvField(const std::string &text) {
 const char *const CsvHeader =
     "id,started,ended,station,channel,port,port_stable_name,image_path,image_size,"
     "image_sha256,ram_program_sha256,speed,identification,outcome,final_status,error_code,"
-    "failure_c,failure_s,blocks_resent,bytes_sent,seconds,program_version";
+    "failure_c,failure_s,blocks_resent,bytes_sent,seconds,program_version,unit";
 
 void WriteCsv(std::ostream &out, const std::vector<Record> &records) {
   out << CsvHeader << "\r\n";
@@ -51,7 +51,8 @@ void WriteCsv(std::ostream &out, const std::vector<Record> &records) {
                                   r.Outcome, r.FinalStatus, std::to_string(r.ErrorCode),
                                   Optional(r.FailureC), Optional(r.FailureS),
                                   std::to_string(r.BlocksResent), std::to_string(r.BytesSent),
-                                  Fixed(r.Seconds, 3), r.ProgramVersion};
+                                  Fixed(r.Seconds, 3), r.ProgramVersion,
+                                  r.Unit ? "true" : "false"};
     bool first = true;
     for (const std::string &f : fields) {
       out << (first ? "" : ",") << CsvField(f);
@@ -77,7 +78,8 @@ void WriteJson(std::ostream &out, const std::vector<Record> &records) {
                         {"final_status", r.FinalStatus}, {"error_code", r.ErrorCode},
                         {"failure_c", nullptr}, {"failure_s", nullptr},
                         {"blocks_resent", r.BlocksResent}, {"bytes_sent", r.BytesSent},
-                        {"seconds", r.Seconds}, {"program_version", r.ProgramVersion}};
+                        {"seconds", r.Seconds}, {"program_version", r.ProgramVersion},
+                        {"unit", r.Unit}};
     if (r.FailureC)
       j["failure_c"] = *r.FailureC;
     if (r.FailureS)
@@ -88,7 +90,7 @@ void WriteJson(std::ostream &out, const std::vector<Record> &records) {
   for (const SummaryLine &s : Summarise(records)) {
     auto yield = s.Yield();
     summary.push_back({{"station", s.Station}, {"channel", s.Channel}, {"passed", s.Passed},
-                       {"failed", s.Failed}, {"stopped", s.Stopped},
+                       {"failed", s.Failed}, {"stopped", s.Stopped}, {"no_unit", s.NoUnit},
                        {"yield", yield ? nlohmann::json(*yield) : nlohmann::json(nullptr)}});
   }
   // Texts from the handset are not always UTF-8: replace what is not.
@@ -124,7 +126,9 @@ std::vector<SummaryLine> Summarise(const std::vector<Record> &records) {
     SummaryLine &line = lines[{r.Station, r.Channel}];
     line.Station = r.Station;
     line.Channel = r.Channel;
-    if (r.Outcome == "passed")
+    if (!r.Unit)
+      ++line.NoUnit;
+    else if (r.Outcome == "passed")
       ++line.Passed;
     else if (r.Outcome == "stopped")
       ++line.Stopped;
@@ -149,7 +153,8 @@ std::optional<ListFormat> ListFormatFromName(const std::string &name) {
 
 std::string SummaryText(const SummaryLine &line) {
   return "passed " + std::to_string(line.Passed) + ", failed " + std::to_string(line.Failed) +
-         ", stopped " + std::to_string(line.Stopped) + ", yield " + YieldText(line);
+         ", stopped " + std::to_string(line.Stopped) + ", yield " + YieldText(line) +
+         (line.NoUnit > 0 ? ", no unit " + std::to_string(line.NoUnit) : std::string());
 }
 
 void WriteListing(std::ostream &out, const std::vector<Record> &records, ListFormat format) {

@@ -70,7 +70,7 @@ QString ProgressText(const ProgressSnapshot &s) {
   QString text = s.Phase == RunPhase::Finished && s.Outcome ? RunOutcomeName(*s.Outcome)
                                                             : RunPhaseName(s.Phase);
   text += QString("  %1%").arg(int(s.RunPercent));
-  if (s.BytesTotal > 0)
+  if (s.BytesTotal > 0 && s.ImageBytes)
     text += QString("  %1 of %2")
                 .arg(QString::fromStdString(FormatBytes(s.BytesSent)),
                      QString::fromStdString(FormatBytes(s.BytesTotal)));
@@ -229,13 +229,14 @@ void TKestruneUiForm::BeginRunView(int channel) {
 
 void TKestruneUiForm::ShowRunResult(int channel, const RunReport &report) {
   Outcome[channel] = report.Outcome;
-  Tallies[channel].Count(report.Outcome);
+  Tallies[channel].Count(report);
   Panel[channel]->RunProgressState().Finish(report.Outcome);
   double seconds = std::chrono::duration<double>(report.Ended - report.Started).count();
   char summary[96];
   std::snprintf(summary, sizeof summary, " (%llu bytes sent, %.1f s)",
                 (unsigned long long)report.BytesSent, seconds);
-  Logs[channel].Append(std::string("Run ") + RunOutcomeName(report.Outcome) + ": " +
+  Logs[channel].Append(std::string("Run ") + RunOutcomeName(report.Outcome) +
+                       (report.Unit ? "" : " (no handset answered: not counted)") + ": " +
                        report.FinalStatus + summary);
   ShowOutcome(channel, false);
   ShowCounts();
@@ -265,7 +266,7 @@ void TKestruneUiForm::ShowOutcome(int channel, bool running, uint32_t unit) {
 
 void TKestruneUiForm::ShowUnitVerdict(int channel, const RunReport &report) {
   // Only a unit's verdict is shown; the run that follows a stop never comes.
-  if (report.Outcome == RunOutcome::Stopped)
+  if (report.Outcome == RunOutcome::Stopped || !report.Unit)
     return;
   const uint32_t unit = Tallies[channel].Runs();
   ShowOutcome(channel, false, unit);

@@ -187,6 +187,29 @@ TEST(CliJson, EachUnitOfARepeatingChannelHasOneVerdictEvent) {
   EXPECT_EQ(end["failed"], 1);
 }
 
+TEST(CliJson, ARunThatReachedNoHandsetIsShownButNotCounted) {
+  Workspace w;
+  auto handset = Handset({.Model = RamModel::Host});
+  Output out = RunCli(w, {"--json", "--image", w.Image(), handset->DevicePath(),
+                          "/dev/kestrune-missing"});
+  EXPECT_EQ(out.Exit, 1);
+  auto missing = OfKind(out, "outcome", 2);
+  ASSERT_EQ(missing.size(), 1u);
+  EXPECT_EQ(missing[0]["outcome"], "failed");
+  EXPECT_EQ(missing[0]["unit"], false);
+  EXPECT_TRUE(OfKind(out, "verdict", 2).empty());
+  auto end = OfKind(out, "end", 2);
+  ASSERT_EQ(end.size(), 1u);
+  EXPECT_EQ(end[0]["failed"], 0);
+  EXPECT_EQ(end[0]["outcome"], "failed");
+  // The handset's run is a unit with its verdict.
+  auto good = OfKind(out, "outcome", 1);
+  ASSERT_EQ(good.size(), 1u);
+  EXPECT_EQ(good[0]["unit"], true);
+  ASSERT_EQ(OfKind(out, "verdict", 1).size(), 1u);
+  EXPECT_EQ(OfKind(out, "end", 1)[0]["passed"], 1);
+}
+
 TEST(CliJson, TenPortsAreTenChannels) {
   Workspace w;
   std::vector<std::unique_ptr<VirtualHandset>> handsets;
