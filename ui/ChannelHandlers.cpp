@@ -155,6 +155,17 @@ void TKestruneUiForm::StopAllClick() {
   }
 }
 
+QString TKestruneUiForm::CloseQuestion() const {
+  int running = 0;
+  for (TCommsThread *worker : CommsThread)
+    running += worker != nullptr;
+  if (running == 0)
+    return {};
+  if (running == 1)
+    return "1 channel is flashing: stop it and close?";
+  return QString("%1 channels are flashing: stop them and close?").arg(running);
+}
+
 bool TKestruneUiForm::AllChannelsIdle() const {
   for (TCommsThread *worker : CommsThread) {
     if (worker != nullptr)

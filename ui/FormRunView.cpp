@@ -112,7 +112,7 @@ void TKestruneUiForm::AddRunViewControls(int channel, QWidget *panel) {
   outcome->setObjectName(Name(channel, "OutcomeLabel"));
   outcome->setAlignment(Qt::AlignCenter);
   int widest = 0;
-  for (const char *word : {"PASSED #0000", "FAILED #0000", "STOPPED", "RUNNING"})
+  for (const char *word : {"PASSED", "FAILED", "STOPPED", "RUNNING"})
     widest = std::max(widest, outcome->fontMetrics().horizontalAdvance(word));
   outcome->setFixedWidth(widest + 24);
   OutcomeLabel[channel] = outcome;
@@ -247,10 +247,9 @@ void TKestruneUiForm::ShowRunResult(int channel, const RunReport &report) {
 void TKestruneUiForm::ShowOutcome(int channel, bool running, uint32_t unit) {
   QLabel *label = OutcomeLabel[channel];
   const std::optional<RunOutcome> outcome = Outcome[channel];
-  QString word = running ? "RUNNING" : outcome ? UpperWord(*outcome) : QString("-");
-  if (!running && unit > 0)
-    word += QString(" #%1").arg(unit);
-  label->setText(word);
+  // The word alone fits the mark's fixed width; the unit's number is on
+  // the verdict line below it and in the tool tip.
+  label->setText(running ? "RUNNING" : outcome ? UpperWord(*outcome) : QString("-"));
   label->setStyleSheet(OutcomeStyle(outcome, running));
   if (running)
     label->setToolTip("The channel is running");

@@ -69,6 +69,10 @@ struct FormEnvironment {
   // Whether the Korean status texts can be drawn; the installed fonts are
   // asked when empty.
   std::function<bool()> KoreanFontsAvailable;
+  // Asked on the window's thread when the window is closed while channels
+  // run, with the question's text; true stops them and closes. A Yes/No
+  // message box when empty.
+  std::function<bool(const QString &question)> AskToClose;
 };
 
 // The caption and the file dialog's texts.
@@ -118,6 +122,8 @@ public:
   void StartChannel(int channel);
   void CommsTerminate(int channel);
   bool AllChannelsIdle() const;
+  // "3 channels are flashing: stop them and close?"; empty when none runs.
+  QString CloseQuestion() const;
   // Idle, with the mark of a run that ended in this session: Stop and Stop
   // All leave such a channel as it is.
   bool ShowsEndedRun(int channel) const;
@@ -154,6 +160,7 @@ private:
   void BuildControls();
   QWidget *BuildChannelPanel(int channel);
   void ConnectControls();
+  void AddStationShortcuts();
   void FlashCreate();
   void StartRecords();
   void FlashDestroy();
@@ -185,8 +192,8 @@ private:
   // Everything the window does with a run that has ended, before the
   // channel's panel is restored: outcome mark, counts, progress, log.
   void ShowRunResult(int channel, const RunReport &report);
-  // unit: the number of the unit the mark is for, while a repeating
-  // channel waits for the next one; 0 otherwise.
+  // unit: the number of the unit the mark is for (in its tool tip), while
+  // a repeating channel waits for the next one; 0 otherwise.
   void ShowOutcome(int channel, bool running, uint32_t unit = 0);
   // A repeating channel between units: the last unit's verdict and its
   // text on a line of their own, until the next unit answers.
@@ -281,6 +288,7 @@ private:
 
   enum class Lifecycle { Open, Closing, Closed };
   Lifecycle State = Lifecycle::Open;
+  bool AskingToClose = false;
   QEventLoop *QuietLoop = nullptr;
 };
 
