@@ -23,6 +23,12 @@ void CliPanel::SetBytesSent(uint64_t sent, uint64_t total) {
     Json->Progress(ChannelRowRef.Number, PortName, Phase, sent, total);
 }
 
+void CliPanel::BeginUnit() {
+  // The unit's time starts with its answer, not with the wait for it.
+  Verdict.clear();
+  RunProgressValues.Begin();
+}
+
 void CliPanel::SetStatusText(const std::string &text) {
   Text = text;
   if (Json) {

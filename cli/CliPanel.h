@@ -39,6 +39,7 @@ public:
     if (RecordKeeper)
       RecordKeeper(report);
   }
+  void BeginUnit() override;
 
   // Set before the channel starts: events as JSON lines instead of text
   // lines, and the station's repeat mode.
@@ -53,6 +54,10 @@ public:
   const std::string &Port() const { return PortName; }
   // Main thread only.
   const std::string &LastText() const { return Text; }
+  // A repeating channel's last unit's verdict, kept until the next unit
+  // answers; empty otherwise.
+  const std::string &WaitingVerdict() const { return Verdict; }
+  void SetWaitingVerdict(std::string text) { Verdict = std::move(text); }
   uint32_t Maximum() const { return ProgressMaximum; }
   uint32_t Position() const { return ProgressPosition; }
   // The whole run's progress; any thread.
@@ -67,6 +72,7 @@ private:
   bool Verbose;
   bool ClearLine; // live lines are drawn on the same terminal
   std::string Text;
+  std::string Verdict;
   RunProgressMonitor RunProgressValues;
   std::atomic<uint32_t> ProgressMaximum{0};
   std::atomic<uint32_t> ProgressPosition{0};

@@ -34,7 +34,8 @@ void DrawProgress(LiveLines &live, const std::vector<std::unique_ptr<CliPanel>> 
   std::vector<LiveChannel> channels;
   for (const auto &panel : panels)
     channels.push_back({panel->Row().Number, panel->Port(),
-                        panel->RunProgressState().Snapshot(), panel->LastText()});
+                        panel->RunProgressState().Snapshot(), panel->LastText(),
+                        panel->WaitingVerdict()});
   live.Draw(channels);
 }
 
@@ -114,11 +115,16 @@ int RunFlash(const FlashOptions &options, std::ostream &out, std::ostream &progr
       r.Seconds = std::chrono::duration<double>(Clock::now() - started).count();
       TakeRun(r, report, panels[i]->LastText(), worker.EndedWhileWaiting(), options.Repeat.On);
       panels[i]->RunProgressState().Finish(report.Outcome);
+      const bool unit = report.Unit && report.Outcome != RunOutcome::Stopped;
       if (options.Json)
         json.Outcome(r.Channel, worker.RunNumber(), report, worker.EndedWhileWaiting());
+      if (options.Json && unit)
+        json.Verdict(r.Channel, r.Port, r.Units.back().Unit, worker.RunNumber(), report.Outcome,
+                     report.FinalStatus);
       // Repeat mode: the same worker goes on with the next handset.
       if (worker.RunsOn()) {
         panels[i]->RunProgressState().Begin();
+        panels[i]->SetWaitingVerdict(unit ? UnitVerdictText(r.Units.back()) : std::string());
         if (options.Json)
           json.RunStart(r.Channel, r.Port, worker.RunNumber() + 1);
         return;

@@ -29,6 +29,16 @@ struct FlashOptions {
 
 enum class ChannelOutcome { Completed, Failed, Stopped };
 
+// One unit's verdict: a run that came to passed or failed.
+struct UnitVerdict {
+  uint32_t Unit = 0; // the channel's count of units, from 1
+  RunOutcome Outcome = RunOutcome::Failed;
+  std::string Text;  // the failure's text, or the verdict's
+};
+
+// "unit 2 failed: ERROR ... (31)", "unit 3 passed".
+std::string UnitVerdictText(const UnitVerdict &verdict);
+
 struct ChannelResult {
   int Channel = 0;
   std::string Port;
@@ -39,6 +49,7 @@ struct ChannelResult {
   uint32_t Failed = 0;
   double Seconds = 0;
   std::string LastText;
+  std::vector<UnitVerdict> Units; // every unit's verdict, in order
 };
 
 // Exit status: 0 when every channel completed, 1 otherwise (a failed load

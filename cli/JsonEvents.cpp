@@ -62,7 +62,18 @@ void JsonEvents::Outcome(int channel, uint32_t run, const RunReport &report, boo
   line["bytes"] = report.BytesSent;
   line["resent"] = report.BlocksResent;
   line["waiting"] = endedWaiting;
+  line["unit"] = report.Unit;
   VisitRunUsed(report, [&line](const char *name, const auto &value) { line[name] = value; });
+  Write(line);
+}
+
+void JsonEvents::Verdict(int channel, const std::string &port, uint32_t unit, uint32_t run,
+                         RunOutcome outcome, const std::string &text) {
+  json line = Head("verdict", IsoUtcTime(ClockFn()), channel, port);
+  line["unit"] = unit;
+  line["run"] = run;
+  line["outcome"] = RunOutcomeName(outcome);
+  line["text"] = text;
   Write(line);
 }
 

@@ -30,6 +30,9 @@ public:
                 uint64_t total);
   // endedWaiting: stopped while waiting for the next handset (repeat mode).
   void Outcome(int channel, uint32_t run, const RunReport &report, bool endedWaiting);
+  // A unit's verdict, once per unit that came to passed or failed.
+  void Verdict(int channel, const std::string &port, uint32_t unit, uint32_t run,
+               RunOutcome outcome, const std::string &text);
   // The channel's last event: its counts and whether it completed.
   void End(int channel, const std::string &port, uint32_t passed, uint32_t failed,
            const char *outcome);

@@ -49,6 +49,8 @@ std::string LiveLine(const LiveChannel &channel, size_t width) {
   }
   if (p.Left)
     line += " left " + FormatDuration(*p.Left);
+  if (!channel.Verdict.empty())
+    line += "  [" + channel.Verdict + "]";
   line += "  " + WithMeaning(channel.LastText);
   return CutToWidth(line, width);
 }

@@ -16,6 +16,7 @@ struct LiveChannel {
   std::string Port;
   ProgressSnapshot Progress;
   std::string LastText;
+  std::string Verdict; // the last unit's, while waiting for the next
 };
 
 // One channel's line, cut to `width` characters (counted as code points).

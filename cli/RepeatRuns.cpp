@@ -24,12 +24,22 @@ ChannelOutcome RepeatOutcome(const ChannelResult &r, RunOutcome last, bool ended
 
 } // namespace
 
+std::string UnitVerdictText(const UnitVerdict &verdict) {
+  std::string text = "unit " + std::to_string(verdict.Unit) + " " + RunOutcomeName(verdict.Outcome);
+  if (verdict.Outcome == RunOutcome::Failed && !verdict.Text.empty())
+    text += ": " + verdict.Text;
+  return text;
+}
+
 void TakeRun(ChannelResult &result, const RunReport &report, const std::string &lastText,
              bool endedWaiting, bool repeat) {
-  if (report.Outcome == RunOutcome::Passed)
+  // A run that reached no handset is no unit: shown, but not counted.
+  if (report.Unit && report.Outcome == RunOutcome::Passed)
     ++result.Passed;
-  if (report.Outcome == RunOutcome::Failed)
+  if (report.Unit && report.Outcome == RunOutcome::Failed)
     ++result.Failed;
+  if (report.Unit && report.Outcome != RunOutcome::Stopped)
+    result.Units.push_back({result.Passed + result.Failed, report.Outcome, report.FinalStatus});
   result.Run = report.Outcome;
   result.Bytes += report.BytesSent;
   result.LastText = lastText;

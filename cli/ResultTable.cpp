@@ -28,6 +28,12 @@ void PrintResultTable(std::ostream &out, const std::vector<ChannelResult> &resul
     }
     out << WithMeaning(r.LastText) << '\n';
   }
+  // Repeat mode: every unit's verdict under the table, channel by channel.
+  if (counts) {
+    for (const ChannelResult &r : results)
+      for (const UnitVerdict &unit : r.Units)
+        out << r.Channel << ": " << UnitVerdictText(unit) << '\n';
+  }
   out << std::flush;
 }
 

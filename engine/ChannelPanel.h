@@ -54,6 +54,10 @@ public:
   virtual RepeatPlan RepeatChoice() { return {}; }
   virtual void SetStatusText(const std::string &text) = 0;
   virtual void SetStatusColour(StatusColour colour) = 0;
+  // A repeating channel's next handset has answered the boot ROM call: the
+  // wait is over and the new unit's run begins. Until then the front end
+  // keeps the last unit's verdict in view.
+  virtual void BeginUnit() {}
 };
 
 } // namespace kestrune

@@ -194,6 +194,7 @@ void TCommsThread::ShowFailure(const std::string &text, uint32_t code) {
 
 void TCommsThread::FinishReport() {
   LastReport.Ended = RunReport::Clock::now();
+  LastReport.Unit = HandsetAnswered;
   if (FailureNoted) {
     LastReport.Outcome = RunOutcome::Failed;
     return;

@@ -12,6 +12,7 @@ void TCommsThread::WaitForNextHandset() {
   if (StopCode != StopCodeRunning)
     return;
   PrepareBootCall();
+  Panel.SetRunPhase(RunPhase::WaitingForNextUnit);
   ShowStatus(RemoveHandsetText);
   SwapWatch watch(Repeat.SwapSilence, SwapWatch::Clock::now());
   bool goneShown = false;
@@ -22,8 +23,12 @@ void TCommsThread::WaitForNextHandset() {
     BytesRead = ReadComm(RxBuffer, 1);
     SwapWatch::State state = watch.Call(BytesRead > 0, BytesRead > 0 && RxBuffer[0] == BootAnswerByte,
                                         SwapWatch::Clock::now());
-    if (state == SwapWatch::State::Arrived)
-      break;
+    if (state == SwapWatch::State::Arrived) {
+      // The unit's time starts with its answer, not with the wait for it.
+      LastReport.Started = RunReport::Clock::now();
+      Panel.RunOnGuiThread([this] { Panel.BeginUnit(); });
+      return;
+    }
     if (state == SwapWatch::State::Gone && !goneShown) {
       goneShown = true;
       ShowStatus("전원 On/Reset Mobile");

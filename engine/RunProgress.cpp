@@ -32,6 +32,8 @@ const char *RunPhaseName(RunPhase phase) {
     return "verdict";
   case RunPhase::Finished:
     return "finished";
+  case RunPhase::WaitingForNextUnit:
+    return "waiting for the next unit";
   }
   return "idle";
 }
@@ -58,6 +60,10 @@ void RunProgress::SetPhase(RunPhase phase, Clock::time_point now) {
     Sent = 0;
     Total = 0;
   }
+  if (Phase == RunPhase::Programming)
+    ProgrammingBefore += now - ProgrammingSince;
+  if (phase == RunPhase::Programming)
+    ProgrammingSince = now;
   Phase = phase;
   if (phase == RunPhase::Verdict && ImageTotal > 0) {
     Sent = ImageTotal;
@@ -72,7 +78,10 @@ void RunProgress::SetBytes(uint64_t sent, uint64_t total, Clock::time_point now)
   if (Phase == RunPhase::Finished)
     return;
   // A re-sent block counts on the line, not again towards the total.
-  LineBytes += sent >= Sent ? sent - Sent : 0;
+  const uint64_t added = sent >= Sent ? sent - Sent : 0;
+  LineBytes += added;
+  if (Phase == RunPhase::Programming)
+    ProgrammingBytes += added;
   Sent = std::min(sent, total);
   Total = total;
   if (Phase == RunPhase::Programming || Phase == RunPhase::Erasing)
@@ -105,6 +114,7 @@ double RunProgress::PhaseFraction() const {
   case RunPhase::Idle:
   case RunPhase::Starting:
   case RunPhase::WaitingForPowerOn:
+  case RunPhase::WaitingForNextUnit:
     return 0.0;
   case RunPhase::LoadingRamProgram:
     return RamProgramShare * part;
@@ -119,9 +129,19 @@ double RunProgress::PhaseFraction() const {
   return 0.0;
 }
 
+double RunProgress::ProgrammingRateAt(Clock::time_point now) const {
+  const double seconds =
+      std::chrono::duration<double>(ProgrammingBefore + (now - ProgrammingSince)).count();
+  if (seconds <= 0)
+    return 0.0;
+  return double(ProgrammingBytes) / 1024.0 / seconds;
+}
+
 double RunProgress::RateAt(Clock::time_point now) const {
   if (Samples.empty() || Phase == RunPhase::Finished)
     return 0.0;
+  if (Phase == RunPhase::Programming)
+    return ProgrammingRateAt(now);
   const Clock::time_point windowStart = now - RateWindow;
   // The bytes counted at the window's start, assuming an even flow between
   // the two samples around it; the first sample when the run is younger.
@@ -153,6 +173,7 @@ ProgressSnapshot RunProgress::Snapshot(Clock::time_point now) const {
   snapshot.BytesSent = Sent;
   snapshot.BytesTotal = Total;
   snapshot.BytePercent = Total > 0 ? 100.0 * double(Sent) / double(Total) : 0.0;
+  snapshot.ImageBytes = ImageTotal > 0 && Total == ImageTotal;
   snapshot.RunPercent = 100.0 * Highest;
   if (!Begun)
     return snapshot;

@@ -27,6 +27,7 @@ enum class RunPhase : uint8_t {
   Programming,       // the image goes out in blocks
   Verdict,           // waiting for the handset's verdict
   Finished,          // the run has ended
+  WaitingForNextUnit, // repeat mode: the last unit's verdict stands, the next is awaited
 };
 
 const char *RunPhaseName(RunPhase phase);
@@ -39,16 +40,23 @@ struct ProgressSnapshot {
   uint64_t BytesSent = 0;  // of the current phase's total (RAM program or image)
   uint64_t BytesTotal = 0;
   double BytePercent = 0;  // BytesSent of BytesTotal, 0 to 100
+  // The bytes counted are the image's. The RAM program's are not shown
+  // beside the whole run's percent, which they would contradict (all of
+  // them sent at 5%).
+  bool ImageBytes = false;
   double RunPercent = 0;   // the whole run, never lower than an earlier snapshot's
-  double KiBPerSecond = 0; // line throughput over the last few seconds
+  // Line throughput: while programming, over the programming so far (the
+  // time spent erasing left out), so that it holds between blocks however
+  // slow the line; otherwise over the last few seconds.
+  double KiBPerSecond = 0;
   Duration Elapsed{};
-  std::optional<Duration> Left; // while programming, once a rate is known
+  std::optional<Duration> Left; // while programming, once the first block is out
 };
 
 class RunProgress {
 public:
   using Clock = std::chrono::steady_clock;
-  // The span over which the line throughput is measured.
+  // The span over which the line throughput is measured outside programming.
   static constexpr std::chrono::milliseconds RateWindow{2000};
 
   // A new run: everything from the last one is forgotten.
@@ -64,6 +72,7 @@ public:
 private:
   double PhaseFraction() const;
   double RateAt(Clock::time_point now) const;
+  double ProgrammingRateAt(Clock::time_point now) const;
 
   struct Sample {
     Clock::time_point At;
@@ -81,6 +90,11 @@ private:
   uint64_t ImageTotal = 0;
   double Highest = 0;
   std::deque<Sample> Samples;
+  // The programming phase's own throughput: its bytes (re-sends included)
+  // and the time spent in it before the current stretch.
+  uint64_t ProgrammingBytes = 0;
+  Clock::duration ProgrammingBefore{};
+  Clock::time_point ProgrammingSince{};
 };
 
 // A RunProgress shared between a worker (writer) and a front end's thread

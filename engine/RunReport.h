@@ -49,6 +49,10 @@ struct RunReport {
   std::vector<uint8_t> Identification; // bytes received during identification
 
   RunOutcome Outcome = RunOutcome::Failed;
+  // A handset answered the boot ROM call. A run that reached none (its port
+  // busy or gone, stopped while calling) touched no unit: it is shown and
+  // kept on record, but no count or yield takes it in.
+  bool Unit = true;
   std::string FinalStatus;  // the first failure's text, or the verdict's text
   uint32_t ErrorCode = 0;   // StopCode at the end: 0 passed, 210 stopped
   std::optional<std::array<uint8_t, 8>> FailureRecord; // the handset's C and S record

@@ -1,5 +1,6 @@
 // Passed and failed runs of one channel and of the station, with the yield.
-// A stopped run is neither: the operator ended it before a verdict.
+// A stopped run is neither: the operator ended it before a verdict; nor is
+// a run that reached no handset.
 #pragma once
 
 #include "engine/RunReport.h"
@@ -15,6 +16,11 @@ struct RunTally {
   uint32_t Failed = 0;
 
   void Count(RunOutcome outcome);
+  // A run that reached no unit is not counted.
+  void Count(const RunReport &report) {
+    if (report.Unit)
+      Count(report.Outcome);
+  }
   uint32_t Runs() const { return Passed + Failed; }
   // Passed of passed and failed, in percent; nothing when there are none.
   bool HasYield() const { return Runs() > 0; }

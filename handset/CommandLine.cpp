@@ -63,6 +63,8 @@ int ParseCommandLine(int argc, const char *const *argv, CommandLine &line) {
   app.add_option("--nak-block", nakBlock, "K[:TIMES]: refuse block K (from 1) TIMES times (default 1)");
   app.add_option("--erase-fail", o.EraseFailSegment, "SEGMENT: the erase of segment 1..131 fails")
       ->check(CLI::Range(1, 131));
+  app.add_option("--erase-fail-run", o.EraseFailRun,
+                 "RUN: the erase fails only in run RUN (from 1), not in every run");
   auto *programFlag = app.add_option("--program-error", programError,
                                      "[ADDR[:COUNT]]: the first COUNT word programs at or above "
                                      "flash address ADDR fail (default 0:1)")

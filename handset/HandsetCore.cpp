@@ -30,8 +30,6 @@ HandsetCore::HandsetCore(const HandsetOptions &options, Trace &trace)
   Queue.SetPacing(options.Realtime);
   if (options.UnsupportedFlash)
     FlashPart.SetDeviceId(NorFlash::OtherDeviceId);
-  if (options.EraseFailSegment >= 1)
-    FlashPart.FailErase(int(options.EraseFailSegment) - 1);
   Msg.reserve(16);
   FrameData.resize(BlockSize);
   DrawNextUnit();
@@ -316,6 +314,10 @@ void HandsetCore::BeginRun() {
   if (Options.ProgramError)
     FlashPart.FailPrograms(Options.ProgramErrorAddress, Options.ProgramErrorCount);
   NakLeft = Options.NakTimes;
+  // Run numbers count from 1: the completed runs and this one.
+  const bool eraseFails = Options.EraseFailSegment >= 1 &&
+                          (Options.EraseFailRun == 0 || Completed.size() + 1 == Options.EraseFailRun);
+  FlashPart.FailErase(eraseFails ? int(Options.EraseFailSegment) - 1 : -1);
   Erased = false;
   BlocksGood = 0;
   FramesSeen = 0;

@@ -73,6 +73,7 @@ struct HandsetOptions {
   uint32_t NakBlock = 0;          // block number (from 1) refused as if its sum were wrong
   uint32_t NakTimes = 1;          // how often that block is refused
   uint32_t EraseFailSegment = 0;  // segment number (1 to 131) whose erase fails
+  uint32_t EraseFailRun = 0;      // only in this run (from 1); 0: in every run
   bool ProgramError = false;      // word programs fail (see below)
   uint32_t ProgramErrorAddress = 0; // the first ProgramErrorCount word programs at
   uint32_t ProgramErrorCount = 1;   // or above this flash address fail

@@ -33,6 +33,7 @@ CREATE TABLE IF NOT EXISTS kestrune_records (
   program_version text NOT NULL DEFAULT '',
   received timestamptz NOT NULL DEFAULT now()
 );
+ALTER TABLE kestrune_records ADD COLUMN IF NOT EXISTS unit boolean NOT NULL DEFAULT true;
 CREATE INDEX IF NOT EXISTS kestrune_records_started ON kestrune_records (started);
 CREATE INDEX IF NOT EXISTS kestrune_records_station ON kestrune_records (station, channel);
 )sql";
@@ -44,14 +45,14 @@ const char *const InsertColumns =
     "INSERT INTO kestrune_records (id, started, ended, station, channel, port, "
     "port_stable_name, image_path, image_size, image_sha256, ram_program_sha256, speed, "
     "identification, outcome, final_status, error_code, failure_c, failure_s, blocks_resent, "
-    "bytes_sent, seconds, program_version) VALUES ";
+    "bytes_sent, seconds, program_version, unit) VALUES ";
 
 const char *const Select =
     "SELECT id::text, to_char(started AT TIME ZONE 'UTC', 'YYYY-MM-DD\"T\"HH24:MI:SS.MS\"Z\"'), "
     "to_char(ended AT TIME ZONE 'UTC', 'YYYY-MM-DD\"T\"HH24:MI:SS.MS\"Z\"'), station, channel, "
     "port, port_stable_name, image_path, image_size, image_sha256, ram_program_sha256, speed, "
     "identification, outcome, final_status, error_code, failure_c, failure_s, blocks_resent, "
-    "bytes_sent, seconds, program_version FROM kestrune_records "
+    "bytes_sent, seconds, program_version, unit FROM kestrune_records "
     "WHERE ($1 = '' OR started >= $1::timestamptz) AND ($2 = '' OR station = $2) "
     "ORDER BY started DESC, channel DESC";
 
@@ -105,7 +106,8 @@ void InsertPg(pqxx::connection_base &connection, std::vector<Record> records) {
            q(r.RamProgramSha256) + "," + q(r.Speed) + "," + q(r.Identification) + "," +
            q(r.Outcome) + "," + q(r.FinalStatus) + "," + q(r.ErrorCode) + "," +
            optional(r.FailureC) + "," + optional(r.FailureS) + "," + q(r.BlocksResent) + "," +
-           q(r.BytesSent) + "," + q(r.Seconds) + "," + q(r.ProgramVersion) + ")";
+           q(r.BytesSent) + "," + q(r.Seconds) + "," + q(r.ProgramVersion) + "," +
+           (r.Unit ? "true" : "false") + ")";
   }
   sql += " ON CONFLICT (id) DO NOTHING";
   work.exec(sql);
@@ -140,6 +142,7 @@ std::vector<Record> ListPg(pqxx::connection_base &connection, const RecordFilter
     r.BytesSent = row[19].as<uint64_t>();
     r.Seconds = row[20].as<double>();
     r.ProgramVersion = row[21].as<std::string>();
+    r.Unit = row[22].as<bool>();
     out.push_back(std::move(r));
   }
   return out;

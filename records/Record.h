@@ -31,6 +31,10 @@ struct Record {
   uint64_t BytesSent = 0;
   double Seconds = 0;
   std::string ProgramVersion;
+  // Whether a handset answered the boot ROM call: false for a run that
+  // never reached one (port busy or gone, stopped while calling), which no
+  // count or yield takes in.
+  bool Unit = true;
 };
 
 } // namespace kestrune::records

@@ -35,6 +35,7 @@ Record RecordFromRun(const RunReport &report, const RunContext &context) {
   r.BytesSent = report.BytesSent;
   r.Seconds = std::chrono::duration<double>(report.Ended - report.Started).count();
   r.ProgramVersion = ProgramVersion();
+  r.Unit = report.Unit;
   return r;
 }
 

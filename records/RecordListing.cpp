@@ -39,7 +39,7 @@ std::string CsvField(const std::string &text) {
 const char *const CsvHeader =
     "id,started,ended,station,channel,port,port_stable_name,image_path,image_size,"
     "image_sha256,ram_program_sha256,speed,identification,outcome,final_status,error_code,"
-    "failure_c,failure_s,blocks_resent,bytes_sent,seconds,program_version";
+    "failure_c,failure_s,blocks_resent,bytes_sent,seconds,program_version,unit";
 
 void WriteCsvRow(std::ostream &out, const Record &r) {
   const std::string fields[] = {r.Id, r.Started, r.Ended, r.Station,
@@ -49,7 +49,8 @@ void WriteCsvRow(std::ostream &out, const Record &r) {
                                 r.Outcome, r.FinalStatus, std::to_string(r.ErrorCode),
                                 Optional(r.FailureC), Optional(r.FailureS),
                                 std::to_string(r.BlocksResent), std::to_string(r.BytesSent),
-                                Fixed(r.Seconds, 3), r.ProgramVersion};
+                                Fixed(r.Seconds, 3), r.ProgramVersion,
+                                r.Unit ? "true" : "false"};
   bool first = true;
   for (const std::string &f : fields) {
     out << (first ? "" : ",") << CsvField(f);
@@ -68,7 +69,8 @@ nlohmann::json JsonOf(const Record &r) {
                       {"final_status", r.FinalStatus}, {"error_code", r.ErrorCode},
                       {"failure_c", nullptr}, {"failure_s", nullptr},
                       {"blocks_resent", r.BlocksResent}, {"bytes_sent", r.BytesSent},
-                      {"seconds", r.Seconds}, {"program_version", r.ProgramVersion}};
+                      {"seconds", r.Seconds}, {"program_version", r.ProgramVersion},
+                      {"unit", r.Unit}};
   if (r.FailureC)
     j["failure_c"] = *r.FailureC;
   if (r.FailureS)
@@ -102,7 +104,9 @@ void CountRun(std::map<std::pair<std::string, int>, SummaryLine> &lines, const R
   SummaryLine &line = lines[{r.Station, r.Channel}];
   line.Station = r.Station;
   line.Channel = r.Channel;
-  if (r.Outcome == "passed")
+  if (!r.Unit)
+    ++line.NoUnit;
+  else if (r.Outcome == "passed")
     ++line.Passed;
   else if (r.Outcome == "stopped")
     ++line.Stopped;
@@ -179,6 +183,7 @@ void ListingWriter::Finish() {
       auto yield = s.Yield();
       nlohmann::json line = {{"station", s.Station}, {"channel", s.Channel},
                              {"passed", s.Passed}, {"failed", s.Failed}, {"stopped", s.Stopped},
+                             {"no_unit", s.NoUnit},
                              {"yield", yield ? nlohmann::json(*yield) : nlohmann::json(nullptr)}};
       Out << (first ? "\n    " : ",\n    ") << JsonText(line);
       first = false;
@@ -211,7 +216,8 @@ std::optional<ListFormat> ListFormatFromName(const std::string &name) {
 
 std::string SummaryText(const SummaryLine &line) {
   return "passed " + std::to_string(line.Passed) + ", failed " + std::to_string(line.Failed) +
-         ", stopped " + std::to_string(line.Stopped) + ", yield " + YieldText(line);
+         ", stopped " + std::to_string(line.Stopped) + ", yield " + YieldText(line) +
+         (line.NoUnit > 0 ? ", no unit " + std::to_string(line.NoUnit) : std::string());
 }
 
 void WriteListing(std::ostream &out, const std::vector<Record> &records, ListFormat format) {

@@ -17,6 +17,7 @@ struct SummaryLine {
   std::string Station;
   int Channel = 0;
   uint64_t Passed = 0, Failed = 0, Stopped = 0;
+  uint64_t NoUnit = 0; // runs that reached no handset, in none of the counts
   // Passed out of passed and failed; stopped runs judged no unit. Nothing
   // when no unit was judged.
   std::optional<double> Yield() const;

@@ -52,7 +52,13 @@ ALTER TABLE runs ADD COLUMN forwarded INTEGER NOT NULL DEFAULT 0;
 CREATE INDEX runs_pending ON runs (started) WHERE forwarded = 0;
 )sql";
 
-const std::array<const char *, CurrentSchemaVersion> Steps = {Version1, Version2};
+// Version 3: whether the run reached a handset. Records kept before are
+// taken as units, as they were counted.
+const char *const Version3 = R"sql(
+ALTER TABLE runs ADD COLUMN unit INTEGER NOT NULL DEFAULT 1;
+)sql";
+
+const std::array<const char *, CurrentSchemaVersion> Steps = {Version1, Version2, Version3};
 
 bool ReadVersion(sqlite3 *db, int &version, std::string &why) {
   sqlite3_stmt *statement = nullptr;

@@ -38,7 +38,7 @@ bool TurnToWal(sqlite3 *db, std::string &why) {
 const char *const Columns =
     "id, started, ended, station, channel, port, port_stable_name, image_path, image_size, "
     "image_sha256, ram_program_sha256, speed, identification, outcome, final_status, "
-    "error_code, failure_c, failure_s, blocks_resent, bytes_sent, seconds, program_version";
+    "error_code, failure_c, failure_s, blocks_resent, bytes_sent, seconds, program_version, unit";
 
 // A prepared statement, finalised on every path.
 class Statement {
@@ -94,6 +94,7 @@ Record ReadRow(sqlite3_stmt *s) {
   r.BytesSent = uint64_t(sqlite3_column_int64(s, 19));
   r.Seconds = sqlite3_column_double(s, 20);
   r.ProgramVersion = ColumnText(s, 21);
+  r.Unit = sqlite3_column_int(s, 22) != 0;
   return r;
 }
 
@@ -141,7 +142,7 @@ SqliteStore::~SqliteStore() { sqlite3_close(Db); }
 
 bool SqliteStore::Insert(const Record &r, std::string &why) {
   Statement s(Db, std::string("INSERT OR IGNORE INTO runs (") + Columns +
-                      ") VALUES (?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?)");
+                      ") VALUES (?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?)");
   if (!s) {
     why = sqlite3_errmsg(Db);
     return false;
@@ -170,6 +171,7 @@ bool SqliteStore::Insert(const Record &r, std::string &why) {
   s.Int(20, int64_t(r.BytesSent));
   sqlite3_bind_double(s.get(), 21, r.Seconds);
   s.Text(22, r.ProgramVersion);
+  s.Int(23, r.Unit ? 1 : 0);
   // A single statement is its own transaction.
   if (sqlite3_step(s.get()) != SQLITE_DONE) {
     why = sqlite3_errmsg(Db);

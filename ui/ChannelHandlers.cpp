@@ -108,7 +108,7 @@ void TKestruneUiForm::StartChannel(int channel) {
                                              [this, channel](TCommsThread &worker) {
                                                ShowRunResult(channel, worker.Report());
                                                if (worker.RunsOn())
-                                                 ContinueRepeat(channel);
+                                                 ContinueRepeat(channel, worker.Report());
                                                else
                                                  CommsTerminate(channel);
                                              });
@@ -132,7 +132,14 @@ void TKestruneUiForm::CommsTerminate(int channel) {
   QuitQuietLoopWhenDone();
 }
 
+bool TKestruneUiForm::ShowsEndedRun(int channel) const {
+  return CommsThread[channel] == nullptr && Outcome[channel].has_value();
+}
+
 void TKestruneUiForm::StopClick(int channel) {
+  // A channel whose run has ended keeps its mark and the text beside it.
+  if (ShowsEndedRun(channel))
+    return;
   SetStatus(channel, ShuttingDownText);
   if (CommsThread[channel] != nullptr)
     CommsThread[channel]->RequestStop();
@@ -143,10 +150,21 @@ void TKestruneUiForm::StopAllClick() {
     if (CommsThread[channel] != nullptr) {
       SetStatus(channel, ShuttingDownText);
       CommsThread[channel]->RequestStop();
-    } else {
+    } else if (!ShowsEndedRun(channel)) {
       SetStatus(channel, ChannelRows[channel].IdleText);
     }
   }
+}
+
+QString TKestruneUiForm::CloseQuestion() const {
+  int running = 0;
+  for (TCommsThread *worker : CommsThread)
+    running += worker != nullptr;
+  if (running == 0)
+    return {};
+  if (running == 1)
+    return "1 channel is flashing: stop it and close?";
+  return QString("%1 channels are flashing: stop them and close?").arg(running);
 }
 
 bool TKestruneUiForm::AllChannelsIdle() const {

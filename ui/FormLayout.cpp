@@ -116,6 +116,7 @@ QWidget *TKestruneUiForm::BuildChannelPanel(int channel) {
   statusRow->addWidget(status, 1);
   statusRow->addWidget(OutcomeLabel[channel]);
   column->addLayout(statusRow);
+  column->addWidget(VerdictLabel[channel]);
   return panel;
 }
 

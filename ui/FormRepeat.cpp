@@ -78,11 +78,19 @@ RepeatPlan TKestruneUiForm::RepeatChoice() const {
   return plan;
 }
 
-void TKestruneUiForm::ContinueRepeat(int channel) {
-  // The same worker goes on; the panel starts over as for a Start.
+void TKestruneUiForm::ContinueRepeat(int channel, const RunReport &report) {
+  // The same worker goes on; the unit just flashed keeps its verdict in
+  // view while the channel waits for the next one.
+  Panel[channel]->RunProgressState().Begin();
+  Panel[channel]->ResetProgress();
+  ShowUnitVerdict(channel, report);
+  RefreshRunView();
+}
+
+void TKestruneUiForm::BeginNextUnit(int channel) {
+  // The panel starts over as for a Start, its time with the unit's answer.
   Panel[channel]->RunProgressState().Begin();
   BeginRunView(channel);
-  Panel[channel]->ResetProgress();
 }
 
 void TKestruneUiForm::LoadRepeatSetting() {

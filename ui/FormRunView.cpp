@@ -70,7 +70,7 @@ QString ProgressText(const ProgressSnapshot &s) {
   QString text = s.Phase == RunPhase::Finished && s.Outcome ? RunOutcomeName(*s.Outcome)
                                                             : RunPhaseName(s.Phase);
   text += QString("  %1%").arg(int(s.RunPercent));
-  if (s.BytesTotal > 0)
+  if (s.BytesTotal > 0 && s.ImageBytes)
     text += QString("  %1 of %2")
                 .arg(QString::fromStdString(FormatBytes(s.BytesSent)),
                      QString::fromStdString(FormatBytes(s.BytesTotal)));
@@ -116,6 +116,14 @@ void TKestruneUiForm::AddRunViewControls(int channel, QWidget *panel) {
     widest = std::max(widest, outcome->fontMetrics().horizontalAdvance(word));
   outcome->setFixedWidth(widest + 24);
   OutcomeLabel[channel] = outcome;
+
+  auto *verdict = new QLabel(panel);
+  verdict->setObjectName(Name(channel, "VerdictLabel"));
+  verdict->setFont(plain);
+  verdict->setWordWrap(true);
+  verdict->setVisible(false);
+  VerdictLabel[channel] = verdict;
+  Panel[channel]->SetUnitHook([this, channel] { BeginNextUnit(channel); });
 
   // Every text the worker shows goes to the channel's log as well.
   Panel[channel]->SetStatusTextHook([this, channel](const std::string &text) {
@@ -212,6 +220,8 @@ void TKestruneUiForm::LogStatus(int channel, const std::string &text) {
 }
 
 void TKestruneUiForm::BeginRunView(int channel) {
+  VerdictLabel[channel]->clear();
+  VerdictLabel[channel]->setVisible(false);
   Outcome[channel].reset();
   ShowOutcome(channel, true);
   RefreshRunView();
@@ -219,13 +229,14 @@ void TKestruneUiForm::BeginRunView(int channel) {
 
 void TKestruneUiForm::ShowRunResult(int channel, const RunReport &report) {
   Outcome[channel] = report.Outcome;
-  Tallies[channel].Count(report.Outcome);
+  Tallies[channel].Count(report);
   Panel[channel]->RunProgressState().Finish(report.Outcome);
   double seconds = std::chrono::duration<double>(report.Ended - report.Started).count();
   char summary[96];
   std::snprintf(summary, sizeof summary, " (%llu bytes sent, %.1f s)",
                 (unsigned long long)report.BytesSent, seconds);
-  Logs[channel].Append(std::string("Run ") + RunOutcomeName(report.Outcome) + ": " +
+  Logs[channel].Append(std::string("Run ") + RunOutcomeName(report.Outcome) +
+                       (report.Unit ? "" : " (no handset answered: not counted)") + ": " +
                        report.FinalStatus + summary);
   ShowOutcome(channel, false);
   ShowCounts();
@@ -233,14 +244,41 @@ void TKestruneUiForm::ShowRunResult(int channel, const RunReport &report) {
   SaveCounts();
 }
 
-void TKestruneUiForm::ShowOutcome(int channel, bool running) {
+void TKestruneUiForm::ShowOutcome(int channel, bool running, uint32_t unit) {
   QLabel *label = OutcomeLabel[channel];
   const std::optional<RunOutcome> outcome = Outcome[channel];
+  // The word alone fits the mark's fixed width; the unit's number is on
+  // the verdict line below it and in the tool tip.
   label->setText(running ? "RUNNING" : outcome ? UpperWord(*outcome) : QString("-"));
   label->setStyleSheet(OutcomeStyle(outcome, running));
-  label->setToolTip(running   ? "The channel is running"
-                    : outcome ? QString("Last run: %1").arg(RunOutcomeName(*outcome))
-                              : QString("No run yet"));
+  if (running)
+    label->setToolTip("The channel is running");
+  else if (outcome && unit > 0)
+    label->setToolTip(QString("Unit %1: %2; waiting for the next unit")
+                          .arg(unit)
+                          .arg(RunOutcomeName(*outcome)));
+  else if (outcome)
+    label->setToolTip(QString("Last run: %1").arg(RunOutcomeName(*outcome)));
+  else
+    label->setToolTip("No run yet");
+}
+
+void TKestruneUiForm::ShowUnitVerdict(int channel, const RunReport &report) {
+  // Only a unit's verdict is shown; the run that follows a stop never comes.
+  if (report.Outcome == RunOutcome::Stopped || !report.Unit)
+    return;
+  const uint32_t unit = Tallies[channel].Runs();
+  ShowOutcome(channel, false, unit);
+  QString text = QString("Unit %1 %2").arg(unit).arg(UpperWord(report.Outcome));
+  if (report.Outcome == RunOutcome::Failed && !report.FinalStatus.empty())
+    text += ": " + QString::fromStdString(report.FinalStatus);
+  text += " - waiting for the next unit";
+  QLabel *label = VerdictLabel[channel];
+  label->setText(text);
+  label->setToolTip(text);
+  label->setStyleSheet(report.Outcome == RunOutcome::Passed ? "color: #1e7b34;"
+                                                            : "color: #c62828; font-weight: bold;");
+  label->setVisible(true);
 }
 
 void TKestruneUiForm::ShowCounts() {

@@ -6,6 +6,7 @@
 #include "platform/SettingsStore.h"
 #include "ui/PlatformSettings.h"
 #include "ui/PortLists.h"
+#include "ui/SignalCloser.h"
 #include "ui/WindowRecords.h"
 
 #include <QAction>
@@ -14,6 +15,7 @@
 #include <QEventLoop>
 #include <QGuiApplication>
 #include <QLineEdit>
+#include <QMessageBox>
 #include <QMouseEvent>
 #include <QPushButton>
 #include <QRadioButton>
@@ -53,6 +55,7 @@ void TKestruneUiForm::ConnectControls() {
   }
   connect(StartAllButton, &QPushButton::clicked, this, [this] { StartAllClick(); });
   connect(StopAllButton, &QPushButton::clicked, this, [this] { StopAllClick(); });
+  AddStationShortcuts();
   connect(FlashFileEdit, &QLineEdit::textChanged, this, [this] { ParameterChange(0); });
   FlashFileEdit->installEventFilter(this);
   connect(FlashFileButton, &QToolButton::clicked, this, [this] { ActivateFlashFileDialog(); });
@@ -119,6 +122,26 @@ void TKestruneUiForm::closeEvent(QCloseEvent *event) {
   if (State == Lifecycle::Closing) {
     event->ignore();
     return;
+  }
+  // Closing while channels flash asks once; No keeps them running. A close
+  // asked for while the question is open waits for its answer.
+  const QString question = CloseQuestion();
+  if (State == Lifecycle::Open && !question.isEmpty() && !property(UnaskedCloseProperty).toBool()) {
+    if (AskingToClose) {
+      event->ignore();
+      return;
+    }
+    AskingToClose = true;
+    const bool close = Environment.AskToClose
+                           ? Environment.AskToClose(question)
+                           : QMessageBox::question(this, FormCaption, question,
+                                                   QMessageBox::Yes | QMessageBox::No,
+                                                   QMessageBox::No) == QMessageBox::Yes;
+    AskingToClose = false;
+    if (!close) {
+      event->ignore();
+      return;
+    }
   }
   if (State == Lifecycle::Open)
     FlashDestroy();

@@ -69,6 +69,10 @@ struct FormEnvironment {
   // Whether the Korean status texts can be drawn; the installed fonts are
   // asked when empty.
   std::function<bool()> KoreanFontsAvailable;
+  // Asked on the window's thread when the window is closed while channels
+  // run, with the question's text; true stops them and closes. A Yes/No
+  // message box when empty.
+  std::function<bool(const QString &question)> AskToClose;
 };
 
 // The caption and the file dialog's texts.
@@ -118,6 +122,11 @@ public:
   void StartChannel(int channel);
   void CommsTerminate(int channel);
   bool AllChannelsIdle() const;
+  // "3 channels are flashing: stop them and close?"; empty when none runs.
+  QString CloseQuestion() const;
+  // Idle, with the mark of a run that ended in this session: Stop and Stop
+  // All leave such a channel as it is.
+  bool ShowsEndedRun(int channel) const;
   void UpdateFileControls();
   void StartMotLoad(const QString &fileName);
   int32_t ReadRegInteger(const std::string &name, int32_t defaultValue);
@@ -151,6 +160,7 @@ private:
   void BuildControls();
   QWidget *BuildChannelPanel(int channel);
   void ConnectControls();
+  void AddStationShortcuts();
   void FlashCreate();
   void StartRecords();
   void FlashDestroy();
@@ -182,7 +192,13 @@ private:
   // Everything the window does with a run that has ended, before the
   // channel's panel is restored: outcome mark, counts, progress, log.
   void ShowRunResult(int channel, const RunReport &report);
-  void ShowOutcome(int channel, bool running);
+  // unit: the number of the unit the mark is for (in its tool tip), while
+  // a repeating channel waits for the next one; 0 otherwise.
+  void ShowOutcome(int channel, bool running, uint32_t unit = 0);
+  // A repeating channel between units: the last unit's verdict and its
+  // text on a line of their own, until the next unit answers.
+  void ShowUnitVerdict(int channel, const RunReport &report);
+  void BeginNextUnit(int channel);
   void ShowCounts();
   void LoadCounts();
   void SaveCounts();
@@ -192,7 +208,7 @@ private:
   // The check box with the swap silence below it.
   QLayout *BuildRepeatControls();
   void ShowSwapSilenceEnabled(bool on);
-  void ContinueRepeat(int channel);
+  void ContinueRepeat(int channel, const RunReport &report);
   void LoadRepeatSetting();  // from the open settings
   void WriteRepeatSetting(); // into the open settings
   void SaveRepeatSetting();
@@ -239,6 +255,7 @@ private:
   // The run view.
   std::array<QLabel *, ChannelCount> OutcomeLabel{};
   std::array<QLabel *, ChannelCount> CountLabel{};
+  std::array<QLabel *, ChannelCount> VerdictLabel{};
   std::array<QProgressBar *, ChannelCount> RunProgressBar{};
   QLabel *StationCountLabel = nullptr;
   QPushButton *ResetCountsButton = nullptr;
@@ -271,6 +288,7 @@ private:
 
   enum class Lifecycle { Open, Closing, Closed };
   Lifecycle State = Lifecycle::Open;
+  bool AskingToClose = false;
   QEventLoop *QuietLoop = nullptr;
 };
 

@@ -72,6 +72,13 @@ public:
   // Window side (window's thread only).
   void SetStatusText(const std::string &text) override;
   void SetStatusColour(StatusColour colour) override;
+  void BeginUnit() override {
+    if (UnitHook)
+      UnitHook();
+  }
+  // Called on the window's thread when a repeating channel's next handset
+  // has answered.
+  void SetUnitHook(std::function<void()> hook) { UnitHook = std::move(hook); }
   RepeatPlan RepeatChoice() override { return RepeatSource ? RepeatSource() : RepeatPlan{}; }
   // Where the repeat mode is read after each run (the window's check box).
   void SetRepeatSource(std::function<RepeatPlan()> source) { RepeatSource = std::move(source); }
@@ -118,6 +125,7 @@ private:
   RunProgressMonitor RunProgressValues;
   std::function<void(const std::string &)> StatusTextHook;
   std::function<void(const RunReport &)> RecordKeeper;
+  std::function<void()> UnitHook;
 };
 
 } // namespace kestrune

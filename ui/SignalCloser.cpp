@@ -63,8 +63,10 @@ void SignalCloser::SignalArrived() {
   char bytes[16];
   while (::read(WakeFds[0], bytes, sizeof bytes) > 0) {
   }
-  if (Window)
-    Window->close();
+  if (!Window)
+    return;
+  Window->setProperty(UnaskedCloseProperty, true);
+  Window->close();
 }
 
 #else

@@ -12,6 +12,10 @@ class QSocketNotifier;
 
 namespace kestrune {
 
+// Set on the window before a signal closes it: nobody is there to answer a
+// question, so the window closes without asking.
+constexpr const char *UnaskedCloseProperty = "kestruneCloseUnasked";
+
 class SignalCloser : public QObject {
 public:
   // One at a time per process.

@@ -80,6 +80,13 @@ std::vector<json> OfKind(const Output &out, const std::string &kind, int channel
   return found;
 }
 
+// An event's time of day in seconds, from its "time" field.
+double SecondsOfDay(const json &event) {
+  const std::string time = event.value("time", "");
+  return std::stoi(time.substr(11, 2)) * 3600.0 + std::stoi(time.substr(14, 2)) * 60.0 +
+         std::stod(time.substr(17, 6));
+}
+
 std::unique_ptr<VirtualHandset> Handset(HandsetOptions options) {
   auto handset = std::make_unique<VirtualHandset>(options);
   if (!handset->StartOnPty())
@@ -107,7 +114,7 @@ TEST(CliJson, EveryEventOfARepeatingChannelIsOneJsonLine) {
     EXPECT_EQ(e["port"], port) << e.dump();
     EXPECT_TRUE(std::regex_match(e.value("time", ""), time)) << e.dump();
   }
-  EXPECT_EQ(kinds.size(), 6u); // run-start, status, phase, progress, outcome, end
+  EXPECT_EQ(kinds.size(), 7u); // run-start, status, phase, progress, outcome, verdict, end
 
   auto starts = OfKind(out, "run-start");
   ASSERT_EQ(starts.size(), 2u);
@@ -143,6 +150,64 @@ TEST(CliJson, EveryEventOfARepeatingChannelIsOneJsonLine) {
   EXPECT_EQ(end["passed"], 2);
   EXPECT_EQ(end["failed"], 0);
   EXPECT_EQ(end["outcome"], "completed");
+}
+
+TEST(CliJson, EachUnitOfARepeatingChannelHasOneVerdictEvent) {
+  Workspace w;
+  // The second unit's erase fails; the first and third pass.
+  auto handset = Handset({.Model = RamModel::Host, .SwapAfterRunMs = 500,
+                          .EraseFailSegment = 7, .EraseFailRun = 2});
+  Output out = RunCli(w, {"--json", "--repeat", "3", "--swap-silence", "0.2", "--image",
+                          w.Image(), handset->DevicePath()});
+  EXPECT_EQ(out.Exit, 1);
+  auto verdicts = OfKind(out, "verdict");
+  auto outcomes = OfKind(out, "outcome");
+  ASSERT_EQ(verdicts.size(), 3u);
+  ASSERT_EQ(outcomes.size(), 3u);
+  const char *expected[] = {"passed", "failed", "passed"};
+  for (size_t i = 0; i < 3; ++i) {
+    SCOPED_TRACE("unit " + std::to_string(i + 1));
+    EXPECT_EQ(verdicts[i]["unit"], i + 1);
+    EXPECT_EQ(verdicts[i]["run"], i + 1);
+    EXPECT_EQ(verdicts[i]["outcome"], expected[i]);
+    EXPECT_EQ(verdicts[i]["text"], outcomes[i]["text"]);
+  }
+  EXPECT_EQ(verdicts[1]["text"].get<std::string>().rfind("ERROR ", 0), 0u) << verdicts[1].dump();
+  // Between units the channel waits, in a phase of its own.
+  std::vector<json> waits;
+  for (const json &p : OfKind(out, "phase"))
+    if (p["phase"] == "waiting for the next unit")
+      waits.push_back(p);
+  ASSERT_EQ(waits.size(), 2u);
+  // The wait (the 0.5 s swap at least) is not the unit's time.
+  const double waitToVerdict = SecondsOfDay(outcomes[2]) - SecondsOfDay(waits[1]);
+  EXPECT_LE(outcomes[2]["seconds"].get<double>(), waitToVerdict - 0.45);
+  const json &end = out.Events.back();
+  EXPECT_EQ(end["passed"], 2);
+  EXPECT_EQ(end["failed"], 1);
+}
+
+TEST(CliJson, ARunThatReachedNoHandsetIsShownButNotCounted) {
+  Workspace w;
+  auto handset = Handset({.Model = RamModel::Host});
+  Output out = RunCli(w, {"--json", "--image", w.Image(), handset->DevicePath(),
+                          "/dev/kestrune-missing"});
+  EXPECT_EQ(out.Exit, 1);
+  auto missing = OfKind(out, "outcome", 2);
+  ASSERT_EQ(missing.size(), 1u);
+  EXPECT_EQ(missing[0]["outcome"], "failed");
+  EXPECT_EQ(missing[0]["unit"], false);
+  EXPECT_TRUE(OfKind(out, "verdict", 2).empty());
+  auto end = OfKind(out, "end", 2);
+  ASSERT_EQ(end.size(), 1u);
+  EXPECT_EQ(end[0]["failed"], 0);
+  EXPECT_EQ(end[0]["outcome"], "failed");
+  // The handset's run is a unit with its verdict.
+  auto good = OfKind(out, "outcome", 1);
+  ASSERT_EQ(good.size(), 1u);
+  EXPECT_EQ(good[0]["unit"], true);
+  ASSERT_EQ(OfKind(out, "verdict", 1).size(), 1u);
+  EXPECT_EQ(OfKind(out, "end", 1)[0]["passed"], 1);
 }
 
 TEST(CliJson, TenPortsAreTenChannels) {

@@ -39,6 +39,21 @@ TEST(CliView, ALiveLineHoldsPhasePercentRateTimeLeftAndText) {
   EXPECT_EQ(LiveLine(done, 200), "3 /dev/pts/7   failed                42%  ERROR Flash Erase Fail !! (0)");
 }
 
+TEST(CliView, ARepeatingChannelWaitingShowsItsLastUnitsVerdict) {
+  LiveChannel waiting = Programming();
+  waiting.Progress.Phase = RunPhase::WaitingForNextUnit;
+  waiting.Progress.RunPercent = 0;
+  waiting.Progress.KiBPerSecond = 0;
+  waiting.Progress.Left.reset();
+  waiting.LastText = "Handset still connected: remove it";
+  waiting.Verdict = UnitVerdictText({2, RunOutcome::Failed, "ERROR Flash Erase Fail !! (0)"});
+  EXPECT_EQ(LiveLine(waiting, 200),
+            "3 /dev/pts/7   waiting for the next unit   0%     0.0 KiB/s  "
+            "[unit 2 failed: ERROR Flash Erase Fail !! (0)]  Handset still connected: remove it");
+  // A passed unit's text is not repeated.
+  EXPECT_EQ(UnitVerdictText({3, RunOutcome::Passed, "다운로드 완료"}), "unit 3 passed");
+}
+
 TEST(CliView, ALiveLineIsCutToTheTerminalWithoutSplittingACharacter) {
   LiveChannel channel = Programming();
   channel.LastText = "다운로드 완료 !!!!!!!!!!!!!!!!!";
@@ -125,6 +140,32 @@ TEST(CliView, AnErrorCodeHasItsMeaningBesideTheTextInTheTableAndTheLiveLine) {
   std::string line = LiveLine(channel, 300);
   EXPECT_NE(line.find(results[0].LastText + "  [" + meaning.substr(0, 8)), std::string::npos)
       << line;
+}
+
+TEST(CliView, InRepeatModeEveryUnitsVerdictFollowsTheTable) {
+  std::vector<ChannelResult> results(1);
+  results[0].Channel = 1;
+  results[0].Port = "/dev/pts/3";
+  results[0].Passed = 2;
+  results[0].Failed = 1;
+  results[0].Units = {{1, RunOutcome::Passed, "ok"},
+                      {2, RunOutcome::Failed, "ERROR Flash Erase Fail !! (0)"},
+                      {3, RunOutcome::Passed, "ok"}};
+  std::ostringstream out;
+  PrintResultTable(out, results, true);
+  std::string text = out.str();
+  size_t first = text.find("1: unit 1 passed\n");
+  size_t second = text.find("1: unit 2 failed: ERROR Flash Erase Fail !! (0)\n");
+  size_t third = text.find("1: unit 3 passed\n");
+  ASSERT_NE(first, std::string::npos) << text;
+  ASSERT_NE(second, std::string::npos) << text;
+  ASSERT_NE(third, std::string::npos) << text;
+  EXPECT_LT(first, second);
+  EXPECT_LT(second, third);
+  // Without repeat mode the table stands alone.
+  std::ostringstream single;
+  PrintResultTable(single, results, false);
+  EXPECT_EQ(single.str().find("unit "), std::string::npos);
 }
 
 } // namespace

@@ -46,7 +46,7 @@ TEST_F(ProgressFixture, BytesPercentRateAndTimeLeftWhileProgramming) {
   EXPECT_NEAR(std::chrono::duration<double>(*s.Left).count(), 6.24, 0.01);
 }
 
-TEST_F(ProgressFixture, RateFollowsTheLastTwoSecondsAndFallsWhenTheLineIsQuiet) {
+TEST_F(ProgressFixture, ProgrammingRateIsTakenOverTheProgrammingSoFar) {
   Progress.Begin(T0);
   Phase(RunPhase::Programming, 0s);
   Bytes(0, 10 * 1024 * 1024, 0s);
@@ -55,13 +55,57 @@ TEST_F(ProgressFixture, RateFollowsTheLastTwoSecondsAndFallsWhenTheLineIsQuiet) 
     Bytes(uint64_t(s) * 50 * 1024, 10 * 1024 * 1024, s * 1s);
   for (int tenth = 1; tenth <= 30; ++tenth)
     Bytes(500 * 1024 + uint64_t(tenth) * 20 * 1024, 10 * 1024 * 1024, 10s + tenth * 100ms);
-  EXPECT_NEAR(At(13s).KiBPerSecond, 200.0, 0.01);
-  // Nothing sent for a second: half the window is quiet.
-  EXPECT_NEAR(At(14s).KiBPerSecond, 100.0, 0.01);
-  // Nothing for the whole window: no rate and no estimate.
+  EXPECT_NEAR(At(13s).KiBPerSecond, 1100.0 / 13.0, 0.01);
+  // A quiet line lowers it, but the estimate stays.
   ProgressSnapshot quiet = At(16s);
+  EXPECT_NEAR(quiet.KiBPerSecond, 1100.0 / 16.0, 0.01);
+  ASSERT_TRUE(quiet.Left.has_value());
+  EXPECT_NEAR(std::chrono::duration<double>(*quiet.Left).count(),
+              (10240.0 - 1100.0) / (1100.0 / 16.0), 0.01);
+}
+
+TEST_F(ProgressFixture, ASlowLineKeepsItsRateAndTimeLeftBetweenBlocks) {
+  // 115200 baud: a 32 KiB block takes about 3 s, and its bytes count only
+  // once it is out. Four blocks, the erase after the second taking 5 s.
+  const uint64_t block = 32768, total = 4 * block;
+  Progress.Begin(T0);
+  Phase(RunPhase::Programming, 0s);
+  Bytes(0, total, 0s);
+  Bytes(block, total, 3s);
+  for (auto t : {3500ms, 4500ms, 5900ms}) {
+    ProgressSnapshot between = At(t);
+    EXPECT_NEAR(between.KiBPerSecond, 32.0 / std::chrono::duration<double>(t).count(), 0.01);
+    ASSERT_TRUE(between.Left.has_value());
+  }
+  Bytes(2 * block, total, 6s);
+  Phase(RunPhase::Erasing, 6s);
+  EXPECT_FALSE(At(8s).Left.has_value());
+  // The erase is not programming time: 64 KiB in 6 s, whatever it took.
+  Phase(RunPhase::Programming, 11s);
+  ProgressSnapshot after = At(11s);
+  EXPECT_NEAR(after.KiBPerSecond, 64.0 / 6.0, 0.01);
+  ASSERT_TRUE(after.Left.has_value());
+  EXPECT_NEAR(std::chrono::duration<double>(*after.Left).count(), 6.0, 0.01);
+  Bytes(3 * block, total, 14s);
+  EXPECT_NEAR(At(14s).KiBPerSecond, 96.0 / 9.0, 0.01);
+}
+
+TEST_F(ProgressFixture, TheRateOutsideProgrammingFollowsTheLastTwoSeconds) {
+  Progress.Begin(T0);
+  Phase(RunPhase::LoadingRamProgram, 0s);
+  for (int tenth = 1; tenth <= 10; ++tenth)
+    Bytes(uint64_t(tenth) * 512, 10 * 512, tenth * 100ms);
+  EXPECT_NEAR(At(1s).KiBPerSecond, 5.0, 0.01);
+  EXPECT_NEAR(At(2s).KiBPerSecond, 2.5, 0.01);
+  ProgressSnapshot quiet = At(4s);
   EXPECT_EQ(quiet.KiBPerSecond, 0.0);
   EXPECT_FALSE(quiet.Left.has_value());
+  // The RAM program's bytes are not the image's: they are not shown beside
+  // the whole run's percent.
+  EXPECT_FALSE(quiet.ImageBytes);
+  Phase(RunPhase::Programming, 4s);
+  Bytes(0, 4 * 32768, 4s);
+  EXPECT_TRUE(At(4s).ImageBytes);
 }
 
 TEST_F(ProgressFixture, RunPercentNeverGoesBackAndAPassedRunEndsFull) {

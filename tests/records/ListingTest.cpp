@@ -84,6 +84,31 @@ TEST(Listing, SummaryPerStationAndChannel) {
   EXPECT_EQ(lines[2].Yield(), 0.0);
 }
 
+TEST(Listing, RunsThatReachedNoHandsetAreListedButNotCounted) {
+  auto sample = Sample();
+  for (const char *outcome : {"failed", "stopped"}) {
+    sample.push_back(SampleRecord("a", 1, "2026-12-08T06:00:00.000Z", outcome));
+    sample.back().Unit = false;
+  }
+  auto lines = Summarise(sample);
+  ASSERT_EQ(lines.size(), 3u);
+  EXPECT_EQ(lines[0].NoUnit, 2u);
+  EXPECT_EQ(SummaryText(lines[0]), "passed 9, failed 1, stopped 0, yield 90.0%, no unit 2");
+  EXPECT_EQ(lines[1].NoUnit, 0u);
+
+  std::ostringstream json;
+  WriteListing(json, sample, ListFormat::Json);
+  auto parsed = nlohmann::json::parse(json.str());
+  EXPECT_EQ(parsed["records"][0]["unit"], true);
+  EXPECT_EQ(parsed["records"].back()["unit"], false);
+  EXPECT_EQ(parsed["summary"][0]["failed"], 1);
+  EXPECT_EQ(parsed["summary"][0]["no_unit"], 2);
+  std::ostringstream csv;
+  WriteListing(csv, sample, ListFormat::Csv);
+  EXPECT_NE(csv.str().find(",program_version,unit\r\n"), std::string::npos);
+  EXPECT_NE(csv.str().find(",false\r\n"), std::string::npos);
+}
+
 TEST(Listing, CsvQuotesTextsAndEndsWithTheSummary) {
   std::ostringstream out;
   WriteListing(out, Sample(), ListFormat::Csv);

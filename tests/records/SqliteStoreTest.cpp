@@ -140,6 +140,17 @@ TEST(SqliteStore, FirstSchemaIsMigratedKeepingItsRows) {
   r.PortStableName = "/dev/serial/by-id/usb-x";
   ASSERT_TRUE(store->Insert(r, why)) << why;
   EXPECT_EQ(Scalar(path, "SELECT count(*) FROM runs WHERE port_stable_name <> ''"), 1);
+  // Runs kept before the unit column were counted as units, and still are.
+  EXPECT_TRUE(all[0].Unit);
+  Record none = SampleRecord("none", 2, "2026-12-08T00:00:01.000Z", "failed");
+  none.Unit = false;
+  ASSERT_TRUE(store->Insert(none, why)) << why;
+  EXPECT_EQ(Scalar(path, "SELECT count(*) FROM runs WHERE unit = 0"), 1);
+  all.clear();
+  ASSERT_TRUE(store->List({}, all, why)) << why;
+  ASSERT_EQ(all.size(), 3u);
+  for (const Record &kept : all)
+    EXPECT_EQ(kept.Unit, kept.Station != "none") << kept.Station;
 }
 
 TEST(SqliteStore, UsesWalAndRefusesANewerSchema) {

@@ -6,15 +6,19 @@
 #include "handset/VirtualHandset.h"
 #include "image/MotLoaderThread.h"
 #include "tests/ui/UiTestSupport.h"
+#include "ui/SignalCloser.h"
 
 #include <gtest/gtest.h>
 
+#include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QDoubleSpinBox>
 #include <QFile>
 #include <QLabel>
+#include <QProgressBar>
 #include <QPushButton>
+#include <QStatusBar>
 #include <QSettings>
 
 namespace kestrune {
@@ -30,6 +34,7 @@ struct RepeatFixture : ::testing::Test {
   std::unique_ptr<ScopedEnv> Ports;
   QString ImageFile;
   std::unique_ptr<TKestruneUiForm> Form;
+  std::function<bool(const QString &)> AskToClose;
 
   void Open(HandsetOptions options) {
     Handset = std::make_unique<VirtualHandset>(options);
@@ -47,7 +52,7 @@ struct RepeatFixture : ::testing::Test {
   }
   void Reopen() {
     Form.reset();
-    Form = MakeForm([] { return MotLoaderThread(); }, {"kestrune"});
+    Form = MakeForm([] { return MotLoaderThread(); }, {"kestrune"}, AskToClose);
     Form->StartMotLoad(ImageFile);
     ASSERT_TRUE(WaitForLoad(*Form));
     Control<QComboBox>(Form.get(), ChannelControlName(0, "PortCBox"))
@@ -108,9 +113,10 @@ TEST_F(RepeatFixture, HandsetAfterHandsetIsCountedUntilStop) {
   RepeatBox()->setChecked(true);
   QTest::mouseClick(Control<QPushButton>(Form.get(), "StartButton"), Qt::LeftButton);
   ASSERT_TRUE(QTest::qWaitFor([&] { return Form->Tally(0).Passed == 2; }, 60000));
-  // The channel goes on: it waits for the third unit.
+  // The channel goes on: it waits for the third unit, the second's verdict
+  // in view.
   EXPECT_NE(Form->Worker(0), nullptr);
-  EXPECT_EQ(Badge(), "RUNNING");
+  EXPECT_EQ(Badge(), "PASSED");
   EXPECT_FALSE(Control<QPushButton>(Form.get(), "StartButton")->isEnabled());
   auto waits = [&] {
     int count = 0;
@@ -191,12 +197,113 @@ TEST_F(RepeatFixture, AChangedSwapSilenceIsWhatTheWaitingChannelUses) {
   std::vector<std::string> lines = Form->Log(0).LinesAfter(0);
   ASSERT_FALSE(lines.empty());
   EXPECT_NE(lines.back().find(RemoveHandsetText), std::string::npos) << lines.back();
-  EXPECT_EQ(Badge(), "RUNNING");
+  EXPECT_EQ(Badge(), "PASSED");
 
   QTest::mouseClick(Control<QPushButton>(Form.get(), "StopButton"), Qt::LeftButton);
   ASSERT_TRUE(QTest::qWaitFor([&] { return Form->AllChannelsIdle(); }, 2000));
   EXPECT_EQ(Badge(), "STOPPED");
   EXPECT_EQ(Stored(RepeatSilenceValue).toInt(), 5000);
+}
+
+TEST_F(RepeatFixture, AFailedUnitsVerdictStaysInViewUntilTheNextUnitAnswers) {
+  // The second unit's erase fails; the first and third pass.
+  Open({.Model = handset::RamModel::Host, .SwapAfterRunMs = 1500, .EraseFailSegment = 7,
+        .EraseFailRun = 2});
+  RepeatBox()->setChecked(true);
+  QTest::mouseClick(Control<QPushButton>(Form.get(), "StartButton"), Qt::LeftButton);
+  ASSERT_TRUE(QTest::qWaitFor([&] { return Form->Tally(0).Failed == 1; }, 60000));
+  EXPECT_EQ(Form->Tally(0), (RunTally{.Passed = 1, .Failed = 1}));
+  EXPECT_EQ(Badge(), "FAILED");
+  EXPECT_TRUE(Control<QLabel>(Form.get(), ChannelControlName(0, "OutcomeLabel"))
+                  ->toolTip()
+                  .startsWith("Unit 2: failed"));
+  auto *verdict = Control<QLabel>(Form.get(), ChannelControlName(0, "VerdictLabel"));
+  auto *bar = Control<QProgressBar>(Form.get(), ChannelControlName(0, "RunProgressBar"));
+  auto *status = Control<QStatusBar>(Form.get(), ChannelControlName(0, "StatusBar"));
+  EXPECT_TRUE(verdict->isVisibleTo(Form.get()));
+  EXPECT_TRUE(verdict->text().startsWith("Unit 2 FAILED: ERROR ")) << verdict->text().toStdString();
+  // The waiting text goes to the status line; the failure's stays beside it.
+  ASSERT_TRUE(QTest::qWaitFor([&] { return status->currentMessage() == RemoveHandsetText; }, 2000));
+  Form->RefreshRunView();
+  EXPECT_TRUE(bar->format().startsWith("waiting for the next unit")) << bar->format().toStdString();
+  EXPECT_EQ(Badge(), "FAILED");
+  EXPECT_TRUE(verdict->isVisibleTo(Form.get()));
+  EXPECT_EQ(Handset->CompletedRuns(), 2);
+
+  // The third unit answers: the channel runs again and the verdict line goes.
+  ASSERT_TRUE(QTest::qWaitFor([&] { return Badge() == "RUNNING"; }, 10000));
+  EXPECT_FALSE(verdict->isVisibleTo(Form.get()));
+  Form->RefreshRunView();
+  EXPECT_FALSE(bar->format().startsWith("waiting")) << bar->format().toStdString();
+  ASSERT_TRUE(QTest::qWaitFor([&] { return Form->Tally(0).Passed == 2; }, 60000));
+  EXPECT_EQ(Badge(), "PASSED");
+  QTest::mouseClick(Control<QPushButton>(Form.get(), "StopButton"), Qt::LeftButton);
+  ASSERT_TRUE(QTest::qWaitFor([&] { return Form->AllChannelsIdle(); }, 2000));
+  EXPECT_EQ(Form->Tally(0), (RunTally{.Passed = 2, .Failed = 1}));
+}
+
+TEST_F(RepeatFixture, ClosingWhileChannelsFlashAsksOnceAndNoKeepsThemRunning) {
+  QStringList asked;
+  bool answer = false;
+  AskToClose = [&](const QString &question) {
+    asked << question;
+    return answer;
+  };
+  // Never switched on: the channel calls until stopped.
+  Open({.PowerOnDelayMs = 600000});
+  // Nothing runs: nothing is asked.
+  EXPECT_TRUE(Form->close());
+  EXPECT_TRUE(asked.isEmpty());
+  Reopen();
+
+  QTest::mouseClick(Control<QPushButton>(Form.get(), "StartButton"), Qt::LeftButton);
+  ASSERT_NE(Form->Worker(0), nullptr);
+  EXPECT_FALSE(Form->close());
+  ASSERT_EQ(asked.size(), 1);
+  EXPECT_EQ(asked[0], "1 channel is flashing: stop it and close?");
+  QTest::qWait(300);
+  EXPECT_NE(Form->Worker(0), nullptr) << "No keeps the channel running";
+  EXPECT_EQ(Badge(), "RUNNING");
+
+  answer = true;
+  EXPECT_TRUE(Form->close());
+  EXPECT_EQ(asked.size(), 2);
+  EXPECT_EQ(Form->Worker(0), nullptr);
+  EXPECT_EQ(TCommsThread::LiveWorkers(), 0);
+
+  // A close signal has nobody to ask.
+  Reopen();
+  QTest::mouseClick(Control<QPushButton>(Form.get(), "StartButton"), Qt::LeftButton);
+  ASSERT_NE(Form->Worker(0), nullptr);
+  Form->setProperty(UnaskedCloseProperty, true);
+  EXPECT_TRUE(Form->close());
+  EXPECT_EQ(asked.size(), 2);
+  EXPECT_EQ(TCommsThread::LiveWorkers(), 0);
+}
+
+TEST_F(RepeatFixture, F5StartsAllAndShiftF5OrEscStopsAllWhereverTheFocusIs) {
+  Open({.PowerOnDelayMs = 600000});
+  // Only channel 1 has a port (one handset): Start All starts no two on it.
+  for (int channel = 1; channel < ChannelCount; ++channel)
+    Control<QComboBox>(Form.get(), ChannelControlName(channel, "PortCBox"))->setCurrentIndex(-1);
+  Form->show();
+  Form->activateWindow();
+  ASSERT_TRUE(QTest::qWaitForWindowActive(Form.get()));
+  // The focus in a channel's port list, far from the buttons.
+  QWidget *focus = Control<QCheckBox>(Form.get(), "RepeatCheckBox");
+  focus->setFocus();
+  for (auto [key, modifiers] : {std::pair{Qt::Key_Escape, Qt::NoModifier},
+                                std::pair{Qt::Key_F5, Qt::ShiftModifier}}) {
+    SCOPED_TRACE(key == Qt::Key_Escape ? "Esc" : "Shift+F5");
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_F5);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return Form->Worker(0) != nullptr; }, 2000))
+        << StatusText(Form.get(), 0).toStdString() << " focus "
+        << (QApplication::focusWidget() ? QApplication::focusWidget()->objectName().toStdString() : "none");
+    EXPECT_EQ(Badge(), "RUNNING");
+    QTest::keyClick(QApplication::focusWidget(), key, modifiers);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return Form->AllChannelsIdle(); }, 5000));
+    EXPECT_EQ(Badge(), "STOPPED");
+  }
 }
 
 } // namespace

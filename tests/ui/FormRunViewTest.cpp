@@ -148,9 +148,24 @@ TEST_F(RunViewFixture, EveryEndOfAStartAllLandsInOneOutcomeAndIsCounted) {
   EXPECT_TRUE(RunBar(1)->format().startsWith("failed")) << RunBar(1)->format().toStdString();
   EXPECT_TRUE(RunBar(5)->format().startsWith("stopped")) << RunBar(5)->format().toStdString();
 
-  // Stop All gives idle channels their idle text back, and nothing else.
+  // Stop All leaves channels whose runs have ended as they are: mark and
+  // text agree.
   QTest::mouseClick(Control<QPushButton>(Form.get(), "StopAllButton"), Qt::LeftButton);
-  EXPECT_EQ(StatusText(Form.get(), 1).toStdString(), ChannelRows[1].IdleText);
+  EXPECT_EQ(StatusText(Form.get(), 1), "ERROR Flash Erase Fail !! (0)");
+  EXPECT_EQ(StatusText(Form.get(), 0), DownloadDone);
+  Form->StopClick(1);
+  EXPECT_EQ(StatusText(Form.get(), 1), "ERROR Flash Erase Fail !! (0)");
+  EXPECT_EQ(Badge(1), "FAILED");
+  // One channel runs again: Stop All stops it alone.
+  QTest::mouseClick(Control<QPushButton>(Form.get(), ChannelControlName(5, "StartButton")),
+                    Qt::LeftButton);
+  ASSERT_EQ(Badge(5), "RUNNING");
+  QTest::mouseClick(Control<QPushButton>(Form.get(), "StopAllButton"), Qt::LeftButton);
+  EXPECT_EQ(StatusText(Form.get(), 5), "Shutting down COMM");
+  EXPECT_EQ(StatusText(Form.get(), 1), "ERROR Flash Erase Fail !! (0)");
+  EXPECT_EQ(StatusText(Form.get(), 0), DownloadDone);
+  ASSERT_TRUE(QTest::qWaitFor([&] { return Form->AllChannelsIdle(); }, 10000));
+  EXPECT_EQ(Badge(5), "STOPPED");
   EXPECT_EQ(Badge(1), "FAILED");
   EXPECT_EQ(Badge(0), "PASSED");
   EXPECT_EQ(Form->StationTallyValue(), (RunTally{4, 3}));
@@ -224,6 +239,40 @@ TEST_F(RunViewFixture, TheLogViewShowsAndSavesAChannelsTimedLines) {
   EXPECT_EQ(dialog->Channel(), 3);
   EXPECT_FALSE(view->toPlainText().contains("Sending block"));
   EXPECT_TRUE(view->toPlainText().contains(QString::fromStdString(ChannelRows[3].IdleText)));
+}
+
+TEST_F(RunViewFixture, APortThatCannotBeOpenedIsShownButNotCounted) {
+  Open({Good()});
+  // A file that is no serial port: listed, but it cannot be opened as one.
+  const QString notAPort = Xdg.Root() + "/not-a-port";
+  QFile file(notAPort);
+  ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+  file.close();
+  Ports.reset(); // gives back the variable as it was before it is set again
+  Ports = std::make_unique<ScopedEnv>("KESTRUNE_PORTS",
+                                      Handsets[0]->DevicePath() + ":" + notAPort.toStdString());
+  Reopen();
+  auto *other = Control<QComboBox>(Form.get(), ChannelControlName(1, "PortCBox"));
+  other->setCurrentText(notAPort);
+  QStringList items;
+  for (int i = 0; i < other->count(); ++i)
+    items << other->itemText(i);
+  ASSERT_EQ(other->currentText(), notAPort) << items.join(",").toStdString();
+  for (int channel : {0, 1})
+    QTest::mouseClick(Control<QPushButton>(Form.get(), ChannelControlName(channel, "StartButton")),
+                      Qt::LeftButton);
+  ASSERT_TRUE(QTest::qWaitFor([&] { return Form->AllChannelsIdle(); }, 60000));
+  EXPECT_EQ(Badge(0), "PASSED");
+  EXPECT_EQ(Badge(1), "FAILED");
+  EXPECT_EQ(Form->Tally(1), RunTally{});
+  EXPECT_EQ(Counts(1).toStdString(), "0 passed · 0 failed · –");
+  EXPECT_EQ(Form->StationTallyValue(), (RunTally{1, 0}));
+  EXPECT_EQ(Control<QLabel>(Form.get(), "StationCountLabel")->text().toStdString(),
+            "Station: 1 passed · 0 failed · 100.0%");
+  bool told = false;
+  for (const std::string &line : Form->Log(1).LinesAfter(0))
+    told = told || line.find("Run failed (no handset answered: not counted)") != std::string::npos;
+  EXPECT_TRUE(told);
 }
 
 } // namespace

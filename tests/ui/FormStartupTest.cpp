@@ -43,9 +43,9 @@ TEST_F(StartupFixture, ControlsCarryTheirNamesTextsAndHints) {
   EXPECT_TRUE(Control<QRadioButton>(form, "Radio920Button")->isChecked());
   EXPECT_EQ(Control<QRadioButton>(form, "Radio920Button")->text(), "920K");
   EXPECT_EQ(Control<QPushButton>(form, "StartAllButton")->text(), "Start All");
-  EXPECT_EQ(Control<QPushButton>(form, "StartAllButton")->toolTip(), "Start Downloading");
+  EXPECT_EQ(Control<QPushButton>(form, "StartAllButton")->toolTip(), "Start Downloading (F5)");
   EXPECT_EQ(Control<QPushButton>(form, "StopAllButton")->text(), "Stop All");
-  EXPECT_EQ(Control<QPushButton>(form, "StopAllButton")->toolTip(), "Stop Downloading");
+  EXPECT_EQ(Control<QPushButton>(form, "StopAllButton")->toolTip(), "Stop Downloading (Shift+F5, Esc)");
   auto *tabs = Control<QTabWidget>(form, "TypePageControl");
   EXPECT_EQ(tabs->count(), 1);
   EXPECT_EQ(tabs->tabText(0), "Flash Write");

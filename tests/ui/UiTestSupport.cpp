@@ -160,8 +160,12 @@ std::function<int()> ImmediateLoader(int exitCode, const std::string &text,
   };
 }
 
-std::unique_ptr<TKestruneUiForm> MakeForm(std::function<int()> loader, QStringList arguments) {
+std::unique_ptr<TKestruneUiForm> MakeForm(std::function<int()> loader, QStringList arguments,
+                                          std::function<bool(const QString &)> askToClose) {
   FormEnvironment environment;
+  // Tests close the window while channels run unless they ask otherwise.
+  environment.AskToClose =
+      askToClose ? std::move(askToClose) : [](const QString &) { return true; };
   environment.Arguments = std::move(arguments);
   environment.ProgramPath = "/opt/kestrune/bin/kestrune";
   environment.LoaderRoutine = std::move(loader);

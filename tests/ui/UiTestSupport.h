@@ -110,8 +110,11 @@ private:
 std::function<int()> ImmediateLoader(int exitCode, const std::string &text,
                                      const std::string &imageFile = {});
 
+// askToClose answers the question asked when the window closes while
+// channels run; empty: always yes.
 std::unique_ptr<TKestruneUiForm> MakeForm(std::function<int()> loader,
-                                          QStringList arguments = {"kestrune"});
+                                          QStringList arguments = {"kestrune"},
+                                          std::function<bool(const QString &)> askToClose = {});
 
 template <typename T> T *Control(QWidget *form, const QString &name) {
   T *control = form->findChild<T *>(name);
