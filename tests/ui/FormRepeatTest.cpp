@@ -282,6 +282,12 @@ TEST_F(RepeatFixture, ClosingWhileChannelsFlashAsksOnceAndNoKeepsThemRunning) {
 }
 
 TEST_F(RepeatFixture, F5StartsAllAndShiftF5OrEscStopsAllWhereverTheFocusIs) {
+#if defined(__SANITIZE_THREAD__)
+  // Shortcuts need a shown, active window, and showing one scales its images
+  // on Qt's own thread pool, which ThreadSanitizer cannot follow (Qt is not
+  // built with it). The channels' threads are covered by the other tests.
+  GTEST_SKIP() << "needs a shown window: left to the build without ThreadSanitizer";
+#endif
   Open({.PowerOnDelayMs = 600000});
   // Only channel 1 has a port (one handset): Start All starts no two on it.
   for (int channel = 1; channel < ChannelCount; ++channel)
