@@ -90,27 +90,16 @@ Outcome RunCli(const std::string &image, const std::vector<std::string> &ports) 
   auto t0 = Clock::now();
   pid_t pid = Spawn(args, fds[1]);
   close(fds[1]);
-  std::string pending;
-  char buffer[65536];
-  for (;;) {
-    ssize_t n = read(fds[0], buffer, sizeof buffer);
-    if (n <= 0)
-      break;
+  ForEachLine(fds[0], [&out](const std::string &line) {
     auto now = Clock::now();
-    pending.append(buffer, size_t(n));
-    size_t eol;
-    while ((eol = pending.find('\n')) != std::string::npos) {
-      std::string line = pending.substr(0, eol);
-      pending.erase(0, eol + 1);
-      int channel = std::atoi(line.c_str());
-      if (line.find(": Starting flash write") != std::string::npos)
-        out.Channels[channel].Start = now;
-      if (line.find(": 다운로드 완료 !!!!!!!!!!!!!!!!!") != std::string::npos) {
-        out.Channels[channel].End = now;
-        out.Channels[channel].Completed = true;
-      }
+    int channel = std::atoi(line.c_str());
+    if (line.find(": Starting flash write") != std::string::npos)
+      out.Channels[channel].Start = now;
+    if (line.find(": 다운로드 완료 !!!!!!!!!!!!!!!!!") != std::string::npos) {
+      out.Channels[channel].End = now;
+      out.Channels[channel].Completed = true;
     }
-  }
+  });
   close(fds[0]);
   int status = 0;
   rusage usage{};
@@ -136,6 +125,22 @@ double WireSeconds(size_t imageBytes, uint32_t baud) {
   size_t blocks = (imageBytes + 32767) / 32768;
   double bytes = 7.0 + double(imageBytes) + 8.0 * double(blocks);
   return bytes * 11.0 / baud;
+}
+
+void ForEachLine(int fd, const std::function<void(const std::string &line)> &onLine) {
+  std::string pending;
+  char buffer[65536];
+  for (;;) {
+    ssize_t n = read(fd, buffer, sizeof buffer);
+    if (n <= 0)
+      return;
+    pending.append(buffer, size_t(n));
+    size_t eol;
+    while ((eol = pending.find('\n')) != std::string::npos) {
+      onLine(pending.substr(0, eol));
+      pending.erase(0, eol + 1);
+    }
+  }
 }
 
 double Seconds(Clock::time_point a, Clock::time_point b) {

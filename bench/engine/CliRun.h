@@ -8,6 +8,7 @@
 #include <chrono>
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <map>
 #include <string>
 #include <vector>
@@ -53,5 +54,8 @@ std::string MakeImage(const std::filesystem::path &dir, size_t bytes);
 // Bytes the programming phase puts on the line: start header and frames.
 double WireSeconds(size_t imageBytes, uint32_t baud);
 double Seconds(Clock::time_point a, Clock::time_point b);
+// Reads fd to its end, handing over each line (without its newline) as it
+// arrives.
+void ForEachLine(int fd, const std::function<void(const std::string &line)> &onLine);
 
 } // namespace kestrune::bench

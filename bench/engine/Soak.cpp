@@ -176,48 +176,38 @@ int main(int argc, char **argv) {
   std::ofstream events;
   if (!o.Keep.empty())
     events.open(fs::path(o.Keep) / "events.jsonl");
-  std::string pending;
-  char buffer[65536];
-  for (;;) {
-    ssize_t n = read(fds[0], buffer, sizeof buffer);
-    if (n <= 0)
-      break;
-    pending.append(buffer, size_t(n));
+  ForEachLine(fds[0], [&](const std::string &line) {
     if (events.is_open())
-      events.write(buffer, n).flush();
-    size_t eol;
-    while ((eol = pending.find('\n')) != std::string::npos) {
-      nlohmann::json event = nlohmann::json::parse(pending.substr(0, eol), nullptr, false);
-      pending.erase(0, eol + 1);
-      if (!event.is_object())
-        continue;
-      if (event.value("event", "") == "end")
-        anyEnded = true;
-      if (event.value("event", "") != "outcome")
-        continue;
-      ++runs;
-      const std::string outcome = event.value("outcome", "");
-      if (outcome == "passed")
-        ++passed;
-      else if (outcome == "failed")
-        ++failed;
-      else
-        ++other;
-      channelsDone.insert(event.value("channel", 0));
-      if (!firstTaken && int(channelsDone.size()) == o.Channels) {
-        first = Sample(cli);
-        firstTaken = true;
-      }
-      // The last figures while every channel is still on the line.
-      if (firstTaken && !anyEnded)
-        last = Sample(cli);
-    }
+      events << line << '\n' << std::flush;
     if (Clock::now() >= nextReport) {
       std::fprintf(stderr, "%ld of %d units after %.0f s\n", runs, perChannel * o.Channels,
                    Seconds(started, Clock::now()));
       nextReport += std::chrono::seconds(30);
     }
-  }
+    nlohmann::json event = nlohmann::json::parse(line, nullptr, false);
+    if (!event.is_object())
+      return;
+    if (event.value("event", "") == "end")
+      anyEnded = true;
+    if (event.value("event", "") != "outcome")
+      return;
+    ++runs;
+    const std::string outcome = event.value("outcome", "");
+    if (outcome == "passed")
+      ++passed;
+    else if (outcome == "failed")
+      ++failed;
+    else
+      ++other;
+    channelsDone.insert(event.value("channel", 0));
+    if (!firstTaken && int(channelsDone.size()) == o.Channels) {
+      first = Sample(cli);
+      firstTaken = true;
+    }
+    // The last figures while every channel is still on the line.
+    if (firstTaken && !anyEnded)
+      last = Sample(cli);
+  });
   close(fds[0]);
   int status = 0;
   waitpid(cli, &status, 0);
