@@ -73,10 +73,12 @@ int ParseCommandLine(int argc, const char *const *argv, CommandLine &line) {
                  "BYTES: cut the line after this many host bytes, counted from the RAM program header");
   app.add_option("--cut-after", o.CutAfterBytes,
                  "BYTES: the line goes dead (the port stays) after this many host bytes, counted "
-                 "from the RAM program header");
+                 "from the RAM program header")
+      ->check(CLI::NonNegativeNumber);
   app.add_option("--pull-hung", o.PullHungUnitMs,
                  "MS: with --swap-after-run, a unit that stopped answering is taken off the line "
-                 "after MS");
+                 "after MS")
+      ->check(CLI::NonNegativeNumber);
   std::string randomFaults;
   app.add_option("--random-faults", randomFaults,
                  "SEED:PERCENT: PERCENT of units, drawn from SEED, get one fault each (a damaged "
