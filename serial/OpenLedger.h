@@ -1,0 +1,24 @@
+// The ledger a station's runs take their serial values from: the station's
+// own database, or, given the line's server, leases from that server kept
+// in the station's database.
+#pragma once
+
+#include "serial/SerialLedger.h"
+
+#include <memory>
+#include <optional>
+#include <string>
+
+namespace kestrune::serial {
+
+struct LedgerPlace {
+  std::string StationDatabase;          // the station's SQLite file
+  std::optional<std::string> ServerUrl; // the line's PostgreSQL server
+  std::string Station;                  // this station's name
+  uint64_t LeaseSize = 1000;            // values a lease from the server holds
+};
+
+// Null with the text to show when the ledger cannot be opened.
+std::unique_ptr<SerialLedger> OpenLedger(const LedgerPlace &place, std::string &error);
+
+} // namespace kestrune::serial
