@@ -227,6 +227,16 @@ bool SqliteStore::Pending(size_t limit, std::vector<Record> &out, std::string &w
   return ReadAll(Db, s, out, why);
 }
 
+bool SqliteStore::CountPending(uint64_t &count, std::string &why) {
+  Statement s(Db, "SELECT count(*) FROM runs WHERE forwarded = 0");
+  if (!s || sqlite3_step(s.get()) != SQLITE_ROW) {
+    why = sqlite3_errmsg(Db);
+    return false;
+  }
+  count = uint64_t(sqlite3_column_int64(s.get(), 0));
+  return true;
+}
+
 bool SqliteStore::MarkForwarded(const std::vector<std::string> &ids, std::string &why) {
   if (!Exec(Db, "BEGIN IMMEDIATE", why))
     return false;
