@@ -6,6 +6,7 @@
 #include "records/RecordListing.h"
 #include "records/RecordTime.h"
 #include "records/RecordsLocation.h"
+#include "records/SilenceWatch.h"
 #include "records/SqliteStore.h"
 
 #include <pqxx/pqxx>
@@ -20,6 +21,9 @@ namespace {
 // Records still waiting are sent before the server is asked for its list;
 // this long at most.
 constexpr std::chrono::milliseconds ForwardBeforeListing{10000};
+// Longer than the server's own statement_timeout of 20 s: a statement the
+// server works on ends by that first.
+constexpr std::chrono::milliseconds ListingSilence{30000};
 
 std::mutex ErrorsMutex;
 
@@ -50,8 +54,18 @@ int ListLocal(const std::string &path, const records::RecordFilter &filter,
 // how many records went out before that.
 std::string TryListServer(const std::string &url, const records::RecordFilter &filter,
                           records::ListFormat format, std::ostream &out, uint64_t &written) {
+  records::ServerCut cut;
+  // Opening has its own limit; after that a server that says nothing for
+  // this long is taken as gone.
+  std::optional<records::SilenceWatch> watch;
   try {
-    records::BoundedConnection connection(records::WithClientLimits(url), nullptr);
+    records::BoundedConnection connection(records::WithClientLimits(url), &cut);
+    // Its socket is no longer the cut's once the connection closes it.
+    struct LetGo {
+      records::ServerCut &Cut;
+      ~LetGo() { Cut.SetSocket(-1); }
+    } letGo{cut};
+    watch.emplace(cut, ListingSilence);
     records::EnsurePgTable(connection);
     // Nothing is written before the first record came: a server that fails
     // first leaves the output to the station's own listing.
@@ -59,6 +73,7 @@ std::string TryListServer(const std::string &url, const records::RecordFilter &f
     records::ForEachPg(connection, filter, [&](const records::Record &r) {
       if (!writer)
         writer.emplace(out, format);
+      watch->Heard();
       writer->Add(r);
       ++written;
     });
@@ -67,6 +82,9 @@ std::string TryListServer(const std::string &url, const records::RecordFilter &f
     writer->Finish();
     return {};
   } catch (const std::exception &failure) {
+    if (watch && watch->Cut())
+      return "the server said nothing for " + std::to_string(ListingSilence.count() / 1000) +
+             " s";
     return records::WithoutPassword(records::ServerFailureText(failure), url);
   }
 }

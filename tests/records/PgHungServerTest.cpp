@@ -3,8 +3,10 @@
 // does not answer, and a listing of many rows. Each test starts its own
 // server and the command-line program.
 #include "handset/VirtualHandset.h"
+#include "records/BoundedConnection.h"
 #include "records/PgRecords.h"
 #include "records/Recorder.h"
+#include "records/SilenceWatch.h"
 #include "tests/records/PgForwardFixture.h"
 
 #include <gtest/gtest.h>
@@ -198,6 +200,49 @@ TEST_F(HungServer, ServerListingTakesTheSameMemoryForManyRowsInEveryFormat) {
   // station and channel.
   EXPECT_EQ(CountOf(Output("all.csv"), "\r\n"), 40000u + 3 + 16);
   EXPECT_NE(Output("all.table").find("many channel 3: passed"), std::string::npos);
+}
+
+TEST_F(HungServer, ConnectingToAStoppedServerEndsAtOnceWhenCutAndByItsLimitOtherwise) {
+  ASSERT_TRUE(Server->Pause()) << Server->Error();
+  ServerCut cut;
+  std::thread cutter([&cut] {
+    std::this_thread::sleep_for(milliseconds(300));
+    cut.Cut();
+  });
+  auto before = steady_clock::now();
+  EXPECT_THROW(BoundedConnection(WithClientLimits(Url), &cut), pqxx::broken_connection);
+  auto took = steady_clock::now() - before;
+  cutter.join();
+  EXPECT_LT(took, milliseconds(1000)) << duration_cast<milliseconds>(took).count() << " ms";
+
+  // Not cut: the address's connect_timeout holds for the whole attempt.
+  before = steady_clock::now();
+  try {
+    BoundedConnection connection(WithClientLimits(Url + "?connect_timeout=2"), nullptr);
+    ADD_FAILURE() << "a stopped server was connected to";
+  } catch (const pqxx::broken_connection &failure) {
+    EXPECT_NE(std::string(failure.what()).find("did not answer within 2 s"), std::string::npos)
+        << failure.what();
+  }
+  took = steady_clock::now() - before;
+  EXPECT_GE(took, milliseconds(1900));
+  EXPECT_LT(took, milliseconds(3500)) << duration_cast<milliseconds>(took).count() << " ms";
+  ASSERT_TRUE(Server->Resume()) << Server->Error();
+}
+
+TEST_F(HungServer, ListingFromAServerThatStopsAfterConnectingEndsByTheSilenceLimit) {
+  ServerCut cut;
+  BoundedConnection connection(WithClientLimits(Url), &cut);
+  EnsurePgTable(connection);
+  ASSERT_TRUE(Server->Pause()) << Server->Error();
+  SilenceWatch watch(cut, milliseconds(1000));
+  const auto before = steady_clock::now();
+  EXPECT_ANY_THROW(ForEachPg(connection, {}, [](const Record &) {}));
+  const auto took = steady_clock::now() - before;
+  EXPECT_TRUE(watch.Cut());
+  EXPECT_LT(took, milliseconds(2500)) << duration_cast<milliseconds>(took).count() << " ms";
+  cut.SetSocket(-1);
+  ASSERT_TRUE(Server->Resume()) << Server->Error();
 }
 
 } // namespace
