@@ -10,6 +10,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdlib>
 #include <fstream>
 #include <sstream>
@@ -139,9 +140,12 @@ bool PgServer::SignalAll(int signal) {
     Why = "no server processes found";
     return false;
   }
-  // The postmaster first: stopped, it starts no new child meanwhile.
+  // Stopped, the postmaster first: it starts no new child meanwhile; let go
+  // on, the postmaster last. A child that has ended meanwhile is no fault.
+  if (signal != SIGSTOP)
+    std::reverse(processes.begin(), processes.end());
   for (int pid : processes)
-    if (::kill(pid, signal) != 0) {
+    if (::kill(pid, signal) != 0 && errno != ESRCH) {
       Why = "cannot signal process " + std::to_string(pid);
       return false;
     }
