@@ -55,6 +55,10 @@ TEST_F(RecordsFixture, EveryRunIsOnRecord) {
   EXPECT_EQ(list[0].Channel, 1);
   EXPECT_EQ(list[0].Port, Handset.DevicePath());
   EXPECT_EQ(list[0].ImageSize, 40000u);
+  // The file box's choice, which for a .bin is also the file sent.
+  const std::string chosen = (Xdg.Root() + "/image.bin").toStdString();
+  EXPECT_EQ(list[0].ChosenFile, chosen);
+  EXPECT_EQ(list[0].ImagePath, chosen);
 }
 
 TEST_F(RecordsFixture, UnusableDatabaseIsToldOnceAndTheRunGoesOn) {
