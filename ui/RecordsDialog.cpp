@@ -246,7 +246,9 @@ QString RecordsDialog::ExportTo(const QString &path) {
   const Filter filter = CurrentFilter();
   const QString summaryPath = SummaryPathFor(path);
   std::ofstream runs(PathFromUtf8(path.toStdString()), std::ios::binary);
-  std::ofstream summary(PathFromUtf8(summaryPath.toStdString()), std::ios::binary);
+  std::ofstream summary;
+  if (runs)
+    summary.open(PathFromUtf8(summaryPath.toStdString()), std::ios::binary);
   QString text;
   if (!runs || !summary) {
     text = "Could not create " + (runs ? summaryPath : path);
