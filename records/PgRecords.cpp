@@ -34,6 +34,7 @@ CREATE TABLE IF NOT EXISTS kestrune_records (
   received timestamptz NOT NULL DEFAULT now()
 );
 ALTER TABLE kestrune_records ADD COLUMN IF NOT EXISTS unit boolean NOT NULL DEFAULT true;
+ALTER TABLE kestrune_records ADD COLUMN IF NOT EXISTS chosen_file text NOT NULL DEFAULT '';
 CREATE INDEX IF NOT EXISTS kestrune_records_started ON kestrune_records (started);
 CREATE INDEX IF NOT EXISTS kestrune_records_station ON kestrune_records (station, channel);
 )sql";
@@ -45,14 +46,14 @@ const char *const InsertColumns =
     "INSERT INTO kestrune_records (id, started, ended, station, channel, port, "
     "port_stable_name, image_path, image_size, image_sha256, ram_program_sha256, speed, "
     "identification, outcome, final_status, error_code, failure_c, failure_s, blocks_resent, "
-    "bytes_sent, seconds, program_version, unit) VALUES ";
+    "bytes_sent, seconds, program_version, unit, chosen_file) VALUES ";
 
 const char *const Select =
     "SELECT id::text, to_char(started AT TIME ZONE 'UTC', 'YYYY-MM-DD\"T\"HH24:MI:SS.MS\"Z\"'), "
     "to_char(ended AT TIME ZONE 'UTC', 'YYYY-MM-DD\"T\"HH24:MI:SS.MS\"Z\"'), station, channel, "
     "port, port_stable_name, image_path, image_size, image_sha256, ram_program_sha256, speed, "
     "identification, outcome, final_status, error_code, failure_c, failure_s, blocks_resent, "
-    "bytes_sent, seconds, program_version, unit FROM kestrune_records WHERE true";
+    "bytes_sent, seconds, program_version, unit, chosen_file FROM kestrune_records WHERE true";
 
 // Rows fetched from the cursor at a time: the memory a listing takes.
 constexpr int FetchSize = 500;
@@ -117,7 +118,7 @@ void InsertPg(pqxx::connection_base &connection, std::vector<Record> records) {
            q(r.Outcome) + "," + q(r.FinalStatus) + "," + q(r.ErrorCode) + "," +
            optional(r.FailureC) + "," + optional(r.FailureS) + "," + q(r.BlocksResent) + "," +
            q(r.BytesSent) + "," + q(r.Seconds) + "," + q(r.ProgramVersion) + "," +
-           (r.Unit ? "true" : "false") + ")";
+           (r.Unit ? "true" : "false") + "," + q(r.ChosenFile) + ")";
   }
   sql += " ON CONFLICT (id) DO NOTHING";
   work.exec(sql);
@@ -160,6 +161,7 @@ void ForEachPg(pqxx::connection_base &connection, const RecordFilter &filter,
       r.Seconds = row[20].as<double>();
       r.ProgramVersion = row[21].as<std::string>();
       r.Unit = row[22].as<bool>();
+      r.ChosenFile = row[23].as<std::string>();
       take(r);
     }
   }

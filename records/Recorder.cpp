@@ -52,7 +52,7 @@ void Recorder::Tell(const std::string &text) {
 }
 
 void Recorder::Submit(const RunReport &report, const std::string &portStableName) {
-  if (!Active || !report.PortOpened)
+  if (!Active)
     return;
   Submit(RecordFromRun(report, {StationName, portStableName}));
 }
@@ -71,7 +71,7 @@ uint64_t Recorder::Take(Record record) {
 }
 
 bool Recorder::Keep(const RunReport &report, const std::string &portStableName) {
-  if (!Active || !report.PortOpened)
+  if (!Active)
     return false;
   const uint64_t number = Take(RecordFromRun(report, {StationName, portStableName}));
   if (number == 0)

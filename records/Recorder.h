@@ -52,8 +52,8 @@ public:
   const std::string &ServerUrl() const { return Url; }
   const std::string &Station() const { return StationName; }
 
-  // Takes a finished run; never blocks on a database. Runs that ended
-  // before their port was open are not recorded.
+  // Takes a finished run; never blocks on a database. A run that ended
+  // before its port was open is recorded too, as no unit.
   void Submit(const RunReport &report, const std::string &portStableName = {});
   void Submit(Record record);
   // Takes a finished run and returns once its record is committed to the

@@ -37,6 +37,7 @@ TEST_F(PgForward, RecordsArriveWithEveryField) {
   sent.FailureC = 3;
   sent.FailureS = 0xFFFFFFFF;
   sent.BytesSent = 5'000'000'000ull;
+  sent.ChosenFile = "/srv/전화/line 2.mot";
   {
     Recorder recorder({Url, "ignored-for-given-records", {}});
     ASSERT_TRUE(recorder.Keeping());
@@ -58,6 +59,8 @@ TEST_F(PgForward, RecordsArriveWithEveryField) {
   EXPECT_EQ(got.FailureS, 0xFFFFFFFFu);
   EXPECT_EQ(got.BytesSent, sent.BytesSent);
   EXPECT_EQ(got.ImageSha256, sent.ImageSha256);
+  EXPECT_EQ(got.ChosenFile, sent.ChosenFile);
+  EXPECT_EQ(got.ImagePath, sent.ImagePath);
   EXPECT_EQ(got.Channel, 4);
   EXPECT_DOUBLE_EQ(got.Seconds, sent.Seconds);
 
