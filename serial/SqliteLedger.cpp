@@ -1,0 +1,542 @@
+#include "serial/SqliteLedger.h"
+
+#include "platform/IsoUtcTime.h"
+#include "records/RecordsLocation.h"
+#include "serial/LedgerDatabase.h"
+#include "serial/ProcessAlive.h"
+
+#include <sqlite3.h>
+
+#include <chrono>
+
+namespace kestrune::serial {
+namespace {
+
+std::string Now() { return IsoUtcTime(std::chrono::system_clock::now()); }
+
+// The text at a position; false with error when the source cannot give it.
+bool TextOf(const PoolRequest &request, uint64_t position, std::string &text,
+            std::string &error) {
+  if (!request.TextAt) {
+    error = "Serial values of " + request.Field + " have no source";
+    return false;
+  }
+  try {
+    text = request.TextAt(position);
+    return true;
+  } catch (const std::exception &failure) {
+    error = "Serial value " + std::to_string(position) + " of " + request.Field +
+            " cannot be made: " + failure.what();
+    return false;
+  }
+}
+
+class Transaction {
+public:
+  explicit Transaction(sqlite3 *db) : Db(db) {}
+  ~Transaction() {
+    if (Open) {
+      std::string ignored;
+      Exec(Db, "ROLLBACK", ignored);
+    }
+  }
+  bool Begin(std::string &why) { return Open = Exec(Db, "BEGIN IMMEDIATE", why); }
+  bool Commit(std::string &why) {
+    if (!Exec(Db, "COMMIT", why))
+      return false;
+    Open = false;
+    return true;
+  }
+
+private:
+  sqlite3 *Db;
+  bool Open = false;
+};
+
+const char *StateName(ClaimEnd end) {
+  switch (end) {
+  case ClaimEnd::Passed:
+    return "passed";
+  case ClaimEnd::Spent:
+    return "spent";
+  case ClaimEnd::Returned:
+    return "returned";
+  }
+  return "spent";
+}
+
+} // namespace
+
+std::string RangeUsedUpText(const PoolRequest &request) {
+  std::string text = "Serial range of " + request.Field + " used up: ";
+  std::string first, last, ignored;
+  if (request.Capacity == 0 || !TextOf(request, 0, first, ignored) ||
+      !TextOf(request, request.Capacity - 1, last, ignored))
+    text += "the range holds no value";
+  else
+    text += "every one of the " + std::to_string(request.Capacity) + " values from " + first +
+            " to " + last + " was handed out";
+  return text + "; widen the range or give " + request.Field +
+         " a new one in the serial scheme, then start again";
+}
+
+SqliteLedger::SqliteLedger(sqlite3 *db, std::string path, Source source)
+    : Db(db), FilePath(std::move(path)), From(source) {}
+
+std::unique_ptr<SqliteLedger> SqliteLedger::Open(const std::string &path, std::string &why,
+                                                 Source source) {
+  sqlite3 *db = OpenLedgerDatabase(path, why);
+  if (!db)
+    return nullptr;
+  std::unique_ptr<SqliteLedger> ledger(new SqliteLedger(db, path, source));
+  std::string detail;
+  if (!ledger->RecoverEndedSessions(detail) || !ledger->StartSession(detail)) {
+    why = path + ": " + detail;
+    return nullptr;
+  }
+  return ledger;
+}
+
+SqliteLedger::~SqliteLedger() {
+  // Claims still open may have been sent: spent, never handed out again.
+  std::string ignored;
+  Transaction t(Db);
+  if (t.Begin(ignored) && SpendClaimsOf(Session, ignored))
+    t.Commit(ignored);
+  sqlite3_close(Db);
+}
+
+std::string SqliteLedger::Failure(const std::string &what) const {
+  return what + ": " + sqlite3_errmsg(Db) + " (" + std::to_string(sqlite3_extended_errcode(Db)) +
+         ")";
+}
+
+bool SqliteLedger::StartSession(std::string &why) {
+  Statement s(Db, "INSERT INTO serial_sessions (host, pid, opened) VALUES (?, ?, ?)");
+  s.Text(1, records::HostStationName()).Int(2, CurrentProcessId()).Text(3, Now());
+  if (s.Step() != SQLITE_DONE) {
+    why = sqlite3_errmsg(Db);
+    return false;
+  }
+  Session = sqlite3_last_insert_rowid(Db);
+  return true;
+}
+
+bool SqliteLedger::SpendClaimsOf(int64_t session, std::string &why) {
+  Statement spend(Db, "UPDATE serial_values SET state = 'spent', settled_at = ?, reported = 0 "
+                      "WHERE state = 'claimed' AND claim IN "
+                      "(SELECT id FROM serial_claims WHERE session = ?)");
+  Statement claims(Db, "DELETE FROM serial_claims WHERE session = ?");
+  Statement sessions(Db, "DELETE FROM serial_sessions WHERE id = ?");
+  spend.Text(1, Now()).Int(2, session);
+  claims.Int(1, session);
+  sessions.Int(1, session);
+  if (spend.Step() != SQLITE_DONE || claims.Step() != SQLITE_DONE ||
+      sessions.Step() != SQLITE_DONE) {
+    why = sqlite3_errmsg(Db);
+    return false;
+  }
+  return true;
+}
+
+bool SqliteLedger::RecoverEndedSessions(std::string &why) {
+  // Only programs on this machine can be known to have ended; a claim of
+  // one elsewhere stays claimed, so it is never handed out either.
+  Transaction t(Db);
+  if (!t.Begin(why))
+    return false;
+  std::vector<int64_t> ended;
+  {
+    Statement s(Db, "SELECT id, pid FROM serial_sessions WHERE host = ?");
+    s.Text(1, records::HostStationName());
+    int rc;
+    while ((rc = s.Step()) == SQLITE_ROW)
+      if (!ProcessAlive(s.ColumnInt(1)))
+        ended.push_back(s.ColumnInt(0));
+    if (rc != SQLITE_DONE) {
+      why = sqlite3_errmsg(Db);
+      return false;
+    }
+  }
+  for (int64_t session : ended)
+    if (!SpendClaimsOf(session, why))
+      return false;
+  return t.Commit(why);
+}
+
+bool SqliteLedger::Claim(const std::vector<PoolRequest> &requests, const Claimant &who,
+                         serial::Claim &claim, std::string &error) {
+  std::string pool;
+  Outcome outcome = TryClaim(requests, who, claim, error, pool);
+  if (outcome == Outcome::NeedLease)
+    error = "Serial values of " + pool + ": this station holds no lease with values left";
+  return outcome == Outcome::Claimed;
+}
+
+SqliteLedger::Outcome SqliteLedger::TryClaim(const std::vector<PoolRequest> &requests,
+                                             const Claimant &who, serial::Claim &claim,
+                                             std::string &error, std::string &pool) {
+  std::lock_guard lock(Mutex);
+  claim = {};
+  std::string why;
+  Transaction t(Db);
+  if (!t.Begin(why)) {
+    error = Failure("Serial values cannot be claimed");
+    return Outcome::Failed;
+  }
+  Statement add(Db, "INSERT INTO serial_claims (session) VALUES (?)");
+  add.Int(1, Session);
+  if (add.Step() != SQLITE_DONE) {
+    error = Failure("Serial values cannot be claimed");
+    return Outcome::Failed;
+  }
+  const int64_t id = sqlite3_last_insert_rowid(Db);
+  const std::string now = Now();
+  for (const PoolRequest &request : requests) {
+    ClaimedValue value;
+    Outcome outcome = ClaimOne(request, who, id, now, value, error);
+    if (outcome != Outcome::Claimed) {
+      if (outcome == Outcome::NeedLease)
+        pool = request.Pool;
+      claim = {};
+      return outcome;
+    }
+    claim.Values.push_back(value);
+  }
+  if (!t.Commit(why)) {
+    error = Failure("Serial values cannot be claimed");
+    claim = {};
+    return Outcome::Failed;
+  }
+  claim.Id = uint64_t(id);
+  return Outcome::Claimed;
+}
+
+bool SqliteLedger::NextFresh(const PoolRequest &request, uint64_t &position, Outcome &outcome,
+                             std::string &error) {
+  outcome = Outcome::Failed;
+  if (From == Source::Counter) {
+    Statement next(Db, "SELECT next FROM serial_pools WHERE pool = ?");
+    next.Text(1, request.Pool);
+    if (next.Step() != SQLITE_ROW) {
+      error = Failure("Serial values cannot be claimed");
+      return false;
+    }
+    position = uint64_t(next.ColumnInt(0));
+    if (position >= request.Capacity) {
+      error = RangeUsedUpText(request);
+      return false;
+    }
+    Statement step(Db, "UPDATE serial_pools SET next = next + 1 WHERE pool = ?");
+    step.Text(1, request.Pool);
+    if (step.Step() != SQLITE_DONE) {
+      error = Failure("Serial values cannot be claimed");
+      return false;
+    }
+    return true;
+  }
+  Statement lease(Db, "SELECT lease, next FROM serial_leases WHERE pool = ? AND released = 0 "
+                      "AND next < end ORDER BY first LIMIT 1");
+  lease.Text(1, request.Pool);
+  int rc = lease.Step();
+  if (rc == SQLITE_DONE) {
+    outcome = Outcome::NeedLease;
+    return false;
+  }
+  if (rc != SQLITE_ROW) {
+    error = Failure("Serial values cannot be claimed");
+    return false;
+  }
+  position = uint64_t(lease.ColumnInt(1));
+  if (position >= request.Capacity) {
+    // The scheme's range was narrowed below what the lease holds.
+    error = RangeUsedUpText(request);
+    return false;
+  }
+  Statement step(Db, "UPDATE serial_leases SET next = next + 1 WHERE pool = ? AND lease = ?");
+  step.Text(1, request.Pool).Int(2, lease.ColumnInt(0));
+  if (step.Step() != SQLITE_DONE) {
+    error = Failure("Serial values cannot be claimed");
+    return false;
+  }
+  return true;
+}
+
+SqliteLedger::Outcome SqliteLedger::ClaimOne(const PoolRequest &request, const Claimant &who,
+                                             int64_t claimId, const std::string &now,
+                                             ClaimedValue &value, std::string &error) {
+  const std::string failed = "Serial values cannot be claimed";
+  Statement pool(Db, "INSERT OR IGNORE INTO serial_pools (pool, field, next) VALUES (?, ?, 0)");
+  pool.Text(1, request.Pool).Text(2, request.Field);
+  if (pool.Step() != SQLITE_DONE) {
+    error = Failure(failed);
+    return Outcome::Failed;
+  }
+  Statement returned(Db, "SELECT position FROM serial_values WHERE pool = ? AND "
+                         "state = 'returned' ORDER BY position LIMIT 1");
+  Statement taken(Db, "SELECT 1 FROM serial_values WHERE field = ? AND text = ? AND "
+                      "state IN ('claimed', 'passed', 'spent') AND NOT (pool = ? AND position = ?) "
+                      "LIMIT 1");
+  Statement update(Db, "UPDATE serial_values SET state = ?, claim = ?, station = ?, channel = ?, "
+                       "claimed_at = ?, settled_at = '', reported = ?, text = ? "
+                       "WHERE pool = ? AND position = ?");
+  Statement insert(Db, "INSERT INTO serial_values (state, claim, station, channel, claimed_at, "
+                       "reported, text, pool, position, field) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?)");
+  for (;;) {
+    returned.Reset();
+    returned.Text(1, request.Pool);
+    int rc = returned.Step();
+    if (rc != SQLITE_ROW && rc != SQLITE_DONE) {
+      error = Failure(failed);
+      return Outcome::Failed;
+    }
+    const bool again = rc == SQLITE_ROW;
+    uint64_t position = again ? uint64_t(returned.ColumnInt(0)) : 0;
+    Outcome outcome = Outcome::Failed;
+    if (!again && !NextFresh(request, position, outcome, error))
+      return outcome;
+    std::string text;
+    if (!TextOf(request, position, text, error))
+      return Outcome::Failed;
+    taken.Reset();
+    taken.Text(1, request.Field).Text(2, text).Text(3, request.Pool).Int(4, int64_t(position));
+    rc = taken.Step();
+    if (rc != SQLITE_ROW && rc != SQLITE_DONE) {
+      error = Failure(failed);
+      return Outcome::Failed;
+    }
+    const bool skip = rc == SQLITE_ROW;
+    // A skipped position is told to the line; a claimed one only once settled.
+    Statement &write = again ? update : insert;
+    write.Reset();
+    write.Text(1, skip ? "skipped" : "claimed")
+        .Int(2, skip ? 0 : claimId)
+        .Text(3, who.Station)
+        .Int(4, who.Channel)
+        .Text(5, now)
+        .Int(6, skip ? 0 : 1)
+        .Text(7, text)
+        .Text(8, request.Pool)
+        .Int(9, int64_t(position));
+    if (!again)
+      write.Text(10, request.Field);
+    if (write.Step() != SQLITE_DONE) {
+      error = Failure(failed);
+      return Outcome::Failed;
+    }
+    if (skip)
+      continue;
+    value = {request.Field, position, text};
+    return Outcome::Claimed;
+  }
+}
+
+bool SqliteLedger::Settle(const serial::Claim &claim, ClaimEnd end, std::string &error) {
+  std::lock_guard lock(Mutex);
+  const std::string failed = "The serial values of a unit cannot be settled";
+  std::string why;
+  // A settle lost to a power cut leaves its values claimed, and so spent
+  // at the next start: never handed out twice. It need not wait for the
+  // disk; the claim before it did.
+  struct LightSync {
+    sqlite3 *Db;
+    explicit LightSync(sqlite3 *db) : Db(db) {
+      std::string ignored;
+      Exec(Db, "PRAGMA synchronous = NORMAL", ignored);
+    }
+    ~LightSync() {
+      std::string ignored;
+      Exec(Db, "PRAGMA synchronous = FULL", ignored);
+    }
+  } light(Db);
+  Transaction t(Db);
+  if (!t.Begin(why)) {
+    error = Failure(failed);
+    return false;
+  }
+  const bool back = end == ClaimEnd::Returned;
+  Statement s(Db, "UPDATE serial_values SET state = ?, settled_at = ?, reported = ?, "
+                  "claim = CASE WHEN ? THEN 0 ELSE claim END "
+                  "WHERE claim = ? AND state = 'claimed'");
+  s.Text(1, StateName(end)).Text(2, Now()).Int(3, back ? 1 : 0).Int(4, back ? 1 : 0);
+  s.Int(5, int64_t(claim.Id));
+  if (s.Step() != SQLITE_DONE) {
+    error = Failure(failed);
+    return false;
+  }
+  const int changed = sqlite3_changes(Db);
+  Statement done(Db, "DELETE FROM serial_claims WHERE id = ?");
+  done.Int(1, int64_t(claim.Id));
+  if (done.Step() != SQLITE_DONE || !t.Commit(why)) {
+    error = Failure(failed);
+    return false;
+  }
+  if (changed != int(claim.Values.size())) {
+    error = failed + ": the ledger holds " + std::to_string(changed) + " of its " +
+            std::to_string(claim.Values.size()) + " values as claimed";
+    return false;
+  }
+  return true;
+}
+
+std::vector<PoolStatus> SqliteLedger::Status(const std::vector<PoolRequest> &requests) {
+  std::lock_guard lock(Mutex);
+  std::vector<PoolStatus> out;
+  for (const PoolRequest &request : requests) {
+    PoolStatus status;
+    status.Pool = request.Pool;
+    status.Field = request.Field;
+    uint64_t returned = 0;
+    {
+      Statement s(Db, "SELECT state, count(*) FROM serial_values WHERE pool = ? GROUP BY state");
+      s.Text(1, request.Pool);
+      while (s.Step() == SQLITE_ROW) {
+        const std::string state = s.ColumnText(0);
+        const uint64_t n = uint64_t(s.ColumnInt(1));
+        if (state == "passed")
+          status.Passed = n;
+        else if (state == "spent")
+          status.Spent = n;
+        else if (state == "claimed")
+          status.Claimed = n;
+        else if (state == "skipped")
+          status.Skipped = n;
+        else if (state == "returned")
+          returned = n;
+      }
+    }
+    std::optional<uint64_t> fresh;
+    uint64_t freshLeft = 0;
+    if (From == Source::Counter) {
+      Statement s(Db, "SELECT next FROM serial_pools WHERE pool = ?");
+      s.Text(1, request.Pool);
+      const uint64_t next = s.Step() == SQLITE_ROW ? uint64_t(s.ColumnInt(0)) : 0;
+      if (next < request.Capacity) {
+        fresh = next;
+        freshLeft = request.Capacity - next;
+      }
+    } else {
+      Statement s(Db, "SELECT lease, first, end, next, released FROM serial_leases WHERE pool = ? "
+                      "ORDER BY first");
+      s.Text(1, request.Pool);
+      while (s.Step() == SQLITE_ROW) {
+        const uint64_t end = std::min<uint64_t>(uint64_t(s.ColumnInt(2)), request.Capacity);
+        const uint64_t next = uint64_t(s.ColumnInt(3));
+        const bool released = s.ColumnInt(4) != 0;
+        const uint64_t left = !released && next < end ? end - next : 0;
+        if (left && !fresh)
+          fresh = next;
+        freshLeft += left;
+        status.Leases.push_back("lease " + std::to_string(s.ColumnInt(0)) + " held here: positions " +
+                                std::to_string(s.ColumnInt(1)) + " to " +
+                                std::to_string(s.ColumnInt(2) - 1) + ", " + std::to_string(left) +
+                                " left" + (released ? " (released)" : ""));
+      }
+    }
+    status.Left = freshLeft + returned;
+    if (returned) {
+      Statement s(Db, "SELECT text FROM serial_values WHERE pool = ? AND state = 'returned' "
+                      "ORDER BY position LIMIT 1");
+      s.Text(1, request.Pool);
+      if (s.Step() == SQLITE_ROW)
+        status.NextText = s.ColumnText(0);
+    } else if (fresh) {
+      std::string text, ignored;
+      if (TextOf(request, *fresh, text, ignored))
+        status.NextText = text;
+    }
+    Statement spent(Db, "SELECT text, station, channel, settled_at FROM serial_values "
+                        "WHERE pool = ? AND state = 'spent' ORDER BY position");
+    spent.Text(1, request.Pool);
+    while (spent.Step() == SQLITE_ROW) {
+      status.SpentTexts.push_back(spent.ColumnText(0));
+      status.SpentOn.push_back({spent.ColumnText(0), spent.ColumnText(1),
+                                int(spent.ColumnInt(2)), spent.ColumnText(3)});
+    }
+    out.push_back(std::move(status));
+  }
+  return out;
+}
+
+bool SqliteLedger::AddLease(const LocalLease &lease, std::string &why) {
+  std::lock_guard lock(Mutex);
+  Statement s(Db, "INSERT OR IGNORE INTO serial_leases (pool, lease, first, end, next, released) "
+                  "VALUES (?, ?, ?, ?, ?, 0)");
+  s.Text(1, lease.Pool).Int(2, lease.Lease).Int(3, int64_t(lease.First)).Int(4, int64_t(lease.End));
+  s.Int(5, int64_t(lease.First));
+  if (s.Step() != SQLITE_DONE) {
+    why = Failure("A lease cannot be kept");
+    return false;
+  }
+  return true;
+}
+
+bool SqliteLedger::MarkLeaseReleased(const std::string &pool, int64_t lease, std::string &why) {
+  std::lock_guard lock(Mutex);
+  Statement s(Db, "UPDATE serial_leases SET released = 1 WHERE pool = ? AND lease = ?");
+  s.Text(1, pool).Int(2, lease);
+  if (s.Step() != SQLITE_DONE) {
+    why = Failure("A released lease cannot be marked");
+    return false;
+  }
+  return true;
+}
+
+std::vector<LocalLease> SqliteLedger::Leases(const std::string &pool) {
+  std::lock_guard lock(Mutex);
+  std::vector<LocalLease> out;
+  Statement s(Db, "SELECT pool, lease, first, end, next, released FROM serial_leases "
+                  "WHERE pool = ? ORDER BY first");
+  s.Text(1, pool);
+  while (s.Step() == SQLITE_ROW)
+    out.push_back({s.ColumnText(0), s.ColumnInt(1), uint64_t(s.ColumnInt(2)),
+                   uint64_t(s.ColumnInt(3)), uint64_t(s.ColumnInt(4)), s.ColumnInt(5) != 0});
+  return out;
+}
+
+uint64_t SqliteLedger::LeaseLeft(const std::string &pool) {
+  std::lock_guard lock(Mutex);
+  Statement s(Db, "SELECT (SELECT coalesce(sum(end - next), 0) FROM serial_leases WHERE pool = ?1 "
+                  "AND released = 0 AND next < end) + (SELECT count(*) FROM serial_values "
+                  "WHERE pool = ?1 AND state = 'returned')");
+  s.Text(1, pool);
+  return s.Step() == SQLITE_ROW ? uint64_t(s.ColumnInt(0)) : 0;
+}
+
+bool SqliteLedger::Unreported(size_t limit, std::vector<UnreportedValue> &out, std::string &why) {
+  std::lock_guard lock(Mutex);
+  out.clear();
+  Statement s(Db, "SELECT pool, field, position, text, state, station, channel, settled_at "
+                  "FROM serial_values WHERE reported = 0 AND state <> 'claimed' LIMIT ?");
+  s.Int(1, int64_t(limit));
+  int rc;
+  while ((rc = s.Step()) == SQLITE_ROW)
+    out.push_back({s.ColumnText(0), s.ColumnText(1), uint64_t(s.ColumnInt(2)), s.ColumnText(3),
+                   s.ColumnText(4), s.ColumnText(5), int(s.ColumnInt(6)), s.ColumnText(7)});
+  if (rc != SQLITE_DONE) {
+    why = Failure("Settled serial values cannot be read");
+    return false;
+  }
+  return true;
+}
+
+bool SqliteLedger::MarkReported(const std::vector<UnreportedValue> &values, std::string &why) {
+  std::lock_guard lock(Mutex);
+  Transaction t(Db);
+  if (!t.Begin(why))
+    return false;
+  // Only as it was read: a value settled again meanwhile is told again.
+  Statement s(Db, "UPDATE serial_values SET reported = 1 WHERE pool = ? AND position = ? "
+                  "AND state = ?");
+  for (const UnreportedValue &v : values) {
+    s.Reset();
+    s.Text(1, v.Pool).Int(2, int64_t(v.Position)).Text(3, v.State);
+    if (s.Step() != SQLITE_DONE) {
+      why = Failure("Reported serial values cannot be marked");
+      return false;
+    }
+  }
+  return t.Commit(why);
+}
+
+} // namespace kestrune::serial
