@@ -59,7 +59,16 @@ CREATE TABLE serial_leases (
 );
 )sql";
 
-const std::array<const char *, CurrentLedgerVersion> Steps = {Version1};
+// Version 2: positions a program holds ready for its next claims (state
+// reserved), made durable ahead, so that a claim itself need not wait for
+// the disk; the program they belong to.
+const char *const Version2 = R"sql(
+ALTER TABLE serial_values ADD COLUMN session INTEGER NOT NULL DEFAULT 0;
+CREATE INDEX serial_values_reserved ON serial_values (pool, session, position)
+  WHERE state = 'reserved';
+)sql";
+
+const std::array<const char *, CurrentLedgerVersion> Steps = {Version1, Version2};
 
 bool TurnToWal(sqlite3 *db, std::string &why) {
   using Clock = std::chrono::steady_clock;

@@ -10,7 +10,7 @@
 
 namespace kestrune::serial {
 
-constexpr int CurrentLedgerVersion = 1;
+constexpr int CurrentLedgerVersion = 2;
 
 // Opens (and creates) the file in WAL mode with full sync and a busy
 // timeout, and migrates the ledger's tables. Null with why set.

@@ -263,16 +263,15 @@ std::vector<PoolStatus> PgLeaseLedger::Status(const std::vector<PoolRequest> &re
       const ServerPool line = ServerPoolState(server, requests[i].Pool);
       if (line.Next < requests[i].Capacity)
         status.Left += requests[i].Capacity - line.Next;
+      // The line's figures for all its stations, as far as they reported.
+      status.WrittenOff = line.WrittenOff;
       status.Leases.clear();
-      for (const ServerLease &lease : line.Leases) {
+      for (const ServerLease &lease : line.Leases)
         status.Leases.push_back("lease " + std::to_string(lease.Lease) + ": station " +
                                 lease.Station + ", positions " + std::to_string(lease.First) +
                                 " to " + std::to_string(lease.End - 1) + ", " +
-                                std::to_string(lease.Reported) + " reported settled" +
+                                std::to_string(lease.Used) + " used" +
                                 (lease.Released ? " (released)" : ""));
-        if (lease.Released)
-          status.WrittenOff += lease.End - lease.First - std::min(lease.Reported, lease.End - lease.First);
-      }
     }
     ServerBack();
   } catch (const std::exception &failure) {

@@ -130,12 +130,18 @@ ServerPool ServerPoolState(pqxx::connection_base &server, const std::string &poo
   pqxx::result rows = work.exec_params(
       "SELECT l.id, l.station, l.first, l.\"end\", l.released IS NOT NULL, "
       "(SELECT count(*) FROM kestrune_serial_values v WHERE v.pool = l.pool AND "
-      "v.position >= l.first AND v.position < l.\"end\") "
+      "v.position >= l.first AND v.position < l.\"end\" AND v.state <> 'withheld'), "
+      "(SELECT count(*) FROM kestrune_serial_values v WHERE v.pool = l.pool AND "
+      "v.position >= l.first AND v.position < l.\"end\" AND v.state = 'withheld') "
       "FROM kestrune_serial_leases l WHERE l.pool = $1 ORDER BY l.first",
       pool);
-  for (const auto &row : rows)
-    out.Leases.push_back({row[0].as<int64_t>(), row[1].as<std::string>(), row[2].as<uint64_t>(),
-                          row[3].as<uint64_t>(), row[5].as<uint64_t>(), row[4].as<bool>()});
+  for (const auto &row : rows) {
+    ServerLease lease{row[0].as<int64_t>(), row[1].as<std::string>(), row[2].as<uint64_t>(),
+                      row[3].as<uint64_t>(), row[5].as<uint64_t>(), row[4].as<bool>()};
+    const uint64_t size = lease.End - lease.First;
+    out.WrittenOff += lease.Released ? size - std::min(size, lease.Used) : row[6].as<uint64_t>();
+    out.Leases.push_back(std::move(lease));
+  }
   return out;
 }
 

@@ -37,13 +37,16 @@ struct ServerLease {
   std::string Station;
   uint64_t First = 0;
   uint64_t End = 0;
-  uint64_t Reported = 0; // passed, spent or skipped values reported from it
+  uint64_t Used = 0; // passed, spent or skipped values reported from it
   bool Released = false;
 };
 
 struct ServerPool {
   uint64_t Next = 0; // the first position never leased
   std::vector<ServerLease> Leases;
+  // Never to be handed out: withheld by stations after a crash, or left
+  // unused in a released lease.
+  uint64_t WrittenOff = 0;
 };
 
 ServerPool ServerPoolState(pqxx::connection_base &server, const std::string &pool);

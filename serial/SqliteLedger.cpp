@@ -12,6 +12,9 @@
 namespace kestrune::serial {
 namespace {
 
+// Positions a program reserves at a time, on the disk before any is used.
+constexpr int ReserveAhead = 16;
+
 std::string Now() { return IsoUtcTime(std::chrono::system_clock::now()); }
 
 // The text at a position; false with error when the source cannot give it.
@@ -101,7 +104,7 @@ SqliteLedger::~SqliteLedger() {
   // Claims still open may have been sent: spent, never handed out again.
   std::string ignored;
   Transaction t(Db);
-  if (t.Begin(ignored) && SpendClaimsOf(Session, ignored))
+  if (t.Begin(ignored) && EndSession(Session, true, ignored))
     t.Commit(ignored);
   sqlite3_close(Db);
 }
@@ -122,17 +125,22 @@ bool SqliteLedger::StartSession(std::string &why) {
   return true;
 }
 
-bool SqliteLedger::SpendClaimsOf(int64_t session, std::string &why) {
+bool SqliteLedger::EndSession(int64_t session, bool clean, std::string &why) {
   Statement spend(Db, "UPDATE serial_values SET state = 'spent', settled_at = ?, reported = 0 "
                       "WHERE state = 'claimed' AND claim IN "
                       "(SELECT id FROM serial_claims WHERE session = ?)");
+  Statement reserved(Db, clean ? "UPDATE serial_values SET state = 'returned', session = 0 "
+                                 "WHERE state = 'reserved' AND session = ?"
+                               : "UPDATE serial_values SET state = 'withheld', session = 0, "
+                                 "reported = 0 WHERE state = 'reserved' AND session = ?");
   Statement claims(Db, "DELETE FROM serial_claims WHERE session = ?");
   Statement sessions(Db, "DELETE FROM serial_sessions WHERE id = ?");
   spend.Text(1, Now()).Int(2, session);
+  reserved.Int(1, session);
   claims.Int(1, session);
   sessions.Int(1, session);
-  if (spend.Step() != SQLITE_DONE || claims.Step() != SQLITE_DONE ||
-      sessions.Step() != SQLITE_DONE) {
+  if (spend.Step() != SQLITE_DONE || reserved.Step() != SQLITE_DONE ||
+      claims.Step() != SQLITE_DONE || sessions.Step() != SQLITE_DONE) {
     why = sqlite3_errmsg(Db);
     return false;
   }
@@ -159,7 +167,7 @@ bool SqliteLedger::RecoverEndedSessions(std::string &why) {
     }
   }
   for (int64_t session : ended)
-    if (!SpendClaimsOf(session, why))
+    if (!EndSession(session, false, why))
       return false;
   return t.Commit(why);
 }
@@ -177,8 +185,34 @@ SqliteLedger::Outcome SqliteLedger::TryClaim(const std::vector<PoolRequest> &req
                                              const Claimant &who, serial::Claim &claim,
                                              std::string &error, std::string &pool) {
   std::lock_guard lock(Mutex);
+  // Most claims take a position reserved ahead and need not wait for the
+  // disk: a power cut losing one leaves its position reserved, withheld at
+  // the next start. Taking a position given back, or reserving, must be on
+  // the disk before the block leaves.
+  Outcome outcome = ClaimAll(requests, who, false, claim, error, pool);
+  if (outcome == Outcome::Durable)
+    outcome = ClaimAll(requests, who, true, claim, error, pool);
+  return outcome;
+}
+
+SqliteLedger::Outcome SqliteLedger::ClaimAll(const std::vector<PoolRequest> &requests,
+                                             const Claimant &who, bool durable,
+                                             serial::Claim &claim, std::string &error,
+                                             std::string &pool) {
   claim = {};
   std::string why;
+  struct Sync {
+    sqlite3 *Db;
+    Sync(sqlite3 *db, bool durable) : Db(db) {
+      std::string ignored;
+      if (!durable)
+        Exec(Db, "PRAGMA synchronous = NORMAL", ignored);
+    }
+    ~Sync() {
+      std::string ignored;
+      Exec(Db, "PRAGMA synchronous = FULL", ignored);
+    }
+  } sync(Db, durable);
   Transaction t(Db);
   if (!t.Begin(why)) {
     error = Failure("Serial values cannot be claimed");
@@ -194,7 +228,7 @@ SqliteLedger::Outcome SqliteLedger::TryClaim(const std::vector<PoolRequest> &req
   const std::string now = Now();
   for (const PoolRequest &request : requests) {
     ClaimedValue value;
-    Outcome outcome = ClaimOne(request, who, id, now, value, error);
+    Outcome outcome = ClaimOne(request, who, id, now, durable, value, error);
     if (outcome != Outcome::Claimed) {
       if (outcome == Outcome::NeedLease)
         pool = request.Pool;
@@ -262,9 +296,39 @@ bool SqliteLedger::NextFresh(const PoolRequest &request, uint64_t &position, Out
   return true;
 }
 
+SqliteLedger::Outcome SqliteLedger::Reserve(const PoolRequest &request, std::string &error) {
+  Statement insert(Db, "INSERT INTO serial_values (pool, position, field, text, state, session, "
+                       "reported) VALUES (?, ?, ?, ?, 'reserved', ?, 1)");
+  for (int i = 0; i < ReserveAhead; ++i) {
+    uint64_t position = 0;
+    Outcome outcome = Outcome::Failed;
+    std::string why;
+    if (!NextFresh(request, position, outcome, why)) {
+      if (i > 0 && outcome != Outcome::Failed)
+        break; // the leases hold no more: claim what is reserved
+      if (i > 0 && why == RangeUsedUpText(request))
+        break;
+      error = why;
+      return outcome;
+    }
+    std::string text;
+    if (!TextOf(request, position, text, error))
+      return Outcome::Failed;
+    insert.Reset();
+    insert.Text(1, request.Pool).Int(2, int64_t(position)).Text(3, request.Field).Text(4, text);
+    insert.Int(5, Session);
+    if (insert.Step() != SQLITE_DONE) {
+      error = Failure("Serial values cannot be reserved");
+      return Outcome::Failed;
+    }
+  }
+  return Outcome::Claimed;
+}
+
 SqliteLedger::Outcome SqliteLedger::ClaimOne(const PoolRequest &request, const Claimant &who,
                                              int64_t claimId, const std::string &now,
-                                             ClaimedValue &value, std::string &error) {
+                                             bool durable, ClaimedValue &value,
+                                             std::string &error) {
   const std::string failed = "Serial values cannot be claimed";
   Statement pool(Db, "INSERT OR IGNORE INTO serial_pools (pool, field, next) VALUES (?, ?, 0)");
   pool.Text(1, request.Pool).Text(2, request.Field);
@@ -274,27 +338,41 @@ SqliteLedger::Outcome SqliteLedger::ClaimOne(const PoolRequest &request, const C
   }
   Statement returned(Db, "SELECT position FROM serial_values WHERE pool = ? AND "
                          "state = 'returned' ORDER BY position LIMIT 1");
+  Statement reserved(Db, "SELECT position FROM serial_values WHERE pool = ? AND "
+                         "state = 'reserved' AND session = ? ORDER BY position LIMIT 1");
   Statement taken(Db, "SELECT 1 FROM serial_values WHERE field = ? AND text = ? AND "
-                      "state IN ('claimed', 'passed', 'spent') AND NOT (pool = ? AND position = ?) "
-                      "LIMIT 1");
+                      "state IN ('claimed', 'passed', 'spent', 'withheld') "
+                      "AND NOT (pool = ? AND position = ?) LIMIT 1");
   Statement update(Db, "UPDATE serial_values SET state = ?, claim = ?, station = ?, channel = ?, "
-                       "claimed_at = ?, settled_at = '', reported = ?, text = ? "
+                       "claimed_at = ?, settled_at = '', reported = ?, text = ?, session = 0 "
                        "WHERE pool = ? AND position = ?");
-  Statement insert(Db, "INSERT INTO serial_values (state, claim, station, channel, claimed_at, "
-                       "reported, text, pool, position, field) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?)");
   for (;;) {
+    // Given back first, then what this program reserved, then reserve more.
     returned.Reset();
     returned.Text(1, request.Pool);
     int rc = returned.Step();
-    if (rc != SQLITE_ROW && rc != SQLITE_DONE) {
+    if (rc == SQLITE_ROW && !durable)
+      return Outcome::Durable;
+    Statement *found = &returned;
+    if (rc == SQLITE_DONE) {
+      reserved.Reset();
+      reserved.Text(1, request.Pool).Int(2, Session);
+      rc = reserved.Step();
+      found = &reserved;
+      if (rc == SQLITE_DONE) {
+        if (!durable)
+          return Outcome::Durable;
+        Outcome outcome = Reserve(request, error);
+        if (outcome != Outcome::Claimed)
+          return outcome;
+        continue;
+      }
+    }
+    if (rc != SQLITE_ROW) {
       error = Failure(failed);
       return Outcome::Failed;
     }
-    const bool again = rc == SQLITE_ROW;
-    uint64_t position = again ? uint64_t(returned.ColumnInt(0)) : 0;
-    Outcome outcome = Outcome::Failed;
-    if (!again && !NextFresh(request, position, outcome, error))
-      return outcome;
+    const uint64_t position = uint64_t(found->ColumnInt(0));
     std::string text;
     if (!TextOf(request, position, text, error))
       return Outcome::Failed;
@@ -306,10 +384,9 @@ SqliteLedger::Outcome SqliteLedger::ClaimOne(const PoolRequest &request, const C
       return Outcome::Failed;
     }
     const bool skip = rc == SQLITE_ROW;
-    // A skipped position is told to the line; a claimed one only once settled.
-    Statement &write = again ? update : insert;
-    write.Reset();
-    write.Text(1, skip ? "skipped" : "claimed")
+    // A skipped position is told to the line; a claimed one once settled.
+    update.Reset();
+    update.Text(1, skip ? "skipped" : "claimed")
         .Int(2, skip ? 0 : claimId)
         .Text(3, who.Station)
         .Int(4, who.Channel)
@@ -318,9 +395,7 @@ SqliteLedger::Outcome SqliteLedger::ClaimOne(const PoolRequest &request, const C
         .Text(7, text)
         .Text(8, request.Pool)
         .Int(9, int64_t(position));
-    if (!again)
-      write.Text(10, request.Field);
-    if (write.Step() != SQLITE_DONE) {
+    if (update.Step() != SQLITE_DONE) {
       error = Failure(failed);
       return Outcome::Failed;
     }
@@ -401,8 +476,10 @@ std::vector<PoolStatus> SqliteLedger::Status(const std::vector<PoolRequest> &req
           status.Claimed = n;
         else if (state == "skipped")
           status.Skipped = n;
-        else if (state == "returned")
-          returned = n;
+        else if (state == "returned" || state == "reserved")
+          returned += n;
+        else if (state == "withheld")
+          status.WrittenOff = n;
       }
     }
     std::optional<uint64_t> fresh;
@@ -435,8 +512,9 @@ std::vector<PoolStatus> SqliteLedger::Status(const std::vector<PoolRequest> &req
     }
     status.Left = freshLeft + returned;
     if (returned) {
-      Statement s(Db, "SELECT text FROM serial_values WHERE pool = ? AND state = 'returned' "
-                      "ORDER BY position LIMIT 1");
+      // Given back first, then reserved by a program.
+      Statement s(Db, "SELECT text FROM serial_values WHERE pool = ? AND state IN ('returned', "
+                      "'reserved') ORDER BY state <> 'returned', position LIMIT 1");
       s.Text(1, request.Pool);
       if (s.Step() == SQLITE_ROW)
         status.NextText = s.ColumnText(0);
@@ -473,9 +551,18 @@ bool SqliteLedger::AddLease(const LocalLease &lease, std::string &why) {
 
 bool SqliteLedger::MarkLeaseReleased(const std::string &pool, int64_t lease, std::string &why) {
   std::lock_guard lock(Mutex);
+  Transaction t(Db);
+  if (!t.Begin(why))
+    return false;
+  // Its positions not yet claimed here are the line's no longer.
   Statement s(Db, "UPDATE serial_leases SET released = 1 WHERE pool = ? AND lease = ?");
+  Statement held(Db, "UPDATE serial_values SET state = 'withheld', session = 0, reported = 0 "
+                     "WHERE pool = ?1 AND state IN ('returned', 'reserved') AND position >= "
+                     "(SELECT first FROM serial_leases WHERE pool = ?1 AND lease = ?2) AND "
+                     "position < (SELECT end FROM serial_leases WHERE pool = ?1 AND lease = ?2)");
   s.Text(1, pool).Int(2, lease);
-  if (s.Step() != SQLITE_DONE) {
+  held.Text(1, pool).Int(2, lease);
+  if (s.Step() != SQLITE_DONE || held.Step() != SQLITE_DONE || !t.Commit(why)) {
     why = Failure("A released lease cannot be marked");
     return false;
   }
@@ -498,7 +585,7 @@ uint64_t SqliteLedger::LeaseLeft(const std::string &pool) {
   std::lock_guard lock(Mutex);
   Statement s(Db, "SELECT (SELECT coalesce(sum(end - next), 0) FROM serial_leases WHERE pool = ?1 "
                   "AND released = 0 AND next < end) + (SELECT count(*) FROM serial_values "
-                  "WHERE pool = ?1 AND state = 'returned')");
+                  "WHERE pool = ?1 AND state IN ('returned', 'reserved'))");
   s.Text(1, pool);
   return s.Step() == SQLITE_ROW ? uint64_t(s.ColumnInt(0)) : 0;
 }
@@ -507,7 +594,8 @@ bool SqliteLedger::Unreported(size_t limit, std::vector<UnreportedValue> &out, s
   std::lock_guard lock(Mutex);
   out.clear();
   Statement s(Db, "SELECT pool, field, position, text, state, station, channel, settled_at "
-                  "FROM serial_values WHERE reported = 0 AND state <> 'claimed' LIMIT ?");
+                  "FROM serial_values WHERE reported = 0 AND "
+                  "state IN ('passed', 'spent', 'skipped', 'withheld') LIMIT ?");
   s.Int(1, int64_t(limit));
   int rc;
   while ((rc = s.Step()) == SQLITE_ROW)

@@ -42,7 +42,9 @@ struct UnreportedValue {
 class SqliteLedger : public SerialLedger {
 public:
   enum class Source { Counter, Leases };
-  enum class Outcome { Claimed, NeedLease, Failed };
+  // Durable: only within a claim, which then starts again waiting for the
+  // disk.
+  enum class Outcome { Claimed, NeedLease, Failed, Durable };
 
   // Creates the file when missing, migrates the ledger's tables, and marks
   // spent the claims of programs on this machine that ended without
@@ -77,10 +79,16 @@ public:
 private:
   SqliteLedger(sqlite3 *db, std::string path, Source source);
   bool StartSession(std::string &why);
-  bool SpendClaimsOf(int64_t session, std::string &why);
+  // Ends a program's session: its open claims are spent; its reserved
+  // positions are given back after a clean end, withheld after a crash
+  // (their claims may have been lost with the power).
+  bool EndSession(int64_t session, bool clean, std::string &why);
   bool RecoverEndedSessions(std::string &why);
+  Outcome ClaimAll(const std::vector<PoolRequest> &requests, const Claimant &who, bool durable,
+                   serial::Claim &claim, std::string &error, std::string &pool);
   Outcome ClaimOne(const PoolRequest &request, const Claimant &who, int64_t claimId,
-                   const std::string &now, ClaimedValue &value, std::string &error);
+                   const std::string &now, bool durable, ClaimedValue &value, std::string &error);
+  Outcome Reserve(const PoolRequest &request, std::string &error);
   bool NextFresh(const PoolRequest &request, uint64_t &position, Outcome &outcome,
                  std::string &error);
   std::string Failure(const std::string &what) const;

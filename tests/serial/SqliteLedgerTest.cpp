@@ -146,12 +146,16 @@ TEST_F(SqliteLedgerTest, AClaimLeftOpenIsSpentWhenTheLedgerIsOpenedAgain) {
   std::vector<PoolStatus> status = ledger->Status({Sn});
   EXPECT_EQ(status[0].Claimed, 0u);
   EXPECT_EQ(status[0].Spent, 1u);
-  EXPECT_NE(MustClaim(*ledger, {Sn}).Values[0].Position, position);
+  // What the program had reserved ahead came back at its clean end.
+  EXPECT_EQ(status[0].WrittenOff, 0u);
+  EXPECT_EQ(status[0].Left, 4u);
+  EXPECT_EQ(MustClaim(*ledger, {Sn}).Values[0].Position, position + 1);
 }
 
 TEST_F(SqliteLedgerTest, AClaimOfAKilledProgramIsSpentAndOneOfARunningProgramIsNot) {
+  PoolRequest big = CounterPool("sn:counter:0", "sn", 0, 1000);
   auto ledger = Open();
-  Claim mine = MustClaim(*ledger, {Sn});
+  Claim mine = MustClaim(*ledger, {big});
   int ready[2];
   ASSERT_EQ(pipe(ready), 0);
   pid_t child = fork();
@@ -159,7 +163,7 @@ TEST_F(SqliteLedgerTest, AClaimOfAKilledProgramIsSpentAndOneOfARunningProgramIsN
     std::string why;
     auto other = SqliteLedger::Open(Path, why);
     Claim claim;
-    bool ok = other && other->Claim({Sn}, {"A", 2}, claim, why);
+    bool ok = other && other->Claim({big}, {"A", 2}, claim, why);
     char c = ok ? '1' : '0';
     (void)!write(ready[1], &c, 1);
     pause();
@@ -171,16 +175,24 @@ TEST_F(SqliteLedgerTest, AClaimOfAKilledProgramIsSpentAndOneOfARunningProgramIsN
   // Another program opening the file while both run spends neither claim.
   {
     auto second = Open();
-    EXPECT_EQ(second->Status({Sn})[0].Claimed, 2u);
+    EXPECT_EQ(second->Status({big})[0].Claimed, 2u);
   }
   kill(child, SIGKILL);
   waitpid(child, nullptr, 0);
   close(ready[0]);
   close(ready[1]);
   auto reopened = Open();
-  std::vector<PoolStatus> status = reopened->Status({Sn});
-  EXPECT_EQ(status[0].Spent, 1u);
-  EXPECT_EQ(status[0].Claimed, 1u);
+  PoolStatus status = reopened->Status({big})[0];
+  EXPECT_EQ(status.Spent, 1u);
+  EXPECT_EQ(status.Claimed, 1u);
+  // What the killed one had reserved ahead may have been claimed in a
+  // write the power took: withheld, never handed out.
+  EXPECT_GT(status.WrittenOff, 0u);
+  EXPECT_EQ(status.Claimed + status.Spent + status.WrittenOff + status.Left, big.Capacity);
+  std::vector<uint64_t> withheld = PositionsIn(Path, big.Pool, "withheld");
+  const uint64_t next = MustClaim(*reopened, {big}).Values[0].Position;
+  EXPECT_FALSE(std::binary_search(withheld.begin(), withheld.end(), next));
+  EXPECT_GT(next, withheld.back());
   MustSettle(*ledger, mine, ClaimEnd::Passed);
 }
 
@@ -295,7 +307,10 @@ TEST_F(SqliteLedgerTest, TwoProgramsKilledAgainAndAgainNeverShareAPosition) {
   PoolStatus status = ledger->Status({pool})[0];
   EXPECT_EQ(status.Claimed, 0u);
   EXPECT_GT(status.Spent, 0u);
-  EXPECT_EQ(status.Passed + status.Spent + status.Left, pool.Capacity);
+  EXPECT_EQ(status.Passed + status.Spent + status.WrittenOff + status.Left, pool.Capacity);
+  // Nothing withheld was ever passed.
+  for (uint64_t position : PositionsIn(Path, pool.Pool, "withheld"))
+    EXPECT_FALSE(std::binary_search(passed.begin(), passed.end(), position)) << position;
 }
 
 } // namespace
