@@ -13,7 +13,7 @@ namespace kestrune::serial {
 namespace {
 
 // Positions a program reserves at a time, on the disk before any is used.
-constexpr int ReserveAhead = 16;
+constexpr int ReserveAhead = 64;
 
 std::string Now() { return IsoUtcTime(std::chrono::system_clock::now()); }
 
