@@ -93,6 +93,9 @@ std::unique_ptr<SqliteLedger> SqliteLedger::Open(const std::string &path, std::s
     return nullptr;
   std::unique_ptr<SqliteLedger> ledger(new SqliteLedger(db, path, source));
   std::string detail;
+  // The log is copied into the file by a thread of the ledger's own.
+  Exec(db, "PRAGMA wal_autocheckpoint = 0", detail);
+  ledger->Copier = std::make_unique<Checkpointer>(path);
   if (!ledger->RecoverEndedSessions(detail) || !ledger->StartSession(detail)) {
     why = path + ": " + detail;
     return nullptr;
@@ -101,6 +104,7 @@ std::unique_ptr<SqliteLedger> SqliteLedger::Open(const std::string &path, std::s
 }
 
 SqliteLedger::~SqliteLedger() {
+  Copier.reset();
   // Claims still open may have been sent: spent, never handed out again.
   std::string ignored;
   Transaction t(Db);

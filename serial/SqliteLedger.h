@@ -5,6 +5,7 @@
 // for a line, from the leases the station holds (see PgLeaseLedger).
 #pragma once
 
+#include "serial/Checkpointer.h"
 #include "serial/SerialLedger.h"
 
 #include <memory>
@@ -98,6 +99,7 @@ private:
   std::string FilePath;
   Source From;
   int64_t Session = 0;
+  std::unique_ptr<Checkpointer> Copier;
 };
 
 // "Serial range of sn used up: ..." for a request whose positions are all
