@@ -1,7 +1,9 @@
 #include "serial/SqliteLedger.h"
 
 #include "platform/IsoUtcTime.h"
+#include "records/QuietThread.h"
 #include "records/RecordsLocation.h"
+#include "serial/FlushFile.h"
 #include "serial/LedgerDatabase.h"
 #include "serial/ProcessAlive.h"
 
@@ -56,6 +58,11 @@ private:
   bool Open = false;
 };
 
+std::string FailureOf(sqlite3 *db, const std::string &what) {
+  return what + ": " + sqlite3_errmsg(db) + " (" + std::to_string(sqlite3_extended_errcode(db)) +
+         ")";
+}
+
 const char *StateName(ClaimEnd end) {
   switch (end) {
   case ClaimEnd::Passed:
@@ -100,10 +107,19 @@ std::unique_ptr<SqliteLedger> SqliteLedger::Open(const std::string &path, std::s
     why = path + ": " + detail;
     return nullptr;
   }
+  ledger->Topper = std::thread([raw = ledger.get()] { raw->TopUpMain(); });
   return ledger;
 }
 
 SqliteLedger::~SqliteLedger() {
+  if (Topper.joinable()) {
+    {
+      std::lock_guard lock(TopMutex);
+      TopStopping = true;
+      TopChanged.notify_all();
+    }
+    Topper.join();
+  }
   Copier.reset();
   // Claims still open may have been sent: spent, never handed out again.
   std::string ignored;
@@ -113,10 +129,7 @@ SqliteLedger::~SqliteLedger() {
   sqlite3_close(Db);
 }
 
-std::string SqliteLedger::Failure(const std::string &what) const {
-  return what + ": " + sqlite3_errmsg(Db) + " (" + std::to_string(sqlite3_extended_errcode(Db)) +
-         ")";
-}
+std::string SqliteLedger::Failure(const std::string &what) const { return FailureOf(Db, what); }
 
 bool SqliteLedger::StartSession(std::string &why) {
   Statement s(Db, "INSERT INTO serial_sessions (host, pid, opened) VALUES (?, ?, ?)");
@@ -134,9 +147,10 @@ bool SqliteLedger::EndSession(int64_t session, bool clean, std::string &why) {
                       "WHERE state = 'claimed' AND claim IN "
                       "(SELECT id FROM serial_claims WHERE session = ?)");
   Statement reserved(Db, clean ? "UPDATE serial_values SET state = 'returned', session = 0 "
-                                 "WHERE state = 'reserved' AND session = ?"
+                                 "WHERE state IN ('reserved', 'reserving') AND session = ?"
                                : "UPDATE serial_values SET state = 'withheld', session = 0, "
-                                 "reported = 0 WHERE state = 'reserved' AND session = ?");
+                                 "reported = 0 WHERE state IN ('reserved', 'reserving') "
+                                 "AND session = ?");
   Statement claims(Db, "DELETE FROM serial_claims WHERE session = ?");
   Statement sessions(Db, "DELETE FROM serial_sessions WHERE id = ?");
   spend.Text(1, Now()).Int(2, session);
@@ -196,7 +210,73 @@ SqliteLedger::Outcome SqliteLedger::TryClaim(const std::vector<PoolRequest> &req
   Outcome outcome = ClaimAll(requests, who, false, claim, error, pool);
   if (outcome == Outcome::Durable)
     outcome = ClaimAll(requests, who, true, claim, error, pool);
+  if (outcome == Outcome::Claimed)
+    TopUpIfLow(requests);
   return outcome;
+}
+
+void SqliteLedger::TopUpIfLow(const std::vector<PoolRequest> &requests) {
+  Statement count(Db, "SELECT count(*) FROM serial_values WHERE pool = ? AND session = ? AND "
+                      "state = 'reserved'");
+  for (const PoolRequest &request : requests) {
+    count.Reset();
+    count.Text(1, request.Pool).Int(2, Session);
+    if (count.Step() != SQLITE_ROW || count.ColumnInt(0) >= ReserveAhead / 2)
+      continue;
+    std::lock_guard lock(TopMutex);
+    if (!TopBusy.insert(request.Pool).second)
+      continue;
+    PoolRequest bare = request;
+    bare.TextAt = nullptr; // the source need not outlive the run
+    TopWanted[request.Pool] = std::move(bare);
+    TopChanged.notify_all();
+  }
+}
+
+void SqliteLedger::TopUpMain() {
+  records::BlockProcessSignals();
+  std::string why;
+  sqlite3 *db = OpenLedgerDatabase(FilePath, why);
+  if (db) {
+    // Durable by the flush below, taken with no lock held.
+    Exec(db, "PRAGMA synchronous = NORMAL", why);
+    Exec(db, "PRAGMA wal_autocheckpoint = 0", why);
+  }
+  std::unique_lock lock(TopMutex);
+  for (;;) {
+    TopChanged.wait(lock, [this] { return TopStopping || !TopWanted.empty(); });
+    if (TopStopping)
+      break;
+    PoolRequest request = TopWanted.begin()->second;
+    TopWanted.erase(TopWanted.begin());
+    lock.unlock();
+    // Without a connection of its own the claims reserve for themselves.
+    if (db)
+      TopUp(db, request);
+    lock.lock();
+    TopBusy.erase(request.Pool);
+  }
+  lock.unlock();
+  sqlite3_close(db);
+}
+
+bool SqliteLedger::TopUp(sqlite3 *db, const PoolRequest &request) {
+  std::string why;
+  {
+    Transaction t(db);
+    if (!t.Begin(why) || Reserve(db, request, "reserving", why) != Outcome::Claimed ||
+        !t.Commit(why))
+      return false;
+  }
+  // Only once on the disk may they be claimed: a claim's own write need
+  // not wait for the disk only because its position already is.
+  if (!FlushFile(FilePath + "-wal") || !FlushFile(FilePath))
+    return false;
+  Transaction t(db);
+  Statement ready(db, "UPDATE serial_values SET state = 'reserved' WHERE pool = ? AND "
+                      "session = ? AND state = 'reserving'");
+  ready.Text(1, request.Pool).Int(2, Session);
+  return t.Begin(why) && ready.Step() == SQLITE_DONE && t.Commit(why);
 }
 
 SqliteLedger::Outcome SqliteLedger::ClaimAll(const std::vector<PoolRequest> &requests,
@@ -250,14 +330,14 @@ SqliteLedger::Outcome SqliteLedger::ClaimAll(const std::vector<PoolRequest> &req
   return Outcome::Claimed;
 }
 
-bool SqliteLedger::NextFresh(const PoolRequest &request, uint64_t &position, Outcome &outcome,
-                             std::string &error) {
+bool SqliteLedger::NextFresh(sqlite3 *db, const PoolRequest &request, uint64_t &position,
+                             Outcome &outcome, std::string &error) {
   outcome = Outcome::Failed;
   if (From == Source::Counter) {
-    Statement next(Db, "SELECT next FROM serial_pools WHERE pool = ?");
+    Statement next(db, "SELECT next FROM serial_pools WHERE pool = ?");
     next.Text(1, request.Pool);
     if (next.Step() != SQLITE_ROW) {
-      error = Failure("Serial values cannot be claimed");
+      error = FailureOf(db, "Serial values cannot be claimed");
       return false;
     }
     position = uint64_t(next.ColumnInt(0));
@@ -265,15 +345,15 @@ bool SqliteLedger::NextFresh(const PoolRequest &request, uint64_t &position, Out
       error = RangeUsedUpText(request);
       return false;
     }
-    Statement step(Db, "UPDATE serial_pools SET next = next + 1 WHERE pool = ?");
+    Statement step(db, "UPDATE serial_pools SET next = next + 1 WHERE pool = ?");
     step.Text(1, request.Pool);
     if (step.Step() != SQLITE_DONE) {
-      error = Failure("Serial values cannot be claimed");
+      error = FailureOf(db, "Serial values cannot be claimed");
       return false;
     }
     return true;
   }
-  Statement lease(Db, "SELECT lease, next FROM serial_leases WHERE pool = ? AND released = 0 "
+  Statement lease(db, "SELECT lease, next FROM serial_leases WHERE pool = ? AND released = 0 "
                       "AND next < end ORDER BY first LIMIT 1");
   lease.Text(1, request.Pool);
   int rc = lease.Step();
@@ -282,7 +362,7 @@ bool SqliteLedger::NextFresh(const PoolRequest &request, uint64_t &position, Out
     return false;
   }
   if (rc != SQLITE_ROW) {
-    error = Failure("Serial values cannot be claimed");
+    error = FailureOf(db, "Serial values cannot be claimed");
     return false;
   }
   position = uint64_t(lease.ColumnInt(1));
@@ -291,23 +371,24 @@ bool SqliteLedger::NextFresh(const PoolRequest &request, uint64_t &position, Out
     error = RangeUsedUpText(request);
     return false;
   }
-  Statement step(Db, "UPDATE serial_leases SET next = next + 1 WHERE pool = ? AND lease = ?");
+  Statement step(db, "UPDATE serial_leases SET next = next + 1 WHERE pool = ? AND lease = ?");
   step.Text(1, request.Pool).Int(2, lease.ColumnInt(0));
   if (step.Step() != SQLITE_DONE) {
-    error = Failure("Serial values cannot be claimed");
+    error = FailureOf(db, "Serial values cannot be claimed");
     return false;
   }
   return true;
 }
 
-SqliteLedger::Outcome SqliteLedger::Reserve(const PoolRequest &request, std::string &error) {
-  Statement insert(Db, "INSERT INTO serial_values (pool, position, field, text, state, session, "
-                       "reported) VALUES (?, ?, ?, ?, 'reserved', ?, 1)");
+SqliteLedger::Outcome SqliteLedger::Reserve(sqlite3 *db, const PoolRequest &request,
+                                            const char *state, std::string &error) {
+  Statement insert(db, "INSERT INTO serial_values (pool, position, field, text, state, session, "
+                       "reported) VALUES (?, ?, ?, ?, ?, ?, 1)");
   for (int i = 0; i < ReserveAhead; ++i) {
     uint64_t position = 0;
     Outcome outcome = Outcome::Failed;
     std::string why;
-    if (!NextFresh(request, position, outcome, why)) {
+    if (!NextFresh(db, request, position, outcome, why)) {
       if (i > 0 && outcome != Outcome::Failed)
         break; // the leases hold no more: claim what is reserved
       if (i > 0 && why == RangeUsedUpText(request))
@@ -315,14 +396,16 @@ SqliteLedger::Outcome SqliteLedger::Reserve(const PoolRequest &request, std::str
       error = why;
       return outcome;
     }
+    // The text is made when the position is claimed; the thread that
+    // reserves ahead has no source to make it with.
     std::string text;
-    if (!TextOf(request, position, text, error))
+    if (request.TextAt && !TextOf(request, position, text, error))
       return Outcome::Failed;
     insert.Reset();
     insert.Text(1, request.Pool).Int(2, int64_t(position)).Text(3, request.Field).Text(4, text);
-    insert.Int(5, Session);
+    insert.Text(5, state).Int(6, Session);
     if (insert.Step() != SQLITE_DONE) {
-      error = Failure("Serial values cannot be reserved");
+      error = FailureOf(db, "Serial values cannot be reserved");
       return Outcome::Failed;
     }
   }
@@ -366,7 +449,7 @@ SqliteLedger::Outcome SqliteLedger::ClaimOne(const PoolRequest &request, const C
       if (rc == SQLITE_DONE) {
         if (!durable)
           return Outcome::Durable;
-        Outcome outcome = Reserve(request, error);
+        Outcome outcome = Reserve(Db, request, "reserved", error);
         if (outcome != Outcome::Claimed)
           return outcome;
         continue;
@@ -480,7 +563,7 @@ std::vector<PoolStatus> SqliteLedger::Status(const std::vector<PoolRequest> &req
           status.Claimed = n;
         else if (state == "skipped")
           status.Skipped = n;
-        else if (state == "returned" || state == "reserved")
+        else if (state == "returned" || state == "reserved" || state == "reserving")
           returned += n;
         else if (state == "withheld")
           status.WrittenOff = n;
@@ -517,11 +600,18 @@ std::vector<PoolStatus> SqliteLedger::Status(const std::vector<PoolRequest> &req
     status.Left = freshLeft + returned;
     if (returned) {
       // Given back first, then reserved by a program.
-      Statement s(Db, "SELECT text FROM serial_values WHERE pool = ? AND state IN ('returned', "
-                      "'reserved') ORDER BY state <> 'returned', position LIMIT 1");
+      Statement s(Db, "SELECT text, position FROM serial_values WHERE pool = ? AND state IN "
+                      "('returned', 'reserved', 'reserving') ORDER BY state <> 'returned', position "
+                      "LIMIT 1");
       s.Text(1, request.Pool);
-      if (s.Step() == SQLITE_ROW)
-        status.NextText = s.ColumnText(0);
+      std::string text, ignored;
+      if (s.Step() == SQLITE_ROW) {
+        text = s.ColumnText(0);
+        if (text.empty() && TextOf(request, uint64_t(s.ColumnInt(1)), text, ignored))
+          status.NextText = text;
+        else if (!text.empty())
+          status.NextText = text;
+      }
     } else if (fresh) {
       std::string text, ignored;
       if (TextOf(request, *fresh, text, ignored))
@@ -561,7 +651,7 @@ bool SqliteLedger::MarkLeaseReleased(const std::string &pool, int64_t lease, std
   // Its positions not yet claimed here are the line's no longer.
   Statement s(Db, "UPDATE serial_leases SET released = 1 WHERE pool = ? AND lease = ?");
   Statement held(Db, "UPDATE serial_values SET state = 'withheld', session = 0, reported = 0 "
-                     "WHERE pool = ?1 AND state IN ('returned', 'reserved') AND position >= "
+                     "WHERE pool = ?1 AND state IN ('returned', 'reserved', 'reserving') AND position >= "
                      "(SELECT first FROM serial_leases WHERE pool = ?1 AND lease = ?2) AND "
                      "position < (SELECT end FROM serial_leases WHERE pool = ?1 AND lease = ?2)");
   s.Text(1, pool).Int(2, lease);
@@ -589,7 +679,7 @@ uint64_t SqliteLedger::LeaseLeft(const std::string &pool) {
   std::lock_guard lock(Mutex);
   Statement s(Db, "SELECT (SELECT coalesce(sum(end - next), 0) FROM serial_leases WHERE pool = ?1 "
                   "AND released = 0 AND next < end) + (SELECT count(*) FROM serial_values "
-                  "WHERE pool = ?1 AND state IN ('returned', 'reserved'))");
+                  "WHERE pool = ?1 AND state IN ('returned', 'reserved', 'reserving'))");
   s.Text(1, pool);
   return s.Step() == SQLITE_ROW ? uint64_t(s.ColumnInt(0)) : 0;
 }

@@ -8,8 +8,12 @@
 #include "serial/Checkpointer.h"
 #include "serial/SerialLedger.h"
 
+#include <condition_variable>
+#include <map>
 #include <memory>
 #include <mutex>
+#include <set>
+#include <thread>
 #include <string>
 #include <vector>
 
@@ -89,9 +93,15 @@ private:
                    serial::Claim &claim, std::string &error, std::string &pool);
   Outcome ClaimOne(const PoolRequest &request, const Claimant &who, int64_t claimId,
                    const std::string &now, bool durable, ClaimedValue &value, std::string &error);
-  Outcome Reserve(const PoolRequest &request, std::string &error);
-  bool NextFresh(const PoolRequest &request, uint64_t &position, Outcome &outcome,
+  // Reserves positions ahead on db, in the given state.
+  Outcome Reserve(sqlite3 *db, const PoolRequest &request, const char *state, std::string &error);
+  bool NextFresh(sqlite3 *db, const PoolRequest &request, uint64_t &position, Outcome &outcome,
                  std::string &error);
+  // Asks the reserving thread for more of a pool once this program's
+  // reserved positions run low.
+  void TopUpIfLow(const std::vector<PoolRequest> &requests);
+  void TopUpMain();
+  bool TopUp(sqlite3 *db, const PoolRequest &request);
   std::string Failure(const std::string &what) const;
 
   std::mutex Mutex; // one connection, one thread at a time
@@ -100,6 +110,15 @@ private:
   Source From;
   int64_t Session = 0;
   std::unique_ptr<Checkpointer> Copier;
+
+  // The reserving thread: positions reserved ahead of need, made durable
+  // by flushing the log with no lock held, so that no claim waits for it.
+  std::thread Topper;
+  std::mutex TopMutex;
+  std::condition_variable TopChanged;
+  std::map<std::string, PoolRequest> TopWanted; // pools to top up, without texts
+  std::set<std::string> TopBusy;                // asked for or under way
+  bool TopStopping = false;
 };
 
 // "Serial range of sn used up: ..." for a request whose positions are all

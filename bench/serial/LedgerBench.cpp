@@ -1,7 +1,7 @@
 // The cost of serial values per unit: one claim and one settle, as a
 // channel makes them around each unit, on the station's SQLite database
 // and on leases from a private PostgreSQL server. One channel alone, then
-// eight at once, back to back and then paced by 20 ms between a channel's
+// eight at once, back to back and then paced by 100 ms between a channel's
 // units. Prints the mean, the 99th percentile and the worst time a
 // channel waits, and the wall time per unit.
 //
@@ -38,7 +38,7 @@ PoolRequest Pool() {
 }
 
 // Between a paced channel's units: far less than any real unit takes.
-constexpr std::chrono::milliseconds Gap{20};
+constexpr std::chrono::milliseconds Gap{100};
 
 double Ms(Clock::duration d) { return std::chrono::duration<double, std::milli>(d).count(); }
 
