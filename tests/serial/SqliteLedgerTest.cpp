@@ -154,10 +154,9 @@ TEST_F(SqliteLedgerTest, AClaimLeftOpenIsSpentWhenTheLedgerIsOpenedAgain) {
 
 TEST_F(SqliteLedgerTest, AClaimOfAKilledProgramIsSpentAndOneOfARunningProgramIsNot) {
   PoolRequest big = CounterPool("sn:counter:0", "sn", 0, 1000);
-  auto ledger = Open();
-  Claim mine = MustClaim(*ledger, {big});
   int ready[2];
   ASSERT_EQ(pipe(ready), 0);
+  // Forked while this program has no ledger, and so none of its threads.
   pid_t child = fork();
   if (child == 0) {
     std::string why;
@@ -172,6 +171,8 @@ TEST_F(SqliteLedgerTest, AClaimOfAKilledProgramIsSpentAndOneOfARunningProgramIsN
   char c = 0;
   ASSERT_EQ(read(ready[0], &c, 1), 1);
   ASSERT_EQ(c, '1');
+  auto ledger = Open();
+  Claim mine = MustClaim(*ledger, {big});
   // Another program opening the file while both run spends neither claim.
   {
     auto second = Open();
