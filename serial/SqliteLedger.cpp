@@ -63,6 +63,24 @@ std::string FailureOf(sqlite3 *db, const std::string &what) {
          ")";
 }
 
+// Commits on this connection need not wait for the disk while it lives.
+class LightSync {
+public:
+  explicit LightSync(sqlite3 *db) : Db(db) {
+    std::string ignored;
+    Exec(Db, "PRAGMA synchronous = NORMAL", ignored);
+  }
+  ~LightSync() {
+    std::string ignored;
+    Exec(Db, "PRAGMA synchronous = FULL", ignored);
+  }
+  LightSync(const LightSync &) = delete;
+  LightSync &operator=(const LightSync &) = delete;
+
+private:
+  sqlite3 *Db;
+};
+
 const char *StateName(ClaimEnd end) {
   switch (end) {
   case ClaimEnd::Passed:
@@ -497,20 +515,10 @@ bool SqliteLedger::Settle(const serial::Claim &claim, ClaimEnd end, std::string 
   std::lock_guard lock(Mutex);
   const std::string failed = "The serial values of a unit cannot be settled";
   std::string why;
-  // A settle lost to a power cut leaves its values claimed, and so spent
-  // at the next start: never handed out twice. It need not wait for the
-  // disk; the claim before it did.
-  struct LightSync {
-    sqlite3 *Db;
-    explicit LightSync(sqlite3 *db) : Db(db) {
-      std::string ignored;
-      Exec(Db, "PRAGMA synchronous = NORMAL", ignored);
-    }
-    ~LightSync() {
-      std::string ignored;
-      Exec(Db, "PRAGMA synchronous = FULL", ignored);
-    }
-  } light(Db);
+  // A settle lost to a power cut leaves its values claimed or reserved,
+  // and so spent or withheld at the next start: never handed out twice. It need not wait
+  // for the disk; the reservation before it did.
+  LightSync light(Db);
   Transaction t(Db);
   if (!t.Begin(why)) {
     error = Failure(failed);
@@ -704,6 +712,8 @@ bool SqliteLedger::Unreported(size_t limit, std::vector<UnreportedValue> &out, s
 
 bool SqliteLedger::MarkReported(const std::vector<UnreportedValue> &values, std::string &why) {
   std::lock_guard lock(Mutex);
+  // A mark lost to a power cut only tells the server once more.
+  LightSync light(Db);
   Transaction t(Db);
   if (!t.Begin(why))
     return false;
