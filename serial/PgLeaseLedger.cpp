@@ -212,7 +212,19 @@ void PgLeaseLedger::Cycle(pqxx::connection_base &server) {
     if (lease)
       Local->AddLease(*lease, why);
   }
+  std::set<std::string> watched;
+  {
+    std::lock_guard lock(Mutex);
+    watched = Watched;
+  }
+  for (const auto &[pool, request] : known)
+    watched.insert(pool);
+  std::map<std::string, ServerPool> state;
+  for (const std::string &pool : watched)
+    state[pool] = ServerPoolState(server, pool);
   std::lock_guard lock(Mutex);
+  for (auto &[pool, figures] : state)
+    LineState[pool] = std::move(figures);
   if (!Woken)
     AllReported = true;
   Changed.notify_all();
@@ -255,31 +267,63 @@ void PgLeaseLedger::Main() {
 
 std::vector<PoolStatus> PgLeaseLedger::Status(const std::vector<PoolRequest> &requests) {
   std::vector<PoolStatus> out = Local->Status(requests);
-  try {
-    pqxx::connection server(Url);
-    EnsureLeaseTables(server);
+  // The line's figures as the ledger's thread last read them; asked of the
+  // server here only for pools it has not read yet, and never while the
+  // server is known to be away (the window asks often, and must not wait).
+  std::map<std::string, ServerPool> line;
+  bool down = false;
+  std::vector<size_t> unread;
+  {
+    std::lock_guard lock(Mutex);
+    down = Down;
     for (size_t i = 0; i < requests.size(); ++i) {
-      PoolStatus &status = out[i];
-      const ServerPool line = ServerPoolState(server, requests[i].Pool);
-      if (line.Next < requests[i].Capacity)
-        status.Left += requests[i].Capacity - line.Next;
-      // The line's figures for all its stations, as far as they reported.
-      status.WrittenOff = line.WrittenOff;
-      status.Leases.clear();
-      for (const ServerLease &lease : line.Leases)
-        status.Leases.push_back("lease " + std::to_string(lease.Lease) + ": station " +
-                                lease.Station + ", positions " + std::to_string(lease.First) +
-                                " to " + std::to_string(lease.End - 1) + ", " +
-                                std::to_string(lease.Used) + " used" +
-                                (lease.Released ? " (released)" : ""));
+      auto known = LineState.find(requests[i].Pool);
+      if (known != LineState.end())
+        line[requests[i].Pool] = known->second;
+      else
+        unread.push_back(i);
+      Watched.insert(requests[i].Pool);
     }
-    ServerBack();
-  } catch (const std::exception &failure) {
-    const std::string why = ServerText(failure);
-    for (PoolStatus &status : out)
+  }
+  std::string why;
+  if (!unread.empty() && !down) {
+    try {
+      pqxx::connection server(Url);
+      EnsureLeaseTables(server);
+      for (size_t i : unread)
+        line[requests[i].Pool] = ServerPoolState(server, requests[i].Pool);
+      ServerBack();
+    } catch (const std::exception &failure) {
+      why = ServerText(failure);
+      ServerLost(why);
+      down = true;
+    }
+  }
+  for (size_t i = 0; i < requests.size(); ++i) {
+    PoolStatus &status = out[i];
+    auto found = line.find(requests[i].Pool);
+    if (found == line.end()) {
       status.Leases.push_back(records::WithoutPassword(
-          "the line's server cannot be reached (" + why + "): these are this station's leases only",
+          "the line's server cannot be reached" + (why.empty() ? "" : " (" + why + ")") +
+              ": these are this station's leases only",
           Url));
+      continue;
+    }
+    const ServerPool &pool = found->second;
+    if (pool.Next < requests[i].Capacity)
+      status.Left += requests[i].Capacity - pool.Next;
+    // The line's figures for all its stations, as far as they reported.
+    status.WrittenOff = pool.WrittenOff;
+    status.Leases.clear();
+    for (const ServerLease &lease : pool.Leases)
+      status.Leases.push_back("lease " + std::to_string(lease.Lease) + ": station " +
+                              lease.Station + ", positions " + std::to_string(lease.First) +
+                              " to " + std::to_string(lease.End - 1) + ", " +
+                              std::to_string(lease.Used) + " used" +
+                              (lease.Released ? " (released)" : ""));
+    if (down)
+      status.Leases.push_back("the line's server cannot be reached: its figures are from when "
+                              "it last answered");
   }
   return out;
 }

@@ -7,6 +7,7 @@
 #pragma once
 
 #include "serial/OpenLedger.h"
+#include "serial/PgLeaseServer.h"
 #include "serial/SqliteLedger.h"
 
 #include <chrono>
@@ -14,12 +15,9 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <set>
 #include <string>
 #include <thread>
-
-namespace pqxx {
-class connection_base;
-}
 
 namespace kestrune::serial {
 
@@ -63,6 +61,8 @@ private:
   std::mutex Mutex;
   std::condition_variable Changed;
   std::map<std::string, PoolRequest> Known; // pools claimed from, without their texts
+  std::set<std::string> Watched;               // pools whose status was asked for
+  std::map<std::string, ServerPool> LineState; // as the thread last read them
   bool Woken = true;
   bool Stopping = false;
   bool Ended = false;

@@ -162,6 +162,13 @@ TEST_F(PgLeaseLedgerTest, ClaimsGoOnFromTheLeaseWhileTheServerIsAway) {
   EXPECT_FALSE(ledger->Claim({pool}, {"A", 1}, claim, error));
   EXPECT_NE(error.find("the line's server cannot be reached"), std::string::npos) << error;
   EXPECT_EQ(NoticesWith("cannot be reached"), 1);
+  // The status does not wait for the server it knows to be away.
+  const auto asked = std::chrono::steady_clock::now();
+  PoolStatus away = ledger->Status({pool})[0];
+  EXPECT_LT(std::chrono::steady_clock::now() - asked, std::chrono::seconds(1));
+  EXPECT_EQ(away.Passed, 100u);
+  ASSERT_FALSE(away.Leases.empty());
+  EXPECT_NE(away.Leases.back().find("cannot be reached"), std::string::npos) << away.Leases.back();
 
   ASSERT_TRUE(Server->Start()) << Server->Error();
   ASSERT_TRUE(ledger->WaitReported(std::chrono::seconds(20)));
@@ -193,6 +200,22 @@ TEST_F(PgLeaseLedgerTest, AReleasedLeaseIsWrittenOffAndNeverHandedOutAgain) {
   EXPECT_NE(status.Leases[0].find("station A, positions 0 to 9, 1 used (released)"),
             std::string::npos)
       << status.Leases[0];
+}
+
+TEST_F(PgLeaseLedgerTest, AStationThatOnlyAsksTheStatusTakesNoLease) {
+  const PoolRequest pool = CounterPool("sn:counter:0", "sn", 0, 1000);
+  auto a = Station("A", 10);
+  PassOne(*a, pool);
+  ASSERT_TRUE(a->WaitReported(std::chrono::seconds(10)));
+  auto c = Station("C", 10);
+  PoolStatus status = c->Status({pool})[0];
+  ASSERT_TRUE(c->WaitReported(std::chrono::seconds(10)));
+  EXPECT_EQ(ServerNumber("SELECT count(*) FROM kestrune_serial_leases WHERE station = 'C'"), 0u);
+  // The line's leases, and what is left on the line for this station.
+  ASSERT_EQ(status.Leases.size(), 1u);
+  EXPECT_NE(status.Leases[0].find("station A, positions 0 to 9, 1 used"), std::string::npos)
+      << status.Leases[0];
+  EXPECT_EQ(status.Left, 990u);
 }
 
 TEST_F(PgLeaseLedgerTest, ALineRangeUsedUpIsRefusedOnEveryStation) {
