@@ -106,4 +106,47 @@ int RunReleaseLease(const std::string &url, const std::string &station,
   }
 }
 
+SerialCommands AddSerialCommands(CLI::App &app, SerialCommandOptions &options) {
+  CLI::App *serial = app.add_subcommand("serial", "Serial values: the ledger's state and leases");
+  serial->require_subcommand(1);
+  SerialCommands commands;
+  commands.Status = serial->add_subcommand(
+      "status", "Per field of the scheme: the next value, what is left, the leases and the "
+                "values spent on failed units");
+  commands.ReleaseLease = serial->add_subcommand(
+      "release-lease", "Releases a station's leases on the line's server; what they still held "
+                       "is written off");
+  for (CLI::App *command : {commands.Status, commands.ReleaseLease}) {
+    command->add_option("--serial", options.Scheme, "The serial scheme (JSON)")->required();
+    command->add_option("--records", options.Records,
+                        "The line's server (postgresql://...) or the station's database file "
+                        "(default: the data folder's records.sqlite)");
+  }
+  commands.Status->add_option("--station", options.Station,
+                              "This station's name (default: the host name)");
+  commands.ReleaseLease->add_option("--station", options.Station,
+                                    "The station whose leases to release")
+      ->required();
+  commands.ReleaseLease->get_option("--records")->required();
+  return commands;
+}
+
+int RunSerialCommand(const SerialCommands &commands, const SerialCommandOptions &options,
+                     const SchemeLoader &load, std::ostream &out, std::ostream &errors) {
+  std::vector<serial::PoolRequest> requests;
+  std::string why;
+  if (!load(options.Scheme, requests, why)) {
+    errors << "kestrune-cli: " << why << "\n";
+    return 2;
+  }
+  if (commands.ReleaseLease && commands.ReleaseLease->parsed())
+    return RunReleaseLease(options.Records, options.Station, requests, out, errors);
+  serial::LedgerPlace place;
+  if (!SerialLedgerPlace(options.Records, options.Station, place, why)) {
+    errors << "kestrune-cli: " << why << "\n";
+    return 2;
+  }
+  return RunSerialStatus(place, requests, out, errors);
+}
+
 } // namespace kestrune

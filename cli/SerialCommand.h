@@ -5,6 +5,9 @@
 
 #include "serial/OpenLedger.h"
 
+#include <CLI/CLI.hpp>
+
+#include <functional>
 #include <ostream>
 #include <string>
 #include <vector>
@@ -32,5 +35,29 @@ int RunSerialStatus(const serial::LedgerPlace &place,
 int RunReleaseLease(const std::string &url, const std::string &station,
                     const std::vector<serial::PoolRequest> &requests, std::ostream &out,
                     std::ostream &errors);
+
+struct SerialCommandOptions {
+  std::string Scheme;  // --serial SCHEME.json
+  std::string Records; // --records URL|FILE
+  std::string Station; // --station NAME
+};
+
+// Reads a scheme file into its fields' pool requests; false with why.
+using SchemeLoader = std::function<bool(const std::string &path,
+                                        std::vector<serial::PoolRequest> &requests,
+                                        std::string &why)>;
+
+// Adds "serial status" and "serial release-lease"; the two returned are
+// parsed() when chosen.
+struct SerialCommands {
+  CLI::App *Status = nullptr;
+  CLI::App *ReleaseLease = nullptr;
+};
+SerialCommands AddSerialCommands(CLI::App &app, SerialCommandOptions &options);
+
+// Runs the one chosen. Exit status as above; 2 when the scheme cannot be
+// read.
+int RunSerialCommand(const SerialCommands &commands, const SerialCommandOptions &options,
+                     const SchemeLoader &load, std::ostream &out, std::ostream &errors);
 
 } // namespace kestrune

@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <fstream>
 #include <sstream>
 
 using namespace kestrune;
@@ -73,6 +74,67 @@ TEST(SerialCommand, ReleaseLeaseNeedsAServerAndAStationAndSaysWhenTheServerIsAwa
   EXPECT_NE(errors.str().find("cannot be reached"), std::string::npos) << errors.str();
   EXPECT_EQ(errors.str().find("hushhush"), std::string::npos) << errors.str();
   EXPECT_TRUE(out.str().empty());
+}
+
+} // namespace
+
+namespace {
+
+// A scheme file here is a list of "pool field capacity" lines.
+bool LoadLines(const std::string &path, std::vector<PoolRequest> &requests, std::string &why) {
+  std::ifstream in(path);
+  if (!in) {
+    why = "cannot read the serial scheme " + path;
+    return false;
+  }
+  std::string pool, field;
+  uint64_t capacity = 0;
+  while (in >> pool >> field >> capacity)
+    requests.push_back(CounterPool(pool, field, 0, capacity));
+  return true;
+}
+
+int RunCli(const std::vector<std::string> &args, std::string &out, std::string &errors) {
+  CLI::App app;
+  SerialCommandOptions options;
+  SerialCommands commands = AddSerialCommands(app, options);
+  std::vector<std::string> reversed(args.rbegin(), args.rend());
+  try {
+    app.parse(reversed);
+  } catch (const CLI::ParseError &) {
+    return 2;
+  }
+  std::ostringstream o, e;
+  int status = RunSerialCommand(commands, options, LoadLines, o, e);
+  out = o.str();
+  errors = e.str();
+  return status;
+}
+
+TEST(SerialCommand, TheSubcommandsReadTheSchemeAndTheirOptions) {
+  TempDir dir;
+  const std::string scheme = dir.File("scheme.txt");
+  std::ofstream(scheme) << "sn:counter:0 sn 7\n";
+  const std::string db = dir.File("station.sqlite");
+  std::string out, errors;
+  EXPECT_EQ(RunCli({"serial", "status", "--serial", scheme, "--records", db}, out, errors), 0)
+      << errors;
+  EXPECT_NE(out.find("sn (pool sn:counter:0)\n  next value: 0000000000\n  left: 7\n"),
+            std::string::npos)
+      << out;
+  EXPECT_EQ(RunCli({"serial", "status", "--serial", dir.File("missing"), "--records", db}, out,
+                   errors),
+            2);
+  EXPECT_NE(errors.find("cannot read the serial scheme"), std::string::npos) << errors;
+  EXPECT_EQ(RunCli({"serial", "status", "--records", db}, out, errors), 2);
+  // A station and the server are required to release.
+  EXPECT_EQ(RunCli({"serial", "release-lease", "--serial", scheme, "--records", db}, out, errors),
+            2);
+  EXPECT_EQ(RunCli({"serial", "release-lease", "--serial", scheme, "--station", "A", "--records",
+                    db},
+                   out, errors),
+            2);
+  EXPECT_NE(errors.find("needs the line's server"), std::string::npos) << errors;
 }
 
 } // namespace
