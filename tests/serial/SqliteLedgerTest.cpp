@@ -1,6 +1,7 @@
 // The station's ledger: claims and their settling, a range used up, claims
 // left open by a program that ended, and many channels and programs on one
 // database at once.
+#include "serial/OpenLedger.h"
 #include "serial/SqliteLedger.h"
 #include "tests/serial/LedgerTestSupport.h"
 
@@ -312,6 +313,20 @@ TEST_F(SqliteLedgerTest, TwoProgramsKilledAgainAndAgainNeverShareAPosition) {
   // Nothing withheld was ever passed.
   for (uint64_t position : PositionsIn(Path, pool.Pool, "withheld"))
     EXPECT_FALSE(std::binary_search(passed.begin(), passed.end(), position)) << position;
+}
+
+} // namespace
+
+namespace {
+
+TEST(OpenLedger, AStationWithoutItsDatabaseIsRefusedNotGivenAPassingOne) {
+  kestrune::serial::LedgerPlace place;
+  std::string error;
+  EXPECT_FALSE(kestrune::serial::OpenLedger(place, error));
+  EXPECT_NE(error.find("database"), std::string::npos) << error;
+  TempDir dir;
+  place.StationDatabase = dir.File("station.sqlite");
+  EXPECT_TRUE(kestrune::serial::OpenLedger(place, error)) << error;
 }
 
 } // namespace
