@@ -11,6 +11,8 @@
 #include <cstdint>
 #include <functional>
 #include <string>
+#include <utility>
+#include <vector>
 
 namespace kestrune {
 
@@ -34,6 +36,11 @@ public:
   virtual void SetBytesSent(uint64_t sent, uint64_t total) {
     (void)sent;
     (void)total;
+  }
+  // The values (field name, text) just claimed for the unit being
+  // flashed, once they are claimed; the default ignores them.
+  virtual void SetUnitValues(const std::vector<std::pair<std::string, std::string>> &values) {
+    (void)values;
   }
   // Asked on every boot ROM call while a repeating channel waits for the
   // next handset, so that a change of the swap silence counts at once; the
