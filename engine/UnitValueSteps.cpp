@@ -27,6 +27,12 @@ void TCommsThread::SettleUnitValues() {
   UnitValuesEnd end = LastReport.Outcome == RunOutcome::Passed ? UnitValuesEnd::Passed
                       : ValuesSent                             ? UnitValuesEnd::Spent
                                                                : UnitValuesEnd::Returned;
+  // Values that go back were never on this unit: its record must not name
+  // them, as the next unit gets them.
+  if (end == UnitValuesEnd::Returned) {
+    LastReport.Serials.clear();
+    LastReport.SentSha256 = LastReport.ImageSha256;
+  }
   std::string error;
   bool settled = false;
   try {
