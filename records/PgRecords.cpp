@@ -1,5 +1,7 @@
 #include "records/PgRecords.h"
 
+#include "records/SerialsText.h"
+
 #include <pqxx/pqxx>
 
 #include <algorithm>
@@ -34,6 +36,8 @@ CREATE TABLE IF NOT EXISTS kestrune_records (
   received timestamptz NOT NULL DEFAULT now()
 );
 ALTER TABLE kestrune_records ADD COLUMN IF NOT EXISTS unit boolean NOT NULL DEFAULT true;
+ALTER TABLE kestrune_records ADD COLUMN IF NOT EXISTS serials json NOT NULL DEFAULT '{}';
+ALTER TABLE kestrune_records ADD COLUMN IF NOT EXISTS sent_sha256 text NOT NULL DEFAULT '';
 CREATE INDEX IF NOT EXISTS kestrune_records_started ON kestrune_records (started);
 CREATE INDEX IF NOT EXISTS kestrune_records_station ON kestrune_records (station, channel);
 )sql";
@@ -45,15 +49,16 @@ const char *const InsertColumns =
     "INSERT INTO kestrune_records (id, started, ended, station, channel, port, "
     "port_stable_name, image_path, image_size, image_sha256, ram_program_sha256, speed, "
     "identification, outcome, final_status, error_code, failure_c, failure_s, blocks_resent, "
-    "bytes_sent, seconds, program_version, unit) VALUES ";
+    "bytes_sent, seconds, program_version, unit, serials, sent_sha256) VALUES ";
 
 const char *const Select =
     "SELECT id::text, to_char(started AT TIME ZONE 'UTC', 'YYYY-MM-DD\"T\"HH24:MI:SS.MS\"Z\"'), "
     "to_char(ended AT TIME ZONE 'UTC', 'YYYY-MM-DD\"T\"HH24:MI:SS.MS\"Z\"'), station, channel, "
     "port, port_stable_name, image_path, image_size, image_sha256, ram_program_sha256, speed, "
     "identification, outcome, final_status, error_code, failure_c, failure_s, blocks_resent, "
-    "bytes_sent, seconds, program_version, unit FROM kestrune_records "
+    "bytes_sent, seconds, program_version, unit, serials::text, sent_sha256 FROM kestrune_records "
     "WHERE ($1 = '' OR started >= $1::timestamptz) AND ($2 = '' OR station = $2) "
+    "AND ($3 = '' OR EXISTS (SELECT 1 FROM json_each_text(serials) WHERE value = $3)) "
     "ORDER BY started DESC, channel DESC";
 
 std::optional<uint32_t> OptionalField(const pqxx::field &f) {
@@ -107,7 +112,8 @@ void InsertPg(pqxx::connection_base &connection, std::vector<Record> records) {
            q(r.Outcome) + "," + q(r.FinalStatus) + "," + q(r.ErrorCode) + "," +
            optional(r.FailureC) + "," + optional(r.FailureS) + "," + q(r.BlocksResent) + "," +
            q(r.BytesSent) + "," + q(r.Seconds) + "," + q(r.ProgramVersion) + "," +
-           (r.Unit ? "true" : "false") + ")";
+           (r.Unit ? "true" : "false") + "," + q(SerialsToJson(r.Serials)) + "::json," +
+           q(r.SentSha256) + ")";
   }
   sql += " ON CONFLICT (id) DO NOTHING";
   work.exec(sql);
@@ -116,7 +122,7 @@ void InsertPg(pqxx::connection_base &connection, std::vector<Record> records) {
 
 std::vector<Record> ListPg(pqxx::connection_base &connection, const RecordFilter &filter) {
   pqxx::read_transaction work(connection);
-  pqxx::result rows = work.exec_params(Select, filter.Since, filter.Station);
+  pqxx::result rows = work.exec_params(Select, filter.Since, filter.Station, filter.Serial);
   std::vector<Record> out;
   for (const auto &row : rows) {
     Record r;
@@ -143,6 +149,8 @@ std::vector<Record> ListPg(pqxx::connection_base &connection, const RecordFilter
     r.Seconds = row[20].as<double>();
     r.ProgramVersion = row[21].as<std::string>();
     r.Unit = row[22].as<bool>();
+    r.Serials = SerialsFromJson(row[23].as<std::string>());
+    r.SentSha256 = row[24].as<std::string>();
     out.push_back(std::move(r));
   }
   return out;
