@@ -4,8 +4,12 @@
 
 #include "engine/RepeatPlan.h"
 #include "engine/RunReport.h"
+#include "engine/UnitValues.h"
+#include "image/ImageBytes.h"
 
 #include <cstdint>
+#include <functional>
+#include <memory>
 #include <ostream>
 #include <string>
 #include <vector>
@@ -25,6 +29,9 @@ struct FlashOptions {
   records::Recorder *Records = nullptr; // keeps a record of every run
   RepeatPlan Repeat;              // off: one run per channel
   bool Json = false;              // JSON event lines on out instead of text lines
+  // Makes the values written into each unit once the image is loaded;
+  // null with the text when they cannot be had. Empty: no values.
+  std::function<std::shared_ptr<UnitValues>(const ImageBytes &, std::string &)> UnitValuesFor;
 };
 
 enum class ChannelOutcome { Completed, Failed, Stopped };
