@@ -37,11 +37,6 @@ public:
     (void)sent;
     (void)total;
   }
-  // The values (field name, text) just claimed for the unit being
-  // flashed, once they are claimed; the default ignores them.
-  virtual void SetUnitValues(const std::vector<std::pair<std::string, std::string>> &values) {
-    (void)values;
-  }
   // Asked on every boot ROM call while a repeating channel waits for the
   // next handset, so that a change of the swap silence counts at once; the
   // default keeps the one the run's plan gave.
@@ -65,6 +60,11 @@ public:
   // wait is over and the new unit's run begins. Until then the front end
   // keeps the last unit's verdict in view.
   virtual void BeginUnit() {}
+  // The serial values (field name, text) just claimed for the unit being
+  // flashed; the default ignores them.
+  virtual void SetUnitValues(const std::vector<std::pair<std::string, std::string>> &values) {
+    (void)values;
+  }
 };
 
 } // namespace kestrune

@@ -16,7 +16,7 @@ bool TCommsThread::ClaimUnitValues() {
   LastReport.Serials = ValueClaim.Values;
   LastReport.SentSha256 =
       PatchedSha256(Plan.Image->File, Plan.Image->DataOffset, ValueClaim.Patches);
-  Panel.SetUnitValues(ValueClaim.Values);
+  Panel.RunOnGuiThread([this] { Panel.SetUnitValues(ValueClaim.Values); });
   return true;
 }
 
