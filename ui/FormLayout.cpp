@@ -6,6 +6,7 @@
 #include "ui/FontCheck.h"
 #include "ui/KestruneUiForm.h"
 #include "ui/RunOptionsPanel.h"
+#include "ui/SerialSchemePanel.h"
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -117,6 +118,7 @@ QWidget *TKestruneUiForm::BuildChannelPanel(int channel) {
   statusRow->addWidget(OutcomeLabel[channel]);
   column->addLayout(statusRow);
   column->addWidget(VerdictLabel[channel]);
+  column->addWidget(SerialLabel[channel]);
   return panel;
 }
 
@@ -186,6 +188,8 @@ void TKestruneUiForm::BuildControls() {
   fileRow->addWidget(Label8);
   fileRow->addWidget(FlashFileEdit, 1);
   fileRow->addWidget(FlashFileButton);
+  Serials = new SerialSchemePanel(FlashWritePage);
+  pageLayout->addWidget(Serials);
   RunOptions = new RunOptionsPanel(FlashWritePage);
   pageLayout->addWidget(RunOptions);
 
