@@ -1,4 +1,5 @@
 #include "serial/ValueSource.h"
+#include "platform/Utf8Paths.h"
 
 #include <cerrno>
 #include <cstring>
@@ -41,7 +42,7 @@ bool ReadListFile(const std::filesystem::path &path, std::vector<std::string> &l
   std::ifstream in(path, std::ios::binary);
   if (!in) {
     int code = errno;
-    error = "Cannot read the list file " + path.string() + ": " + std::strerror(code) + " (" +
+    error = "Cannot read the list file " + Utf8FromPath(path) + ": " + std::strerror(code) + " (" +
             std::to_string(code) + ")";
     return false;
   }
@@ -53,7 +54,7 @@ bool ReadListFile(const std::filesystem::path &path, std::vector<std::string> &l
       lines.push_back(value);
   }
   if (in.bad()) {
-    error = "Cannot read the list file " + path.string();
+    error = "Cannot read the list file " + Utf8FromPath(path);
     return false;
   }
   return true;

@@ -1,5 +1,6 @@
 // Reading a scheme's JSON: every key known, every value of its type.
 #include "serial/SerialScheme.h"
+#include "platform/Utf8Paths.h"
 
 #include <nlohmann/json.hpp>
 
@@ -103,15 +104,15 @@ std::shared_ptr<const ValueSource> Mac(const json &c, const std::string &where) 
 std::shared_ptr<const ValueSource> List(const json &c, const std::string &baseDir,
                                         const std::string &where) {
   std::string name = Text(c, where + " list");
-  std::filesystem::path path = std::filesystem::path(name);
+  std::filesystem::path path = PathFromUtf8(name);
   if (path.is_relative())
-    path = std::filesystem::path(baseDir) / path;
+    path = PathFromUtf8(baseDir) / path;
   std::vector<std::string> lines;
   std::string error;
   if (!ReadListFile(path, lines, error))
     Refuse(where + ": " + error);
   if (lines.empty())
-    Refuse(where + ": the list file " + path.string() + " holds no values");
+    Refuse(where + ": the list file " + Utf8FromPath(path) + " holds no values");
   return ListSource(name, std::move(lines));
 }
 
@@ -217,7 +218,8 @@ bool ParseScheme(const std::string &text, const std::string &baseDir, SerialSche
 }
 
 bool ReadScheme(const std::string &path, SerialScheme &scheme, std::string &error) {
-  std::ifstream in(path, std::ios::binary);
+  // Names are UTF-8 everywhere, Windows included.
+  std::ifstream in(PathFromUtf8(path), std::ios::binary);
   if (!in) {
     int code = errno;
     error = "Cannot read the serial scheme " + path + ": " + std::strerror(code) + " (" +
@@ -227,7 +229,7 @@ bool ReadScheme(const std::string &path, SerialScheme &scheme, std::string &erro
   std::ostringstream text;
   text << in.rdbuf();
   scheme.Path = path;
-  std::string baseDir = std::filesystem::path(path).parent_path().string();
+  std::string baseDir = Utf8FromPath(PathFromUtf8(path).parent_path());
   return ParseScheme(text.str(), baseDir.empty() ? "." : baseDir, scheme, error);
 }
 
