@@ -106,6 +106,8 @@ void EnsurePgTable(pqxx::connection_base &connection) {
 }
 
 void InsertPg(pqxx::connection_base &connection, std::vector<Record> records) {
+  if (records.empty())
+    return; // no statement to send: VALUES needs a row
   // One key order for every client: two clients sending overlapping records
   // then never wait for each other in a circle.
   std::sort(records.begin(), records.end(),
