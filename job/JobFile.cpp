@@ -69,7 +69,10 @@ std::string FileMember(const json &document, const char *member, const std::stri
 std::string Count(const json &document, const char *member, uint64_t low, uint64_t high,
                   uint64_t &into) {
   const json &value = document.at(member);
-  if (!value.is_number_unsigned() || value.get<uint64_t>() < low || value.get<uint64_t>() > high)
+  // A whole number made in code is signed even when it is not negative.
+  const bool whole = value.is_number_unsigned() ||
+                     (value.is_number_integer() && value.get<int64_t>() >= 0);
+  if (!whole || value.get<uint64_t>() < low || value.get<uint64_t>() > high)
     return std::string("job member '") + member + "' must be a whole number from " +
            std::to_string(low) + " to " + std::to_string(high);
   into = value.get<uint64_t>();
