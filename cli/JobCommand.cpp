@@ -50,7 +50,8 @@ bool SignatureAllowsJob(const job::JobFile &job, const std::vector<std::string> 
 const std::vector<const char *> &JobPinnedOptions() {
   static const std::vector<const char *> pinned{
       "--image",        "--speed",   "--watchdog", "--resend-limit", "--ram-program",
-      "--repeat",       "--swap-silence", "--records", "--station", "--serial"};
+      "--repeat",       "--swap-silence", "--records", "--station", "--serial",
+      "--serial-lease"};
   return pinned;
 }
 
