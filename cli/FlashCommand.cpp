@@ -95,6 +95,13 @@ int RunFlash(const FlashOptions &options, std::ostream &out, std::ostream &progr
   // command: a file changed afterwards is not read again.
   const std::shared_ptr<const ImageBytes> image =
       options.Image.empty() ? nullptr : LoadedImageReady.Get();
+  if (!options.ImageSha256.empty() && (!image || image->Sha256 != options.ImageSha256)) {
+    progress << "kestrune-cli: job " << options.JobTitle << " refused: image '" << options.Image
+             << "' has SHA-256 " << (image ? image->Sha256 : std::string("(none)"))
+             << ", the job pins " << options.ImageSha256 << '\n'
+             << std::flush;
+    return 1;
+  }
   // The serial values are made ready before any port opens: a scheme that
   // does not fit the image, or a ledger that cannot be opened, stops here.
   std::shared_ptr<UnitValues> unitValues;

@@ -30,6 +30,10 @@ struct FlashOptions {
   records::Recorder *Records = nullptr; // keeps a record of every run
   RepeatPlan Repeat;              // off: one run per channel
   bool Json = false;              // JSON event lines on out instead of text lines
+  // Set by a job: the loaded image must have this SHA-256, or no channel
+  // starts; the job's title names it in the refusal.
+  std::string ImageSha256;
+  std::string JobTitle;
   // The program's own, taken over while the channels run and handed back
   // after; null: the run takes the signals itself.
   StopSignals *Signals = nullptr;

@@ -4,6 +4,7 @@
 #include "cli/Console.h"
 #include "cli/ConvertCommand.h"
 #include "cli/FlashCommand.h"
+#include "cli/JobCommand.h"
 #include "cli/StationOptions.h"
 #include "cli/StopSignals.h"
 #ifdef KESTRUNE_HAVE_RECORDS
@@ -14,6 +15,7 @@
 #endif
 #include "engine/ChannelRow.h"
 #include "engine/LineSpeed.h"
+#include "engine/RamProgramSource.h"
 #include "engine/StationRows.h"
 #include "platform/Utf8Paths.h"
 
@@ -53,7 +55,9 @@ int main(int argc, char **argv) {
   app.footer("Usage: kestrune-cli [--speed 115K|460K|920K] --image FILE [--verbose]\n"
              "                   [--summary FILE] [--repeat N [--swap-silence SECONDS]]\n"
              "                   [--json] [--serial SCHEME.json [--serial-lease N]] PORT...\n"
+             "       kestrune-cli --job JOB.json [--trusted-keys DIR] [--allow-unsigned-jobs] PORT...\n"
              "       kestrune-cli convert FILE\n"
+             "       kestrune-cli job keygen|sign|verify ...\n"
 #ifdef KESTRUNE_HAVE_RECORDS
              "       kestrune-cli records [--records URL|FILE] [--since TIME] [--station S] "
              "[--serial-value V] [--format table|csv|json]\n"
@@ -90,6 +94,16 @@ int main(int argc, char **argv) {
   SerialCliOptions serialOptions;
   AddSerialOptions(app, serialOptions);
 #endif
+  std::string jobFile;
+  std::string trustedKeys;
+  bool allowUnsigned = false;
+  app.add_option("--job", jobFile,
+                 "Flash the signed production job in this file: its image, RAM program and "
+                 "settings, nothing else");
+  app.add_option("--trusted-keys", trustedKeys,
+                 "With --job: trust the public keys (*.pem) in this folder instead of the "
+                 "station's own folders");
+  app.add_flag("--allow-unsigned-jobs", allowUnsigned, "With --job: accept a job without a signature");
   app.add_option("PORT", options.Ports, "Serial ports, channel 1 first (at most 64)");
 
   std::string convertFile;
@@ -100,6 +114,9 @@ int main(int argc, char **argv) {
   RecordsListOptions listOptions;
   CLI::App *recordsCommand = AddRecordsCommand(app, listOptions);
 #endif
+
+  JobCliOptions jobOptions;
+  CLI::App *jobCommand = AddJobCommand(app, jobOptions);
 
   try {
     app.parse(argc, argv);
@@ -123,11 +140,42 @@ int main(int argc, char **argv) {
 #endif
     return RunConvert(convertFile, std::cout);
   }
+  if (jobCommand->parsed())
+    return RunJobCommand(jobOptions, std::cout, std::cerr);
 #ifdef KESTRUNE_HAVE_RECORDS
   if (recordsCommand->parsed())
     return RunRecordsCommand(listOptions, std::cout, std::cerr);
 #endif
 
+  std::optional<job::JobFile> job;
+  if (jobFile.empty() && (app.count("--trusted-keys") > 0 || allowUnsigned))
+    return Usage("--trusted-keys and --allow-unsigned-jobs need --job");
+  if (!jobFile.empty()) {
+    for (const char *pinned : JobPinnedOptions()) {
+      const CLI::Option *given = app.get_option_no_throw(pinned);
+      if (given && given->count() > 0)
+        return Usage(std::string("the job pins ") + pinned + "; it cannot be given with --job");
+    }
+    job.emplace();
+    if (std::string problem = job::ReadJobFile(jobFile, *job); !problem.empty())
+      return Usage(problem);
+    if (!SignatureAllowsJob(*job, TrustedFolders(trustedKeys), allowUnsigned, std::cerr))
+      return 1;
+    options.Image = job->ImagePath;
+    options.ImageSha256 = job->ImageSha256;
+    options.JobTitle = job::JobTitle(*job);
+    speed = job->Speed;
+    stationOptions.WatchdogSeconds = job->WatchdogSeconds;
+    stationOptions.ResendLimit = job->ResendLimit;
+    stationOptions.RamProgramFile = job->RamProgramPath;
+    repeatRuns = job->Repeat;
+    if (job->SwapSilenceSeconds)
+      swapSilence = *job->SwapSilenceSeconds;
+#ifdef KESTRUNE_HAVE_RECORDS
+    recordsOptions.Target = job->Records;
+    recordsOptions.Station = job->Station;
+#endif
+  }
   int row = SpeedRowForName(speed.c_str());
   if (row < 0)
     return Usage("unknown speed '" + speed + "' (use 115K, 460K or 920K)");
@@ -152,8 +200,13 @@ int main(int argc, char **argv) {
   // left waiting in their RAM program for blocks that never come.
   if (options.Image.empty())
     return Usage("no image given (--image FILE)");
-  if (!CanReadFileUtf8(options.Image))
-    return Usage("cannot read image '" + options.Image + "'");
+  if (!CanReadFileUtf8(options.Image)) {
+    if (!job)
+      return Usage("cannot read image '" + options.Image + "'");
+    std::cerr << "kestrune-cli: job " << options.JobTitle << " refused: cannot read its image '"
+              << options.Image << "'\n";
+    return 1;
+  }
   if (!options.SummaryFile.empty()) {
     std::string problem = SummaryProblem(options.SummaryFile);
     if (!problem.empty())
@@ -161,8 +214,22 @@ int main(int argc, char **argv) {
   }
   // A RAM program file that is not one is refused before any port opens.
   std::string stationProblem = ApplyStationOptions(stationOptions);
+  if (!stationProblem.empty() && job) {
+    std::cerr << "kestrune-cli: job " << options.JobTitle << " refused: " << stationProblem << '\n';
+    return 1;
+  }
   if (!stationProblem.empty())
     return Usage(stationProblem);
+  if (job) {
+    UseRamProgram(job->RamProgramPath.empty() ? nullptr : ChosenRamProgram());
+    const std::string digest = RamProgramDigest(*ChosenRamProgram());
+    if (!job->RamProgramPath.empty() && digest != job->RamProgramSha256) {
+      std::cerr << "kestrune-cli: job " << options.JobTitle << " refused: RAM program '"
+                << job->RamProgramPath << "' has SHA-256 " << digest << ", the job pins "
+                << job->RamProgramSha256 << '\n';
+      return 1;
+    }
+  }
   options.Progress = !options.Json && LiveLinesPossible();
 #ifdef KESTRUNE_HAVE_RECORDS
   std::string recordsProblem = RecordsTargetProblem(recordsOptions.Target);
