@@ -14,6 +14,7 @@ namespace kestrune {
 namespace records {
 class Recorder;
 }
+class StopSignals;
 
 struct FlashOptions {
   std::vector<std::string> Ports; // channel 1 first, at most StationChannelLimit
@@ -25,6 +26,9 @@ struct FlashOptions {
   records::Recorder *Records = nullptr; // keeps a record of every run
   RepeatPlan Repeat;              // off: one run per channel
   bool Json = false;              // JSON event lines on out instead of text lines
+  // The program's own, taken over while the channels run and handed back
+  // after; null: the run takes the signals itself.
+  StopSignals *Signals = nullptr;
 };
 
 enum class ChannelOutcome { Completed, Failed, Stopped };

@@ -58,7 +58,14 @@ const char *const Version3 = R"sql(
 ALTER TABLE runs ADD COLUMN unit INTEGER NOT NULL DEFAULT 1;
 )sql";
 
-const std::array<const char *, CurrentSchemaVersion> Steps = {Version1, Version2, Version3};
+// Version 4: the file the operator chose, beside the file sent. Records kept
+// before have it empty.
+const char *const Version4 = R"sql(
+ALTER TABLE runs ADD COLUMN chosen_file TEXT NOT NULL DEFAULT '';
+)sql";
+
+const std::array<const char *, CurrentSchemaVersion> Steps = {Version1, Version2, Version3,
+                                                              Version4};
 
 bool ReadVersion(sqlite3 *db, int &version, std::string &why) {
   sqlite3_stmt *statement = nullptr;

@@ -38,7 +38,8 @@ bool TurnToWal(sqlite3 *db, std::string &why) {
 const char *const Columns =
     "id, started, ended, station, channel, port, port_stable_name, image_path, image_size, "
     "image_sha256, ram_program_sha256, speed, identification, outcome, final_status, "
-    "error_code, failure_c, failure_s, blocks_resent, bytes_sent, seconds, program_version, unit";
+    "error_code, failure_c, failure_s, blocks_resent, bytes_sent, seconds, program_version, unit, "
+    "chosen_file";
 
 // A prepared statement, finalised on every path.
 class Statement {
@@ -95,6 +96,7 @@ Record ReadRow(sqlite3_stmt *s) {
   r.Seconds = sqlite3_column_double(s, 20);
   r.ProgramVersion = ColumnText(s, 21);
   r.Unit = sqlite3_column_int(s, 22) != 0;
+  r.ChosenFile = ColumnText(s, 23);
   return r;
 }
 
@@ -142,7 +144,7 @@ SqliteStore::~SqliteStore() { sqlite3_close(Db); }
 
 bool SqliteStore::Insert(const Record &r, std::string &why) {
   Statement s(Db, std::string("INSERT OR IGNORE INTO runs (") + Columns +
-                      ") VALUES (?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?)");
+                      ") VALUES (?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?)");
   if (!s) {
     why = sqlite3_errmsg(Db);
     return false;
@@ -172,6 +174,7 @@ bool SqliteStore::Insert(const Record &r, std::string &why) {
   sqlite3_bind_double(s.get(), 21, r.Seconds);
   s.Text(22, r.ProgramVersion);
   s.Int(23, r.Unit ? 1 : 0);
+  s.Text(24, r.ChosenFile);
   // A single statement is its own transaction.
   if (sqlite3_step(s.get()) != SQLITE_DONE) {
     why = sqlite3_errmsg(Db);
@@ -225,6 +228,16 @@ bool SqliteStore::Pending(size_t limit, std::vector<Record> &out, std::string &w
   }
   s.Int(1, int64_t(limit));
   return ReadAll(Db, s, out, why);
+}
+
+bool SqliteStore::CountPending(uint64_t &count, std::string &why) {
+  Statement s(Db, "SELECT count(*) FROM runs WHERE forwarded = 0");
+  if (!s || sqlite3_step(s.get()) != SQLITE_ROW) {
+    why = sqlite3_errmsg(Db);
+    return false;
+  }
+  count = uint64_t(sqlite3_column_int64(s.get(), 0));
+  return true;
 }
 
 bool SqliteStore::MarkForwarded(const std::vector<std::string> &ids, std::string &why) {

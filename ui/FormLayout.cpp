@@ -7,6 +7,7 @@
 #include "ui/KestruneUiForm.h"
 #include "ui/RunOptionsPanel.h"
 
+#include <QAction>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QGroupBox>
@@ -117,6 +118,13 @@ QWidget *TKestruneUiForm::BuildChannelPanel(int channel) {
   statusRow->addWidget(OutcomeLabel[channel]);
   column->addLayout(statusRow);
   column->addWidget(VerdictLabel[channel]);
+  // A right click anywhere on the channel offers its own log.
+  auto *log = new QAction("Log", panel);
+  log->setObjectName(Name(channel, "LogAction"));
+  log->setToolTip(QString("Show what channel %1 said").arg(row.Number));
+  connect(log, &QAction::triggered, this, [this, channel] { ShowLog(channel); });
+  panel->addAction(log);
+  panel->setContextMenuPolicy(Qt::ActionsContextMenu);
   return panel;
 }
 
