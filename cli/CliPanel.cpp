@@ -26,7 +26,20 @@ void CliPanel::SetBytesSent(uint64_t sent, uint64_t total) {
 void CliPanel::BeginUnit() {
   // The unit's time starts with its answer, not with the wait for it.
   Verdict.clear();
+  Values.clear();
   RunProgressValues.Begin();
+}
+
+void CliPanel::SetUnitValues(const std::vector<std::pair<std::string, std::string>> &values) {
+  Values.clear();
+  for (const auto &[field, text] : values)
+    Values += (Values.empty() ? "" : " ") + field + "=" + text;
+  if (Json) {
+    Json->Serials(ChannelRowRef.Number, PortName, values);
+    return;
+  }
+  if (!ClearLine)
+    Out << ChannelRowRef.Number << ": serial " << Values << '\n' << std::flush;
 }
 
 void CliPanel::SetStatusText(const std::string &text) {

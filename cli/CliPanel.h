@@ -40,6 +40,7 @@ public:
       RecordKeeper(report);
   }
   void BeginUnit() override;
+  void SetUnitValues(const std::vector<std::pair<std::string, std::string>> &values) override;
 
   // Set before the channel starts: events as JSON lines instead of text
   // lines, and the station's repeat mode.
@@ -57,6 +58,9 @@ public:
   // A repeating channel's last unit's verdict, kept until the next unit
   // answers; empty otherwise.
   const std::string &WaitingVerdict() const { return Verdict; }
+  // The serial values of the unit being flashed, "sn=0000001000 mac=...";
+  // main thread only.
+  const std::string &UnitValuesText() const { return Values; }
   void SetWaitingVerdict(std::string text) { Verdict = std::move(text); }
   uint32_t Maximum() const { return ProgressMaximum; }
   uint32_t Position() const { return ProgressPosition; }
@@ -73,6 +77,7 @@ private:
   bool ClearLine; // live lines are drawn on the same terminal
   std::string Text;
   std::string Verdict;
+  std::string Values;
   RunProgressMonitor RunProgressValues;
   std::atomic<uint32_t> ProgressMaximum{0};
   std::atomic<uint32_t> ProgressPosition{0};

@@ -35,7 +35,10 @@ void DrawProgress(LiveLines &live, const std::vector<std::unique_ptr<CliPanel>> 
   std::vector<LiveChannel> channels;
   for (const auto &panel : panels)
     channels.push_back({panel->Row().Number, panel->Port(),
-                        panel->RunProgressState().Snapshot(), panel->LastText(),
+                        panel->RunProgressState().Snapshot(),
+                        panel->UnitValuesText().empty()
+                            ? panel->LastText()
+                            : "[" + panel->UnitValuesText() + "] " + panel->LastText(),
                         panel->WaitingVerdict()});
   live.Draw(channels);
 }
@@ -92,6 +95,17 @@ int RunFlash(const FlashOptions &options, std::ostream &out, std::ostream &progr
   // command: a file changed afterwards is not read again.
   const std::shared_ptr<const ImageBytes> image =
       options.Image.empty() ? nullptr : LoadedImageReady.Get();
+  // The serial values are made ready before any port opens: a scheme that
+  // does not fit the image, or a ledger that cannot be opened, stops here.
+  std::shared_ptr<UnitValues> unitValues;
+  if (options.UnitValuesFor && image) {
+    std::string why;
+    unitValues = options.UnitValuesFor(*image, why);
+    if (!unitValues) {
+      progress << "kestrune-cli: " << why << '\n' << std::flush;
+      return 1;
+    }
+  }
   JsonEvents json(out);
 
   const size_t count = options.Ports.size();
@@ -123,8 +137,9 @@ int RunFlash(const FlashOptions &options, std::ostream &out, std::ostream &progr
     panels[i]->RunProgressState().Begin();
     if (options.Json)
       json.RunStart(outcome[i].Channel, options.Ports[i], 1);
-    slots[i] = TCommsThread::Start(StationRow(i), *panels[i],
-                                   PlanRun(image, options.SpeedRow, options.Repeat),
+    RunPlan plan = PlanRun(image, options.SpeedRow, options.Repeat);
+    plan.Values = unitValues;
+    slots[i] = TCommsThread::Start(StationRow(i), *panels[i], std::move(plan),
                                    [&, i](TCommsThread &worker) {
       ChannelResult &r = outcome[i];
       const RunReport &report = worker.Report();
@@ -136,7 +151,7 @@ int RunFlash(const FlashOptions &options, std::ostream &out, std::ostream &progr
         json.Outcome(r.Channel, worker.RunNumber(), report, worker.EndedWhileWaiting());
       if (options.Json && unit)
         json.Verdict(r.Channel, r.Port, r.Units.back().Unit, worker.RunNumber(), report.Outcome,
-                     report.FinalStatus);
+                     report.FinalStatus, report.Serials);
       // Repeat mode: the same worker goes on with the next handset.
       if (worker.RunsOn()) {
         panels[i]->RunProgressState().Begin();

@@ -4,8 +4,12 @@
 
 #include "engine/RepeatPlan.h"
 #include "engine/RunReport.h"
+#include "engine/UnitValues.h"
+#include "image/ImageBytes.h"
 
 #include <cstdint>
+#include <functional>
+#include <memory>
 #include <ostream>
 #include <string>
 #include <vector>
@@ -29,6 +33,9 @@ struct FlashOptions {
   // The program's own, taken over while the channels run and handed back
   // after; null: the run takes the signals itself.
   StopSignals *Signals = nullptr;
+  // Makes the values written into each unit once the image is loaded;
+  // null with the text when they cannot be had. Empty: no values.
+  std::function<std::shared_ptr<UnitValues>(const ImageBytes &, std::string &)> UnitValuesFor;
 };
 
 enum class ChannelOutcome { Completed, Failed, Stopped };

@@ -19,6 +19,14 @@ json Head(const char *event, const std::string &time, int channel, const std::st
   return json{{"event", event}, {"time", time}, {"channel", channel}, {"port", port}};
 }
 
+// {"sn":"0000001000","mac":"02:00:00:00:00:01"}; {} when the unit got none.
+json SerialsObject(const std::vector<std::pair<std::string, std::string>> &serials) {
+  json object = json::object();
+  for (const auto &[field, text] : serials)
+    object[field] = text;
+  return object;
+}
+
 } // namespace
 
 void JsonEvents::RunStart(int channel, const std::string &port, uint32_t run) {
@@ -64,16 +72,26 @@ void JsonEvents::Outcome(int channel, uint32_t run, const RunReport &report, boo
   line["waiting"] = endedWaiting;
   line["unit"] = report.Unit;
   VisitRunUsed(report, [&line](const char *name, const auto &value) { line[name] = value; });
+  line["serials"] = SerialsObject(report.Serials);
   Write(line);
 }
 
 void JsonEvents::Verdict(int channel, const std::string &port, uint32_t unit, uint32_t run,
-                         RunOutcome outcome, const std::string &text) {
+                         RunOutcome outcome, const std::string &text,
+                         const std::vector<std::pair<std::string, std::string>> &serials) {
   json line = Head("verdict", IsoUtcTime(ClockFn()), channel, port);
   line["unit"] = unit;
   line["run"] = run;
   line["outcome"] = RunOutcomeName(outcome);
   line["text"] = text;
+  line["serials"] = SerialsObject(serials);
+  Write(line);
+}
+
+void JsonEvents::Serials(int channel, const std::string &port,
+                         const std::vector<std::pair<std::string, std::string>> &serials) {
+  json line = Head("serials", IsoUtcTime(ClockFn()), channel, port);
+  line["serials"] = SerialsObject(serials);
   Write(line);
 }
 

@@ -14,6 +14,8 @@
 #include <nlohmann/json_fwd.hpp>
 #include <ostream>
 #include <string>
+#include <utility>
+#include <vector>
 
 namespace kestrune {
 
@@ -32,7 +34,11 @@ public:
   void Outcome(int channel, uint32_t run, const RunReport &report, bool endedWaiting);
   // A unit's verdict, once per unit that came to passed or failed.
   void Verdict(int channel, const std::string &port, uint32_t unit, uint32_t run,
-               RunOutcome outcome, const std::string &text);
+               RunOutcome outcome, const std::string &text,
+               const std::vector<std::pair<std::string, std::string>> &serials = {});
+  // The serial values claimed for the unit being flashed.
+  void Serials(int channel, const std::string &port,
+               const std::vector<std::pair<std::string, std::string>> &serials);
   // The channel's last event: its counts and whether it completed.
   void End(int channel, const std::string &port, uint32_t passed, uint32_t failed,
            const char *outcome);

@@ -178,6 +178,9 @@ CLI::App *AddRecordsCommand(CLI::App &app, RecordsListOptions &options) {
                       "Only runs started at or after this UTC time (2026-12-08, "
                       "2026-12-08T06:00, ...)");
   command->add_option("--station", options.Station, "Only this station's runs");
+  command->add_option("--serial-value", options.Serial,
+                      "Only the runs that wrote this serial value into their unit "
+                      "(as records show it, e.g. 0000001000)");
   command->add_option("--format", options.Format, "table, csv or json");
   return command;
 }
@@ -191,6 +194,7 @@ int RunRecordsCommand(const RecordsListOptions &options, std::ostream &out,
   }
   records::RecordFilter filter;
   filter.Station = options.Station;
+  filter.Serial = options.Serial;
   if (!options.Since.empty()) {
     auto since = records::NormaliseSince(options.Since);
     if (!since) {

@@ -31,6 +31,7 @@ struct RecordsListOptions {
   std::string Target;
   std::string Since;
   std::string Station;
+  std::string Serial; // only the runs that wrote this serial value
   std::string Format = "table";
 };
 

@@ -9,6 +9,9 @@
 #ifdef KESTRUNE_HAVE_RECORDS
 #include "cli/RecordsOptions.h"
 #endif
+#ifdef KESTRUNE_HAVE_SERIAL
+#include "cli/SerialOptions.h"
+#endif
 #include "engine/ChannelRow.h"
 #include "engine/LineSpeed.h"
 #include "engine/StationRows.h"
@@ -49,11 +52,11 @@ int main(int argc, char **argv) {
                "kestrune-cli"};
   app.footer("Usage: kestrune-cli [--speed 115K|460K|920K] --image FILE [--verbose]\n"
              "                   [--summary FILE] [--repeat N [--swap-silence SECONDS]]\n"
-             "                   [--json] PORT...\n"
+             "                   [--json] [--serial SCHEME.json [--serial-lease N]] PORT...\n"
              "       kestrune-cli convert FILE\n"
 #ifdef KESTRUNE_HAVE_RECORDS
              "       kestrune-cli records [--records URL|FILE] [--since TIME] [--station S] "
-             "[--format table|csv|json]\n"
+             "[--serial-value V] [--format table|csv|json]\n"
 #endif
              "Exit status: 0 every channel completed, 1 a channel failed or was stopped (or the "
              "summary could not be written), 2 usage error.\n"
@@ -83,6 +86,10 @@ int main(int argc, char **argv) {
   RecordsCliOptions recordsOptions;
   AddRecordsOptions(app, recordsOptions);
 #endif
+#ifdef KESTRUNE_HAVE_SERIAL
+  SerialCliOptions serialOptions;
+  AddSerialOptions(app, serialOptions);
+#endif
   app.add_option("PORT", options.Ports, "Serial ports, channel 1 first (at most 64)");
 
   std::string convertFile;
@@ -109,6 +116,11 @@ int main(int argc, char **argv) {
       if (app.count(flashOption) > 0)
         return Usage(std::string("convert takes a file only, not ") +
                      (std::strcmp(flashOption, "PORT") == 0 ? "ports" : flashOption));
+#ifdef KESTRUNE_HAVE_SERIAL
+    for (const char *serialOption : {"--serial", "--serial-lease"})
+      if (app.count(serialOption) > 0)
+        return Usage(std::string("convert takes a file only, not ") + serialOption);
+#endif
     return RunConvert(convertFile, std::cout);
   }
 #ifdef KESTRUNE_HAVE_RECORDS
@@ -156,6 +168,16 @@ int main(int argc, char **argv) {
   std::string recordsProblem = RecordsTargetProblem(recordsOptions.Target);
   if (!recordsProblem.empty())
     return Usage(recordsProblem);
+#ifdef KESTRUNE_HAVE_SERIAL
+  // A scheme that cannot be read, or whose values do not fit their fields,
+  // is refused before any port opens.
+  if (app.count("--serial-lease") > 0 && serialOptions.Scheme.empty())
+    return Usage("--serial-lease needs --serial");
+  std::string serialProblem =
+      PrepareSerials(serialOptions, recordsOptions, std::cerr, options.UnitValuesFor);
+  if (!serialProblem.empty())
+    return Usage(serialProblem);
+#endif
   auto recorder = StartRecorder(recordsOptions, std::cerr);
   // While the channels run a stop request stops them; after that, while
   // the records are sent, it ends the wait on the server at once.

@@ -11,6 +11,8 @@
 #include <cstdint>
 #include <functional>
 #include <string>
+#include <utility>
+#include <vector>
 
 namespace kestrune {
 
@@ -58,6 +60,11 @@ public:
   // wait is over and the new unit's run begins. Until then the front end
   // keeps the last unit's verdict in view.
   virtual void BeginUnit() {}
+  // The serial values (field name, text) just claimed for the unit being
+  // flashed; the default ignores them.
+  virtual void SetUnitValues(const std::vector<std::pair<std::string, std::string>> &values) {
+    (void)values;
+  }
 };
 
 } // namespace kestrune

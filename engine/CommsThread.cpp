@@ -74,6 +74,7 @@ bool TCommsThread::RunOnce() {
     EndAfterException("Unknown exception");
   }
   FinishReport();
+  SettleUnitValues();
   // On the worker's thread: a slow disk holds up this channel only.
   Panel.KeepRecord(LastReport);
   MoreRuns = false;
@@ -129,7 +130,11 @@ void TCommsThread::RunDownload() {
     LastReport.ImagePath = Plan.Image->Path;
     LastReport.ImageSize = Plan.Image->File.size();
     LastReport.ImageSha256 = Plan.Image->Sha256;
+    LastReport.SentSha256 = Plan.Image->Sha256;
   }
+  ValueClaim = UnitValueClaim{};
+  ValuesClaimed = false;
+  ValuesSent = false;
   Panel.RunOnGuiThread([this] { SetBusyColour(); });
   OpenCommPort();
   if (RunsDone == 0) {

@@ -130,6 +130,10 @@ private:
   void WaitForAckOrNak();
   void WaitForRecord();
   bool RunEraseReport();
+  // The unit's values: claimed before the block holding the first is sent,
+  // settled by the run's end before its record is kept.
+  bool ClaimUnitValues();
+  void SettleUnitValues();
 
   // Sleeps that a stop does not shorten are only a few milliseconds long.
   static void SleepMs(unsigned ms);
@@ -153,6 +157,11 @@ private:
   // The run's watch over the handset's answers, armed from the plan.
   AnswerWatch Watch;
   bool ImageChangeNoted = false;
+  // This run's claim on the plan's values, and whether a block holding one
+  // has been written to the line.
+  UnitValueClaim ValueClaim;
+  bool ValuesClaimed = false;
+  bool ValuesSent = false;
 
   // Repeat mode: the plan's at first, then what the panel gave after the
   // latest run.

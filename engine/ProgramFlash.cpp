@@ -119,7 +119,20 @@ void TCommsThread::ProgramFlash() {
       bytesLeft -= lastCount;
       if (lastCount == 0)
         continue;
+      if (Plan.Values && !ValuesClaimed &&
+          Plan.Values->LowestOffset() < uint64_t(blockOffset) + lastCount) {
+        if (!ClaimUnitValues())
+          continue;
+        // A stop that came while the ledger answered sends nothing more:
+        // the values go back for the next unit.
+        if (StopCode != StopCodeRunning)
+          continue;
+      }
+      // The run's own copy of the block, with the unit's values written in
+      // before its sum; a re-send sends this same copy.
       std::memcpy(TxBuffer + FrameHeaderSize, image + blockOffset, lastCount);
+      if (ValuesClaimed)
+        PatchBlock(TxBuffer + FrameHeaderSize, blockOffset, lastCount, ValueClaim.Patches);
       WriteBigEndian32(TxBuffer + FrameAddressAt, startAddress + blockOffset);
       uint16_t sum = 0;
       for (uint32_t i = FrameAddressAt; i < FrameHeaderSize + lastCount; ++i)
@@ -142,6 +155,8 @@ void TCommsThread::ProgramFlash() {
       ++LastReport.BlocksResent;
       ShowStatus("Re-sending block " + std::to_string(blocksSent) + ofTotal);
     }
+    if (lastCount != 0 && ValuesClaimed && BlockHoldsPatch(blockOffset, lastCount, ValueClaim.Patches))
+      ValuesSent = true; // from the first byte written, the unit may hold them
     if (lastCount != 0 && WriteComm(TxBuffer, FrameHeaderSize + lastCount) != 0) {
       LastReport.BytesSent += lastCount;
       Panel.SetBytesSent(uint64_t(blockOffset) + lastCount, imageLength);

@@ -8,6 +8,7 @@
 #include "engine/LineSpeed.h"
 #include "engine/RamProgramSource.h"
 #include "engine/RepeatPlan.h"
+#include "engine/UnitValues.h"
 #include "engine/Watchdog.h"
 #include "image/ImageBytes.h"
 
@@ -25,6 +26,9 @@ struct RunPlan {
   LineSpeedRow Speed;
   RunLimits Limits;
   RepeatPlan Repeat;
+  // The values written into each unit; null: every unit gets the image as
+  // it is.
+  std::shared_ptr<UnitValues> Values;
 };
 
 // The plan of a run starting now: the given image and speed row with the

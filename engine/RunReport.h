@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace kestrune {
@@ -45,7 +46,12 @@ struct RunReport {
   std::string ChosenFile;   // the file the operator chose (a .mot, .bif or .bin), absolute
   std::string ImagePath;    // the file the image's bytes were read from
   uint64_t ImageSize = 0;   // that file's length
-  std::string ImageSha256;  // of those bytes, the ones sent
+  std::string ImageSha256;  // of those bytes, as read
+  // Of the bytes sent to this unit: the file's with the unit's values
+  // written in, or the same as ImageSha256 while no values were claimed.
+  std::string SentSha256;
+  // The values written into this unit (field name, text), once claimed.
+  std::vector<std::pair<std::string, std::string>> Serials;
   std::string RamProgramSha256; // of the RAM program sent
   std::vector<uint8_t> Identification; // bytes received during identification
 
@@ -68,6 +74,7 @@ template <typename Visit> void VisitRunUsed(const RunReport &report, Visit &&vis
   visit("image_path", report.ImagePath);
   visit("image_size", report.ImageSize);
   visit("image_sha256", report.ImageSha256);
+  visit("sent_sha256", report.SentSha256);
   visit("ram_program_sha256", report.RamProgramSha256);
   visit("speed", report.LineRate);
 }

@@ -95,6 +95,8 @@ int ParseCommandLine(int argc, const char *const *argv, CommandLine &line) {
                "test use only: a host at 38400 counts as at 28800 while the handset is at the "
                "boot rate (Wine cannot set 28800 on a pseudo-terminal)");
   app.add_option("--flash-out", o.FlashOutPath, "FILE: write the flash (16 MiB) after each run");
+  app.add_option("--flash-dump-dir", o.FlashDumpDir,
+                 "DIR: write the flash (16 MiB) after run N to DIR/run-N.bin");
   auto *idle = app.add_option("--idle-reset", idleMs,
                               "MS: back to the boot ROM after this long without traffic "
                               "(default 3000 on a device, off on a pseudo-terminal; 0 = off)");

@@ -101,6 +101,9 @@ struct HandsetOptions {
   // on a serial device, never on a pseudo-terminal (which sees the host close).
   std::optional<uint32_t> IdleResetMs{};
   std::string FlashOutPath{};       // flash contents written after every run
+  // Each run's flash kept in a file of its own in this folder: run-1.bin,
+  // run-2.bin ... (a unit of a swapping line is one run).
+  std::string FlashDumpDir{};
   // Stop serving after one run: on a pseudo-terminal when the host closes
   // the line after a session in which it sent anything, on a serial device
   // when the first run has ended.

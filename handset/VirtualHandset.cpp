@@ -379,6 +379,12 @@ void VirtualHandset::AfterRunsEnded() {
   // Waiters go on once this thread lets the lock go: by then the dump and
   // the run's last answer are out.
   Changed.notify_all();
+  if (!Options.FlashDumpDir.empty()) {
+    std::string path = Options.FlashDumpDir + "/run-" + std::to_string(runs) + ".bin";
+    std::string error;
+    if (!WriteFlashDump(Core->Flash(), path, error))
+      Log->Log(Now(), "flash dump failed: " + error);
+  }
   if (Options.FlashOutPath.empty())
     return;
   std::string error;

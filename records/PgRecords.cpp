@@ -1,5 +1,7 @@
 #include "records/PgRecords.h"
 
+#include "records/SerialsText.h"
+
 #include <pqxx/pqxx>
 
 #include <algorithm>
@@ -35,6 +37,8 @@ CREATE TABLE IF NOT EXISTS kestrune_records (
 );
 ALTER TABLE kestrune_records ADD COLUMN IF NOT EXISTS unit boolean NOT NULL DEFAULT true;
 ALTER TABLE kestrune_records ADD COLUMN IF NOT EXISTS chosen_file text NOT NULL DEFAULT '';
+ALTER TABLE kestrune_records ADD COLUMN IF NOT EXISTS serials json NOT NULL DEFAULT '{}';
+ALTER TABLE kestrune_records ADD COLUMN IF NOT EXISTS sent_sha256 text NOT NULL DEFAULT '';
 CREATE INDEX IF NOT EXISTS kestrune_records_started ON kestrune_records (started);
 CREATE INDEX IF NOT EXISTS kestrune_records_station ON kestrune_records (station, channel);
 )sql";
@@ -46,14 +50,15 @@ const char *const InsertColumns =
     "INSERT INTO kestrune_records (id, started, ended, station, channel, port, "
     "port_stable_name, image_path, image_size, image_sha256, ram_program_sha256, speed, "
     "identification, outcome, final_status, error_code, failure_c, failure_s, blocks_resent, "
-    "bytes_sent, seconds, program_version, unit, chosen_file) VALUES ";
+    "bytes_sent, seconds, program_version, unit, chosen_file, serials, sent_sha256) VALUES ";
 
 const char *const Select =
     "SELECT id::text, to_char(started AT TIME ZONE 'UTC', 'YYYY-MM-DD\"T\"HH24:MI:SS.MS\"Z\"'), "
     "to_char(ended AT TIME ZONE 'UTC', 'YYYY-MM-DD\"T\"HH24:MI:SS.MS\"Z\"'), station, channel, "
     "port, port_stable_name, image_path, image_size, image_sha256, ram_program_sha256, speed, "
     "identification, outcome, final_status, error_code, failure_c, failure_s, blocks_resent, "
-    "bytes_sent, seconds, program_version, unit, chosen_file FROM kestrune_records WHERE true";
+    "bytes_sent, seconds, program_version, unit, chosen_file, serials::text, sent_sha256 "
+    "FROM kestrune_records WHERE true";
 
 // Rows fetched from the cursor at a time: the memory a listing takes.
 constexpr int FetchSize = 500;
@@ -64,6 +69,9 @@ std::string WithValues(pqxx::transaction_base &work, const RecordFilter &filter)
     sql += " AND started >= " + work.quote(filter.Since) + "::timestamptz";
   if (!filter.Station.empty())
     sql += " AND station = " + work.quote(filter.Station);
+  if (!filter.Serial.empty())
+    sql += " AND EXISTS (SELECT 1 FROM json_each_text(serials) WHERE value = " +
+           work.quote(filter.Serial) + ")";
   return sql + " ORDER BY started DESC, channel DESC";
 }
 
@@ -98,6 +106,8 @@ void EnsurePgTable(pqxx::connection_base &connection) {
 }
 
 void InsertPg(pqxx::connection_base &connection, std::vector<Record> records) {
+  if (records.empty())
+    return; // no statement to send: VALUES needs a row
   // One key order for every client: two clients sending overlapping records
   // then never wait for each other in a circle.
   std::sort(records.begin(), records.end(),
@@ -118,7 +128,8 @@ void InsertPg(pqxx::connection_base &connection, std::vector<Record> records) {
            q(r.Outcome) + "," + q(r.FinalStatus) + "," + q(r.ErrorCode) + "," +
            optional(r.FailureC) + "," + optional(r.FailureS) + "," + q(r.BlocksResent) + "," +
            q(r.BytesSent) + "," + q(r.Seconds) + "," + q(r.ProgramVersion) + "," +
-           (r.Unit ? "true" : "false") + "," + q(r.ChosenFile) + ")";
+           (r.Unit ? "true" : "false") + "," + q(r.ChosenFile) + "," +
+           q(SerialsToJson(r.Serials)) + "::json," + q(r.SentSha256) + ")";
   }
   sql += " ON CONFLICT (id) DO NOTHING";
   work.exec(sql);
@@ -162,6 +173,8 @@ void ForEachPg(pqxx::connection_base &connection, const RecordFilter &filter,
       r.ProgramVersion = row[21].as<std::string>();
       r.Unit = row[22].as<bool>();
       r.ChosenFile = row[23].as<std::string>();
+      r.Serials = SerialsFromJson(row[24].as<std::string>());
+      r.SentSha256 = row[25].as<std::string>();
       take(r);
     }
   }

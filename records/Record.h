@@ -5,6 +5,8 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <utility>
+#include <vector>
 
 namespace kestrune::records {
 
@@ -20,6 +22,11 @@ struct Record {
   std::string ImagePath;
   uint64_t ImageSize = 0;
   std::string ImageSha256;
+  // Of the bytes sent to the unit: the image with the unit's serial values
+  // written in (the same as ImageSha256 when none were).
+  std::string SentSha256;
+  // Every serial value written into the unit: field name and its text.
+  std::vector<std::pair<std::string, std::string>> Serials;
   std::string RamProgramSha256;
   uint32_t Speed = 0;        // baud
   std::string Identification; // hex of the identification bytes

@@ -22,6 +22,8 @@ Record RecordFromRun(const RunReport &report, const RunContext &context) {
   r.ImagePath = report.ImagePath;
   r.ImageSize = report.ImageSize;
   r.ImageSha256 = report.ImageSha256;
+  r.SentSha256 = report.SentSha256.empty() ? report.ImageSha256 : report.SentSha256;
+  r.Serials = report.Serials;
   r.RamProgramSha256 = report.RamProgramSha256;
   r.Speed = report.LineRate;
   r.Identification = LowerHexBytes(report.Identification.data(), report.Identification.size());

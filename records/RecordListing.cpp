@@ -1,5 +1,7 @@
 #include "records/RecordListing.h"
 
+#include "records/SerialsText.h"
+
 #include <nlohmann/json.hpp>
 
 #include <cstdio>
@@ -39,7 +41,8 @@ std::string CsvField(const std::string &text) {
 const char *const CsvHeader =
     "id,started,ended,station,channel,port,port_stable_name,image_path,image_size,"
     "image_sha256,ram_program_sha256,speed,identification,outcome,final_status,error_code,"
-    "failure_c,failure_s,blocks_resent,bytes_sent,seconds,program_version,unit,chosen_file";
+    "failure_c,failure_s,blocks_resent,bytes_sent,seconds,program_version,unit,chosen_file,serials,"
+    "sent_sha256";
 
 void WriteCsvRow(std::ostream &out, const Record &r) {
   const std::string fields[] = {r.Id, r.Started, r.Ended, r.Station,
@@ -50,7 +53,8 @@ void WriteCsvRow(std::ostream &out, const Record &r) {
                                 Optional(r.FailureC), Optional(r.FailureS),
                                 std::to_string(r.BlocksResent), std::to_string(r.BytesSent),
                                 Fixed(r.Seconds, 3), r.ProgramVersion,
-                                r.Unit ? "true" : "false", r.ChosenFile};
+                                r.Unit ? "true" : "false", r.ChosenFile,
+                                SerialsToJson(r.Serials), r.SentSha256};
   bool first = true;
   for (const std::string &f : fields) {
     out << (first ? "" : ",") << CsvField(f);
@@ -70,7 +74,11 @@ nlohmann::json JsonOf(const Record &r) {
                       {"failure_c", nullptr}, {"failure_s", nullptr},
                       {"blocks_resent", r.BlocksResent}, {"bytes_sent", r.BytesSent},
                       {"seconds", r.Seconds}, {"program_version", r.ProgramVersion},
-                      {"unit", r.Unit}, {"chosen_file", r.ChosenFile}};
+                      {"unit", r.Unit}, {"chosen_file", r.ChosenFile},
+                      {"sent_sha256", r.SentSha256}};
+  j["serials"] = nlohmann::json::object();
+  for (const auto &[field, text] : r.Serials)
+    j["serials"][field] = text;
   if (r.FailureC)
     j["failure_c"] = *r.FailureC;
   if (r.FailureS)
@@ -86,8 +94,10 @@ std::string JsonText(const nlohmann::json &j) {
 void WriteTableRow(std::ostream &out, const Record &r) {
   out << TerminalSafe(r.Started) << "  " << TerminalSafe(r.Station) << "  " << r.Channel << "  "
       << TerminalSafe(r.Port) << "  " << TerminalSafe(r.Outcome) << "  " << Fixed(r.Seconds, 1)
-      << " s  " << TerminalSafe(r.ImageSha256.substr(0, 12)) << "  "
-      << TerminalSafe(r.FinalStatus) << '\n';
+      << " s  " << TerminalSafe(r.ImageSha256.substr(0, 12)) << "  ";
+  for (const auto &[field, text] : r.Serials)
+    out << TerminalSafe(field) << '=' << TerminalSafe(text) << "  ";
+  out << TerminalSafe(r.FinalStatus) << '\n';
 }
 
 } // namespace

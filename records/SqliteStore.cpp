@@ -1,5 +1,6 @@
 #include "records/SqliteStore.h"
 
+#include "records/SerialsText.h"
 #include "records/SqliteSchema.h"
 
 #include <sqlite3.h>
@@ -39,7 +40,7 @@ const char *const Columns =
     "id, started, ended, station, channel, port, port_stable_name, image_path, image_size, "
     "image_sha256, ram_program_sha256, speed, identification, outcome, final_status, "
     "error_code, failure_c, failure_s, blocks_resent, bytes_sent, seconds, program_version, unit, "
-    "chosen_file";
+    "chosen_file, serials, sent_sha256";
 
 // A prepared statement, finalised on every path.
 class Statement {
@@ -97,6 +98,8 @@ Record ReadRow(sqlite3_stmt *s) {
   r.ProgramVersion = ColumnText(s, 21);
   r.Unit = sqlite3_column_int(s, 22) != 0;
   r.ChosenFile = ColumnText(s, 23);
+  r.Serials = SerialsFromJson(ColumnText(s, 24));
+  r.SentSha256 = ColumnText(s, 25);
   return r;
 }
 
@@ -144,7 +147,7 @@ SqliteStore::~SqliteStore() { sqlite3_close(Db); }
 
 bool SqliteStore::Insert(const Record &r, std::string &why) {
   Statement s(Db, std::string("INSERT OR IGNORE INTO runs (") + Columns +
-                      ") VALUES (?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?)");
+                      ") VALUES (?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?)");
   if (!s) {
     why = sqlite3_errmsg(Db);
     return false;
@@ -175,6 +178,8 @@ bool SqliteStore::Insert(const Record &r, std::string &why) {
   s.Text(22, r.ProgramVersion);
   s.Int(23, r.Unit ? 1 : 0);
   s.Text(24, r.ChosenFile);
+  r.Serials = SerialsFromJson(ColumnText(s, 24));
+  r.SentSha256 = ColumnText(s, 25);
   // A single statement is its own transaction.
   if (sqlite3_step(s.get()) != SQLITE_DONE) {
     why = sqlite3_errmsg(Db);
@@ -263,6 +268,8 @@ bool SqliteStore::ForEach(const RecordFilter &filter,
                           const std::function<void(const Record &)> &take, std::string &why) {
   Statement s(Db, std::string("SELECT ") + Columns +
                       " FROM runs WHERE started >= ? AND (? = '' OR station = ?)"
+                      " AND (? = '' OR EXISTS (SELECT 1 FROM json_each(runs.serials)"
+                      " WHERE json_each.value = ?))"
                       " ORDER BY started DESC, channel DESC");
   if (!s) {
     why = sqlite3_errmsg(Db);
@@ -271,6 +278,8 @@ bool SqliteStore::ForEach(const RecordFilter &filter,
   s.Text(1, filter.Since);
   s.Text(2, filter.Station);
   s.Text(3, filter.Station);
+  s.Text(4, filter.Serial);
+  s.Text(5, filter.Serial);
   int rc;
   while ((rc = sqlite3_step(s.get())) == SQLITE_ROW)
     take(ReadRow(s.get()));

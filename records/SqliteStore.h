@@ -18,6 +18,7 @@ namespace kestrune::records {
 struct RecordFilter {
   std::string Since;   // a NormaliseSince() value; empty: all
   std::string Station; // empty: every station
+  std::string Serial;  // a serial value's text; empty: any or none
 };
 
 class SqliteStore {

@@ -3,9 +3,11 @@
 #include "engine/RunPlan.h"
 #include "ui/KestruneUiForm.h"
 #include "ui/RunOptionsPanel.h"
+#include "ui/SerialSchemePanel.h"
 #include "ui/WindowRecords.h"
 
 #include <QComboBox>
+#include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QStatusBar>
@@ -88,12 +90,24 @@ bool TKestruneUiForm::ReloadBeforeStart(const std::vector<int> &channels) {
 bool TKestruneUiForm::RunOptionsReady(int channel) {
   std::string problem = RunOptions->PrepareStart();
   if (problem.empty())
+    problem = Serials->CheckScheme();
+  if (problem.empty())
     return true;
   SetStatus(channel, QString::fromStdString("ERROR " + problem));
   return false;
 }
 
 void TKestruneUiForm::StartChannel(int channel) {
+  // The scheme placed in the image this run sends, and its ledger: one that
+  // does not fit refuses the start before the port opens.
+  std::shared_ptr<UnitValues> values;
+  std::string serialProblem = Serials->ValuesFor(Image, values);
+  if (!serialProblem.empty()) {
+    SetStatus(channel, QString::fromStdString("ERROR " + serialProblem));
+    UpdateFileControls();
+    return;
+  }
+  SerialLabel[channel]->hide();
   // The end handler is handed over with the start: the worker cannot end
   // before it is in place. Its first step waits for this thread, so the
   // panel below is set up before the worker shows anything.
@@ -103,6 +117,7 @@ void TKestruneUiForm::StartChannel(int channel) {
   // The run's plan: the loaded image's bytes and the speed chosen now.
   RunPlan plan = PlanRun(Image, RowForButtons(Panel[channel]->SpeedButtonStates()),
                          Panel[channel]->RepeatChoice());
+  plan.Values = std::move(values);
   CommsThread[channel] = TCommsThread::Start(ChannelRows[channel], *Panel[channel],
                                              std::move(plan),
                                              [this, channel](TCommsThread &worker) {

@@ -6,6 +6,7 @@
 #include "ui/FontCheck.h"
 #include "ui/KestruneUiForm.h"
 #include "ui/RunOptionsPanel.h"
+#include "ui/SerialSchemePanel.h"
 
 #include <QAction>
 #include <QCheckBox>
@@ -118,6 +119,7 @@ QWidget *TKestruneUiForm::BuildChannelPanel(int channel) {
   statusRow->addWidget(OutcomeLabel[channel]);
   column->addLayout(statusRow);
   column->addWidget(VerdictLabel[channel]);
+  column->addWidget(SerialLabel[channel]);
   // A right click anywhere on the channel offers its own log.
   auto *log = new QAction("Log", panel);
   log->setObjectName(Name(channel, "LogAction"));
@@ -194,6 +196,8 @@ void TKestruneUiForm::BuildControls() {
   fileRow->addWidget(Label8);
   fileRow->addWidget(FlashFileEdit, 1);
   fileRow->addWidget(FlashFileButton);
+  Serials = new SerialSchemePanel(FlashWritePage);
+  pageLayout->addWidget(Serials);
   RunOptions = new RunOptionsPanel(FlashWritePage);
   pageLayout->addWidget(RunOptions);
 

@@ -9,6 +9,7 @@
 #include "ui/ChannelLogDialog.h"
 #include "ui/FontCheck.h"
 #include "ui/KestruneUiForm.h"
+#include "ui/SerialSchemePanel.h"
 
 #include <QGuiApplication>
 #include <QHBoxLayout>
@@ -123,6 +124,21 @@ void TKestruneUiForm::AddRunViewControls(int channel, QWidget *panel) {
   verdict->setWordWrap(true);
   verdict->setVisible(false);
   VerdictLabel[channel] = verdict;
+  auto *serials = new QLabel(panel);
+  serials->setObjectName(Name(channel, "SerialLabel"));
+  serials->setFont(plain);
+  serials->setToolTip("Serial values of the unit being flashed");
+  serials->setVisible(false);
+  SerialLabel[channel] = serials;
+  Panel[channel]->SetUnitValuesHook(
+      [this, channel](const std::vector<std::pair<std::string, std::string>> &values) {
+        QString text;
+        for (const auto &[field, value] : values)
+          text += QString(text.isEmpty() ? "" : "  ") + QString::fromStdString(field) + " " +
+                  QString::fromStdString(value);
+        SerialLabel[channel]->setText(text);
+        SerialLabel[channel]->setVisible(!text.isEmpty());
+      });
   Panel[channel]->SetUnitHook([this, channel] { BeginNextUnit(channel); });
 
   // Every text the worker shows goes to the channel's log as well.
@@ -240,6 +256,7 @@ void TKestruneUiForm::ShowRunResult(int channel, const RunReport &report) {
                        report.FinalStatus + summary);
   ShowOutcome(channel, false);
   ShowCounts();
+  Serials->RefreshStatus();
   RefreshRunView();
   SaveCounts();
 }

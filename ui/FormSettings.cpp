@@ -6,6 +6,8 @@
 #include "ui/KestruneUiForm.h"
 #include "ui/PortLists.h"
 #include "ui/RunOptionsPanel.h"
+#include "ui/SerialSchemePanel.h"
+#include "ui/WindowRecords.h"
 
 #include <QComboBox>
 #include <QCoreApplication>
@@ -57,6 +59,9 @@ void TKestruneUiForm::LoadSettings() {
   LoadCounts();
   LoadRepeatSetting();
   RunOptions->Load(*Registry);
+  Serials->SetLedgerPlace(Registry->ReadString(RecordsValue).value_or(""),
+                          Registry->ReadString(StationValue).value_or(""));
+  Serials->Load(*Registry);
   if (!Registry->CloseSettings())
     qWarning("Kestrune: the settings could not be written back");
 }
@@ -83,6 +88,7 @@ void TKestruneUiForm::SaveSettings() {
   WriteCounts();
   WriteRepeatSetting();
   RunOptions->Save(*Registry);
+  Serials->Save(*Registry);
   if (!Registry->CloseSettings())
     qWarning("Kestrune: the settings could not be saved");
 }

@@ -50,6 +50,7 @@ namespace kestrune {
 
 class ChannelLogDialog;
 class RunOptionsPanel;
+class SerialSchemePanel;
 class SettingsStore;
 class TCommsThread;
 class WindowRecords;
@@ -241,6 +242,7 @@ private:
   std::atomic<int64_t> SwapSilenceMs{DefaultSwapSilence.count()};
   // RAM program, watchdog and re-send limit, under the file controls.
   RunOptionsPanel *RunOptions = nullptr;
+  SerialSchemePanel *Serials = nullptr;
 
   // Channel panels, indexed by channel (0 for channel 1).
   std::array<QLabel *, ChannelCount> ChannelLabel{};
@@ -256,6 +258,8 @@ private:
   std::array<QLabel *, ChannelCount> OutcomeLabel{};
   std::array<QLabel *, ChannelCount> CountLabel{};
   std::array<QLabel *, ChannelCount> VerdictLabel{};
+  // The serial values going into the channel's current unit.
+  std::array<QLabel *, ChannelCount> SerialLabel{};
   std::array<QProgressBar *, ChannelCount> RunProgressBar{};
   QLabel *StationCountLabel = nullptr;
   QPushButton *ResetCountsButton = nullptr;

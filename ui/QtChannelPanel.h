@@ -79,6 +79,14 @@ public:
   // Called on the window's thread when a repeating channel's next handset
   // has answered.
   void SetUnitHook(std::function<void()> hook) { UnitHook = std::move(hook); }
+  void SetUnitValues(const std::vector<std::pair<std::string, std::string>> &values) override {
+    if (ValuesHook)
+      ValuesHook(values);
+  }
+  void SetUnitValuesHook(
+      std::function<void(const std::vector<std::pair<std::string, std::string>> &)> hook) {
+    ValuesHook = std::move(hook);
+  }
   RepeatPlan RepeatChoice() override { return RepeatSource ? RepeatSource() : RepeatPlan{}; }
   // Where the repeat mode is read after each run (the window's check box).
   void SetRepeatSource(std::function<RepeatPlan()> source) { RepeatSource = std::move(source); }
@@ -126,6 +134,7 @@ private:
   std::function<void(const std::string &)> StatusTextHook;
   std::function<void(const RunReport &)> RecordKeeper;
   std::function<void()> UnitHook;
+  std::function<void(const std::vector<std::pair<std::string, std::string>> &)> ValuesHook;
 };
 
 } // namespace kestrune

@@ -112,7 +112,8 @@ bool FillServer(const std::string &url, const std::string &path) {
             flush();
         }, why))
       return false;
-    flush();
+    if (!batch.empty())
+      flush();
   } catch (const std::exception &failure) {
     std::printf("cannot fill the server: %s\n", failure.what());
     return false;

@@ -271,3 +271,52 @@ TEST_F(PgForward, ServerThatWentAwayIsSaidInPlainWordsWithItsReason) {
 }
 
 } // namespace
+
+TEST_F(PgForward, SerialValuesArriveAndFindTheLinesRuns) {
+  Record first = SampleRecord("line-1", 1, "2026-12-08T05:00:00.000Z");
+  first.Serials = {{"sn", "0000001000"}, {"mac", "02:00:00:00:00:01"}};
+  first.SentSha256 = std::string(64, 'c');
+  Record second = SampleRecord("line-2", 3, "2026-12-08T05:00:01.000Z", "failed");
+  second.Serials = {{"sn", "0000001001"}};
+  second.SentSha256 = std::string(64, 'd');
+  Record plain = SampleRecord("line-2", 4, "2026-12-08T05:00:02.000Z");
+  {
+    pqxx::connection setup(Url);
+    EnsurePgTable(setup);
+    // A table of an older program: its columns are added, its rows kept.
+    pqxx::work work(setup);
+    work.exec("ALTER TABLE kestrune_records DROP COLUMN serials, DROP COLUMN sent_sha256");
+    work.commit();
+  }
+  {
+    Recorder recorder({Url, "ignored", {}});
+    ASSERT_TRUE(recorder.Keeping());
+    for (const Record &r : {first, second, plain})
+      recorder.Submit(r);
+    recorder.Close(seconds(20));
+  }
+  ASSERT_EQ(ServerCount(), 3);
+  pqxx::connection connection(Url);
+  RecordFilter filter;
+  auto all = ListPg(connection, filter);
+  ASSERT_EQ(all.size(), 3u);
+  EXPECT_EQ(all[2].Serials, first.Serials); // in the order written
+  EXPECT_EQ(all[2].SentSha256, first.SentSha256);
+  EXPECT_TRUE(all[0].Serials.empty());
+  filter.Serial = "02:00:00:00:00:01";
+  auto found = ListPg(connection, filter);
+  ASSERT_EQ(found.size(), 1u);
+  EXPECT_EQ(found[0].Id, first.Id);
+  filter.Serial = "000000100";
+  EXPECT_TRUE(ListPg(connection, filter).empty());
+
+  ASSERT_EQ(Wait(Spawn({"records", "--records", Url, "--format", "json", "--serial-value",
+                        "0000001001"},
+                       "serial.txt")),
+            0)
+      << Output("serial.txt");
+  auto json = nlohmann::json::parse(Output("serial.txt"));
+  ASSERT_EQ(json["records"].size(), 1u);
+  EXPECT_EQ(json["records"][0]["serials"], (nlohmann::json{{"sn", "0000001001"}}));
+  EXPECT_EQ(json["records"][0]["sent_sha256"], second.SentSha256);
+}
