@@ -178,8 +178,8 @@ bool SqliteStore::Insert(const Record &r, std::string &why) {
   s.Text(22, r.ProgramVersion);
   s.Int(23, r.Unit ? 1 : 0);
   s.Text(24, r.ChosenFile);
-  r.Serials = SerialsFromJson(ColumnText(s, 24));
-  r.SentSha256 = ColumnText(s, 25);
+  s.Text(25, SerialsToJson(r.Serials));
+  s.Text(26, r.SentSha256);
   // A single statement is its own transaction.
   if (sqlite3_step(s.get()) != SQLITE_DONE) {
     why = sqlite3_errmsg(Db);
