@@ -4,6 +4,7 @@
 #include "records/RecordsLocation.h"
 #include "records/ServerAddress.h"
 #include "serial/PgLeaseServer.h"
+#include "serial/SerialScheme.h"
 
 #include <pqxx/pqxx>
 
@@ -104,6 +105,28 @@ int RunReleaseLease(const std::string &url, const std::string &station,
            << "\n";
     return 1;
   }
+}
+
+bool ReadSchemePools(const std::string &path, std::vector<serial::PoolRequest> &requests,
+                     std::string &why) {
+  auto scheme = std::make_shared<serial::SerialScheme>();
+  if (!serial::ReadScheme(path, *scheme, why))
+    return false;
+  requests.clear();
+  for (const serial::SchemeField &field : scheme->Fields) {
+    serial::PoolRequest request;
+    request.Pool = field.Pool();
+    request.Field = field.Name;
+    request.Capacity = field.Source->Capacity();
+    // The scheme lives as long as any request that reads it.
+    request.TextAt = [scheme, &field](uint64_t position) {
+      std::vector<uint8_t> bytes;
+      std::string text, error;
+      return field.ValueAt(position, bytes, text, error) ? text : std::string();
+    };
+    requests.push_back(std::move(request));
+  }
+  return true;
 }
 
 SerialCommands AddSerialCommands(CLI::App &app, SerialCommandOptions &options) {

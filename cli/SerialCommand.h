@@ -47,6 +47,11 @@ using SchemeLoader = std::function<bool(const std::string &path,
                                         std::vector<serial::PoolRequest> &requests,
                                         std::string &why)>;
 
+// The scheme file's fields as pool requests, named as the units' claims
+// name them; the default loader.
+bool ReadSchemePools(const std::string &path, std::vector<serial::PoolRequest> &requests,
+                     std::string &why);
+
 // Adds "serial status" and "serial release-lease"; the two returned are
 // parsed() when chosen.
 struct SerialCommands {

@@ -13,6 +13,9 @@
 #ifdef KESTRUNE_HAVE_SERIAL
 #include "cli/SerialOptions.h"
 #endif
+#ifdef KESTRUNE_HAVE_SERIAL_COMMANDS
+#include "cli/SerialCommand.h"
+#endif
 #include "engine/ChannelRow.h"
 #include "engine/LineSpeed.h"
 #include "engine/RamProgramSource.h"
@@ -61,6 +64,12 @@ int main(int argc, char **argv) {
 #ifdef KESTRUNE_HAVE_RECORDS
              "       kestrune-cli records [--records URL|FILE] [--since TIME] [--station S] "
              "[--serial-value V] [--format table|csv|json]\n"
+#endif
+#ifdef KESTRUNE_HAVE_SERIAL_COMMANDS
+             "       kestrune-cli serial status --serial SCHEME.json [--records URL|FILE] "
+             "[--station S]\n"
+             "       kestrune-cli serial release-lease --station S --serial SCHEME.json "
+             "--records URL\n"
 #endif
              "Exit status: 0 every channel completed, 1 a channel failed or was stopped (or the "
              "summary could not be written), 2 usage error.\n"
@@ -114,6 +123,10 @@ int main(int argc, char **argv) {
   RecordsListOptions listOptions;
   CLI::App *recordsCommand = AddRecordsCommand(app, listOptions);
 #endif
+#ifdef KESTRUNE_HAVE_SERIAL_COMMANDS
+  SerialCommandOptions serialCommandOptions;
+  SerialCommands serialCommands = AddSerialCommands(app, serialCommandOptions);
+#endif
 
   JobCliOptions jobOptions;
   CLI::App *jobCommand = AddJobCommand(app, jobOptions);
@@ -145,6 +158,11 @@ int main(int argc, char **argv) {
 #ifdef KESTRUNE_HAVE_RECORDS
   if (recordsCommand->parsed())
     return RunRecordsCommand(listOptions, std::cout, std::cerr);
+#endif
+#ifdef KESTRUNE_HAVE_SERIAL_COMMANDS
+  if (serialCommands.Status->parsed() || serialCommands.ReleaseLease->parsed())
+    return RunSerialCommand(serialCommands, serialCommandOptions, ReadSchemePools, std::cout,
+                            std::cerr);
 #endif
 
   std::optional<job::JobFile> job;

@@ -137,6 +137,19 @@ bool PgLeaseLedger::Claim(const std::vector<PoolRequest> &requests, const Claima
 }
 
 bool PgLeaseLedger::TakeLeaseNow(const PoolRequest &request, std::string &error) {
+  {
+    // Known away: the ledger's thread tries again and says when it is
+    // back; a channel is not kept waiting on a connection meanwhile.
+    std::lock_guard lock(Mutex);
+    if (Down) {
+      Woken = true;
+      Changed.notify_all();
+      error = "Serial values of " + request.Field +
+              ": this station's leases hold no value left and the line's server cannot be "
+              "reached (it did not answer at the latest try)";
+      return false;
+    }
+  }
   try {
     pqxx::connection server(Url);
     EnsureLeaseTables(server);

@@ -9,6 +9,7 @@
 
 #include <sqlite3.h>
 
+#include <algorithm>
 #include <chrono>
 
 namespace kestrune::serial {
@@ -226,11 +227,27 @@ SqliteLedger::Outcome SqliteLedger::TryClaim(const std::vector<PoolRequest> &req
   // the next start. Taking a position given back, or reserving, must be on
   // the disk before the block leaves.
   Outcome outcome = ClaimAll(requests, who, false, claim, error, pool);
+  if (outcome == Outcome::Durable && AwaitTopUps(requests))
+    outcome = ClaimAll(requests, who, false, claim, error, pool);
   if (outcome == Outcome::Durable)
     outcome = ClaimAll(requests, who, true, claim, error, pool);
   if (outcome == Outcome::Claimed)
     TopUpIfLow(requests);
   return outcome;
+}
+
+bool SqliteLedger::AwaitTopUps(const std::vector<PoolRequest> &requests) {
+  // Positions being reserved come before any reserved after them: waiting
+  // for them keeps the values in order. The wait is the disk's flush.
+  auto busy = [&] {
+    return std::any_of(requests.begin(), requests.end(),
+                       [&](const PoolRequest &r) { return TopBusy.count(r.Pool) != 0; });
+  };
+  std::unique_lock lock(TopMutex);
+  if (!busy())
+    return false;
+  return TopChanged.wait_for(lock, std::chrono::seconds(15),
+                             [&] { return TopStopping || !busy(); });
 }
 
 void SqliteLedger::TopUpIfLow(const std::vector<PoolRequest> &requests) {
@@ -273,6 +290,7 @@ void SqliteLedger::TopUpMain() {
       TopUp(db, request);
     lock.lock();
     TopBusy.erase(request.Pool);
+    TopChanged.notify_all();
   }
   lock.unlock();
   sqlite3_close(db);

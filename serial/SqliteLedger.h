@@ -100,6 +100,9 @@ private:
   // Asks the reserving thread for more of a pool once this program's
   // reserved positions run low.
   void TopUpIfLow(const std::vector<PoolRequest> &requests);
+  // Waits for the reserving thread's work on these pools; true when some
+  // was under way and is done.
+  bool AwaitTopUps(const std::vector<PoolRequest> &requests);
   void TopUpMain();
   bool TopUp(sqlite3 *db, const PoolRequest &request);
   std::string Failure(const std::string &what) const;

@@ -162,6 +162,11 @@ TEST_F(PgLeaseLedgerTest, ClaimsGoOnFromTheLeaseWhileTheServerIsAway) {
   EXPECT_FALSE(ledger->Claim({pool}, {"A", 1}, claim, error));
   EXPECT_NE(error.find("the line's server cannot be reached"), std::string::npos) << error;
   EXPECT_EQ(NoticesWith("cannot be reached"), 1);
+  // Asked again, it says so at once.
+  const auto again = std::chrono::steady_clock::now();
+  EXPECT_FALSE(ledger->Claim({pool}, {"A", 1}, claim, error));
+  EXPECT_LT(std::chrono::steady_clock::now() - again, std::chrono::seconds(1));
+  EXPECT_NE(error.find("cannot be reached"), std::string::npos) << error;
   // The status does not wait for the server it knows to be away.
   const auto asked = std::chrono::steady_clock::now();
   PoolStatus away = ledger->Status({pool})[0];

@@ -1,5 +1,6 @@
 // The serial subcommands' texts and refusals, on a station's database.
 #include "cli/SerialCommand.h"
+#include "serial/SerialScheme.h"
 #include "serial/SqliteLedger.h"
 #include "tests/serial/LedgerTestSupport.h"
 
@@ -135,6 +136,29 @@ TEST(SerialCommand, TheSubcommandsReadTheSchemeAndTheirOptions) {
                    out, errors),
             2);
   EXPECT_NE(errors.find("needs the line's server"), std::string::npos) << errors;
+}
+
+} // namespace
+
+namespace {
+
+TEST(SerialCommand, TheSchemeFileGivesThePoolsTheUnitsClaimFrom) {
+  TempDir dir;
+  const std::string scheme = dir.File("scheme.json");
+  std::ofstream(scheme) << R"({"fields":[{"name":"sn","address":"0x1000","length":10,)"
+                           R"("encoding":"ascii","counter":{"start":1000,"step":1,"last":1009}}]})";
+  std::vector<PoolRequest> requests;
+  std::string why;
+  ASSERT_TRUE(ReadSchemePools(scheme, requests, why)) << why;
+  kestrune::serial::SerialScheme read;
+  ASSERT_TRUE(kestrune::serial::ReadScheme(scheme, read, why)) << why;
+  ASSERT_EQ(requests.size(), 1u);
+  EXPECT_EQ(requests[0].Pool, read.Fields[0].Pool());
+  EXPECT_EQ(requests[0].Field, "sn");
+  EXPECT_EQ(requests[0].Capacity, 10u);
+  EXPECT_EQ(requests[0].TextAt(0), "0000001000");
+  EXPECT_EQ(requests[0].TextAt(9), "0000001009");
+  EXPECT_FALSE(ReadSchemePools(dir.File("missing.json"), requests, why));
 }
 
 } // namespace

@@ -198,6 +198,30 @@ TEST_F(SqliteLedgerTest, AClaimOfAKilledProgramIsSpentAndOneOfARunningProgramIsN
   MustSettle(*ledger, mine, ClaimEnd::Passed);
 }
 
+TEST_F(SqliteLedgerTest, PositionsReservedAheadComeInOrderAndComeBackAtACleanEnd) {
+  PoolRequest pool = CounterPool("sn:counter:0", "sn", 0, 100000);
+  uint64_t expected = 0;
+  for (int program = 0; program < 2; ++program) {
+    auto ledger = Open();
+    // Well past what one reservation holds, so that the reserving thread
+    // tops up several times.
+    for (int unit = 0; unit < 300; ++unit) {
+      Claim claim = MustClaim(*ledger, {pool});
+      ASSERT_EQ(claim.Values.size(), 1u);
+      EXPECT_EQ(claim.Values[0].Position, expected);
+      EXPECT_EQ(claim.Values[0].Text, pool.TextAt(expected));
+      ++expected;
+      MustSettle(*ledger, claim, ClaimEnd::Passed);
+    }
+  }
+  auto ledger = Open();
+  PoolStatus status = ledger->Status({pool})[0];
+  EXPECT_EQ(status.Passed, 600u);
+  EXPECT_EQ(status.WrittenOff, 0u);
+  EXPECT_EQ(status.Left, pool.Capacity - 600);
+  EXPECT_EQ(status.NextText, pool.TextAt(600));
+}
+
 TEST_F(SqliteLedgerTest, EightChannelsAtOnceNeverShareAPosition) {
   auto ledger = Open();
   PoolRequest pool = CounterPool("sn:counter:0", "sn", 0, 100000);
