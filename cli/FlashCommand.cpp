@@ -23,6 +23,7 @@
 #include <chrono>
 #include <fstream>
 #include <memory>
+#include <optional>
 
 namespace kestrune {
 namespace {
@@ -64,9 +65,31 @@ const char *OutcomeName(ChannelOutcome outcome) {
 
 int RunFlash(const FlashOptions &options, std::ostream &out, std::ostream &progress,
              std::vector<ChannelResult> *results) {
+  GuiCallQueue queue;
+  std::atomic<bool> stopWanted{false};
+  auto stopAll = [&] {
+    stopWanted = true;
+    queue.Wake();
+  };
+  std::optional<StopSignals> ownSignals;
+  struct HandBack {
+    StopSignals *Signals;
+    std::function<void()> Previous;
+    ~HandBack() {
+      if (Signals)
+        Signals->Redirect(std::move(Previous));
+    }
+  } handBack{options.Signals, {}};
+  if (options.Signals)
+    handBack.Previous = options.Signals->Redirect(stopAll);
+  else
+    ownSignals.emplace(stopAll);
   // No channel starts unless the image is ready. JSON lines stay alone on
   // their output.
   if (!options.Image.empty() && RunConvert(options.Image, options.Json ? progress : out) != 0)
+    return 1;
+  // Stopped while the image was read: no channel starts.
+  if (stopWanted)
     return 1;
   // The load's bytes, shared by every channel and every unit of this
   // command: a file changed afterwards is not read again.
@@ -84,13 +107,6 @@ int RunFlash(const FlashOptions &options, std::ostream &out, std::ostream &progr
     }
   }
   JsonEvents json(out);
-
-  GuiCallQueue queue;
-  std::atomic<bool> stopWanted{false};
-  StopSignals signals([&] {
-    stopWanted = true;
-    queue.Wake();
-  });
 
   const size_t count = options.Ports.size();
   std::vector<std::unique_ptr<CliPanel>> panels;

@@ -18,6 +18,7 @@ namespace kestrune {
 namespace records {
 class Recorder;
 }
+class StopSignals;
 
 struct FlashOptions {
   std::vector<std::string> Ports; // channel 1 first, at most StationChannelLimit
@@ -32,6 +33,9 @@ struct FlashOptions {
   // Makes the values written into each unit once the image is loaded;
   // null with the text when they cannot be had. Empty: no values.
   std::function<std::shared_ptr<UnitValues>(const ImageBytes &, std::string &)> UnitValuesFor;
+  // The program's own, taken over while the channels run and handed back
+  // after; null: the run takes the signals itself.
+  StopSignals *Signals = nullptr;
 };
 
 enum class ChannelOutcome { Completed, Failed, Stopped };

@@ -1,15 +1,19 @@
 #include "cli/RecordsOptions.h"
 
+#include "records/BoundedConnection.h"
 #include "records/PgForwarder.h"
 #include "records/PgRecords.h"
 #include "records/RecordListing.h"
 #include "records/RecordTime.h"
 #include "records/RecordsLocation.h"
+#include "records/SilenceWatch.h"
 #include "records/SqliteStore.h"
 
 #include <pqxx/pqxx>
 
 #include <mutex>
+#include <optional>
+#include <thread>
 
 namespace kestrune {
 namespace {
@@ -17,6 +21,9 @@ namespace {
 // Records still waiting are sent before the server is asked for its list;
 // this long at most.
 constexpr std::chrono::milliseconds ForwardBeforeListing{10000};
+// Longer than the server's own statement_timeout of 20 s: a statement the
+// server works on ends by that first.
+constexpr std::chrono::milliseconds ListingSilence{30000};
 
 std::mutex ErrorsMutex;
 
@@ -42,30 +49,87 @@ int ListLocal(const std::string &path, const records::RecordFilter &filter,
   return 0;
 }
 
+// Lists the line's records from the server, a record at a time. Empty when
+// done; otherwise why the server could not be listed, with written telling
+// how many records went out before that.
+std::string TryListServer(const std::string &url, const records::RecordFilter &filter,
+                          records::ListFormat format, std::ostream &out, uint64_t &written) {
+  records::ServerCut cut;
+  // Opening has its own limit; after that a server that says nothing for
+  // this long is taken as gone.
+  std::optional<records::SilenceWatch> watch;
+  try {
+    records::BoundedConnection connection(records::WithClientLimits(url), &cut);
+    // Its socket is no longer the cut's once the connection closes it.
+    struct LetGo {
+      records::ServerCut &Cut;
+      ~LetGo() { Cut.SetSocket(-1); }
+    } letGo{cut};
+    watch.emplace(cut, ListingSilence);
+    records::EnsurePgTable(connection);
+    // Nothing is written before the first record came: a server that fails
+    // first leaves the output to the station's own listing.
+    std::optional<records::ListingWriter> writer;
+    records::ForEachPg(connection, filter, [&](const records::Record &r) {
+      if (!writer)
+        writer.emplace(out, format);
+      watch->Heard();
+      writer->Add(r);
+      ++written;
+    });
+    if (!writer)
+      writer.emplace(out, format);
+    writer->Finish();
+    return {};
+  } catch (const std::exception &failure) {
+    if (watch && watch->Cut())
+      return "the server said nothing for " + std::to_string(ListingSilence.count() / 1000) +
+             " s";
+    return records::WithoutPassword(records::ServerFailureText(failure), url);
+  }
+}
+
 int ListServer(const std::string &url, const records::RecordFilter &filter,
                records::ListFormat format, std::ostream &out, std::ostream &errors) {
   // This station's records still waiting go first, so the list is whole.
   std::string local = records::DefaultRecordsPath();
+  bool localReadable = false;
+  std::string unanswered;
   if (!local.empty()) {
     std::string why;
-    if (records::SqliteStore::Open(local, why)) {
+    localReadable = bool(records::SqliteStore::Open(local, why));
+    if (localReadable) {
       records::PgForwarder forwarder(url, local, [&](const std::string &t) { Say(errors, t); });
       auto until = std::chrono::steady_clock::now() + ForwardBeforeListing;
-      while (!forwarder.Idle() && std::chrono::steady_clock::now() < until)
+      while (!forwarder.Idle() && !forwarder.Failing() &&
+             std::chrono::steady_clock::now() < until)
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
+      // Its own notice said why; asking the server again would only wait as long.
+      if (forwarder.Failing())
+        unanswered = "the server did not take this station's records";
       forwarder.Stop(std::chrono::milliseconds(0));
     }
   }
-  try {
-    pqxx::connection connection(records::WithClientLimits(url));
-    records::EnsurePgTable(connection);
-    records::WriteListing(out, records::ListPg(connection, filter), format);
-  } catch (const std::exception &failure) {
-    Say(errors, "cannot read records from the server: " +
-                    records::WithoutPassword(records::ServerFailureText(failure), url));
+  uint64_t written = 0;
+  if (unanswered.empty())
+    unanswered = TryListServer(url, filter, format, out, written);
+  if (unanswered.empty())
+    return 0;
+  if (written > 0) {
+    Say(errors, "the server stopped answering after " + std::to_string(written) +
+                    " records (" + unanswered + "); the listing is cut short");
     return 1;
   }
-  return 0;
+  if (!localReadable) {
+    Say(errors, "cannot read records from the server: " + unanswered);
+    return 1;
+  }
+  // The station's own records stand in, and the note says they are not the
+  // line's; the exit status says so too.
+  Say(errors, "cannot read records from the server: " + unanswered + "; listed instead: "
+              "this station's own records from " + local);
+  ListLocal(local, filter, format, out, errors);
+  return 1;
 }
 
 } // namespace

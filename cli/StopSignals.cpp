@@ -3,6 +3,7 @@
 #include <pthread.h>
 #include <signal.h>
 
+#include <mutex>
 #include <thread>
 
 namespace kestrune {
@@ -23,6 +24,8 @@ sigset_t WaitedSignals() {
 
 struct StopSignals::State {
   sigset_t Previous;
+  std::mutex Mutex;
+  std::function<void()> OnStop; // under Mutex
   std::thread Waiter;
 };
 
@@ -30,14 +33,25 @@ StopSignals::StopSignals(std::function<void()> onStop) : Impl(std::make_unique<S
   sigset_t set = WaitedSignals();
   // Blocked here, before any worker exists, so every later thread inherits it.
   pthread_sigmask(SIG_BLOCK, &set, &Impl->Previous);
-  Impl->Waiter = std::thread([set, onStop = std::move(onStop)] {
+  Impl->OnStop = std::move(onStop);
+  Impl->Waiter = std::thread([set, state = Impl.get()] {
     for (;;) {
       int signal = 0;
       if (sigwait(&set, &signal) != 0 || signal == SIGUSR2)
         return;
-      onStop();
+      // Called under the lock: a Redirect returns only once the callback
+      // it replaced is no longer running.
+      std::lock_guard lock(state->Mutex);
+      if (state->OnStop)
+        state->OnStop();
     }
   });
+}
+
+std::function<void()> StopSignals::Redirect(std::function<void()> onStop) {
+  std::lock_guard lock(Impl->Mutex);
+  std::swap(Impl->OnStop, onStop);
+  return onStop;
 }
 
 StopSignals::~StopSignals() {

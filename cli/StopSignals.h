@@ -13,6 +13,9 @@ class StopSignals {
 public:
   explicit StopSignals(std::function<void()> onStop);
   ~StopSignals();
+  // From now on the requests go to onStop; gives back the callback they
+  // went to until now.
+  std::function<void()> Redirect(std::function<void()> onStop);
   StopSignals(const StopSignals &) = delete;
   StopSignals &operator=(const StopSignals &) = delete;
 

@@ -46,6 +46,12 @@ StopSignals::StopSignals(std::function<void()> onStop) : Impl(std::make_unique<S
   SetConsoleCtrlHandler(OnConsoleEvent, TRUE);
 }
 
+std::function<void()> StopSignals::Redirect(std::function<void()> onStop) {
+  std::lock_guard<std::mutex> hold(Lock);
+  std::swap(OnStop, onStop);
+  return onStop;
+}
+
 StopSignals::~StopSignals() {
   SetConsoleCtrlHandler(OnConsoleEvent, FALSE);
   std::lock_guard<std::mutex> hold(Lock);

@@ -5,6 +5,7 @@
 #include "cli/ConvertCommand.h"
 #include "cli/FlashCommand.h"
 #include "cli/StationOptions.h"
+#include "cli/StopSignals.h"
 #ifdef KESTRUNE_HAVE_RECORDS
 #include "cli/RecordsOptions.h"
 #endif
@@ -178,7 +179,11 @@ int main(int argc, char **argv) {
     return Usage(serialProblem);
 #endif
   auto recorder = StartRecorder(recordsOptions, std::cerr);
+  // While the channels run a stop request stops them; after that, while
+  // the records are sent, it ends the wait on the server at once.
+  StopSignals signals([keeper = recorder.get()] { keeper->CutShort(); });
   options.Records = recorder.get();
+  options.Signals = &signals;
   int status = RunFlash(options, std::cout, std::cerr);
   // Every record is written before the program ends; sending waits briefly.
   recorder->Close();

@@ -126,6 +126,7 @@ void TCommsThread::RunDownload() {
   LastReport.LineRate = Plan.Speed.Rate;
   LastReport.RamProgramSha256 = Plan.RamProgramSha256;
   if (Plan.Image) {
+    LastReport.ChosenFile = Plan.Image->ChosenPath;
     LastReport.ImagePath = Plan.Image->Path;
     LastReport.ImageSize = Plan.Image->File.size();
     LastReport.ImageSha256 = Plan.Image->Sha256;

@@ -43,6 +43,7 @@ struct RunReport {
   bool PortOpened = false;  // false: the run ended before its port was open
   // What the run used, from its plan (see VisitRunUsed).
   uint32_t LineRate = 0;    // the rate switched to, in baud
+  std::string ChosenFile;   // the file the operator chose (a .mot, .bif or .bin), absolute
   std::string ImagePath;    // the file the image's bytes were read from
   uint64_t ImageSize = 0;   // that file's length
   std::string ImageSha256;  // of those bytes, as read
@@ -69,6 +70,7 @@ struct RunReport {
 // The fields of what a run used, under the names the records and the
 // command line's JSON events both give them: one list for both.
 template <typename Visit> void VisitRunUsed(const RunReport &report, Visit &&visit) {
+  visit("chosen_file", report.ChosenFile);
   visit("image_path", report.ImagePath);
   visit("image_size", report.ImageSize);
   visit("image_sha256", report.ImageSha256);

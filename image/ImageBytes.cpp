@@ -4,8 +4,10 @@
 #include "image/ImageDigest.h"
 #include "image/ImageLimits.h"
 #include "platform/RegularFileReader.h"
+#include "platform/Utf8Paths.h"
 
 #include <algorithm>
+#include <filesystem>
 #include <new>
 
 namespace kestrune {
@@ -13,6 +15,14 @@ namespace {
 
 std::string CodeText(const char *text, uint32_t code) {
   return std::string(text) + " (" + std::to_string(code) + ")";
+}
+
+// The name made absolute against the folder of the moment, so that it
+// names the same file on record whatever folder reads the record later.
+std::string AbsoluteName(const std::string &name) {
+  std::error_code error;
+  const std::filesystem::path absolute = std::filesystem::absolute(PathFromUtf8(name), error);
+  return error ? name : Utf8FromPath(absolute.lexically_normal());
 }
 
 } // namespace
@@ -33,7 +43,7 @@ std::shared_ptr<const ImageBytes> ReadImageBytes(const std::string &chosenPath,
     return nullptr;
   }
   auto image = std::make_shared<ImageBytes>();
-  image->ChosenPath = chosenPath;
+  image->ChosenPath = AbsoluteName(chosenPath);
   image->Chosen = chosen;
   image->Path = path;
   // The size at opening is only a first guess: a file still being written

@@ -16,8 +16,9 @@
 namespace kestrune {
 
 struct ImageBytes {
-  // The file the operator chose and what it was when the load began: a
-  // front end compares it with the file as it is now to see a change.
+  // The file the operator chose (its absolute name) and what it was when
+  // the load began: a front end compares it with the file as it is now to
+  // see a change.
   std::string ChosenPath;
   FileIdentity Chosen;
   // The file the bytes were read from: the chosen .bif or .bin, or the

@@ -1,14 +1,11 @@
 #include "records/PgForwarder.h"
 
+#include "records/BoundedConnection.h"
 #include "records/PgRecords.h"
 #include "records/QuietThread.h"
 #include "records/SqliteStore.h"
 
 #include <pqxx/pqxx>
-
-#ifndef _WIN32
-#include <sys/socket.h>
-#endif
 
 #include <algorithm>
 #include <memory>
@@ -55,19 +52,25 @@ void PgForwarder::Stop(std::chrono::milliseconds wait) {
     // Past the deadline a call hanging on a server that does not answer is
     // cut off: its connection's socket is shut, so the call fails at once.
     std::unique_lock lock(Mutex);
-    Changed.wait_until(lock, Deadline, [this] { return Ended; });
-#ifndef _WIN32
-    if (!Ended && ServerSocket >= 0)
-      ::shutdown(ServerSocket, SHUT_RDWR);
-#endif
+    // Woken by the thread's end, a cut, or the deadline (looked at again
+    // after each wake: a cut moves it).
+    while (!Ended && std::chrono::steady_clock::now() < Deadline)
+      Changed.wait_until(lock, Deadline);
+    if (!Ended)
+      Cutter.Cut();
   }
   if (Thread.joinable())
     Thread.join();
 }
 
-void PgForwarder::SetSocket(int socket) {
+void PgForwarder::CutShort() {
   std::lock_guard lock(Mutex);
-  ServerSocket = socket;
+  const auto now = std::chrono::steady_clock::now();
+  if (!Stopping || Deadline > now)
+    Deadline = now;
+  Stopping = true;
+  Cutter.Cut();
+  Changed.notify_all();
 }
 
 bool PgForwarder::TimeUp() {
@@ -90,7 +93,6 @@ void PgForwarder::Main() {
     ~MarkEnded() {
       std::lock_guard lock(F.Mutex);
       F.Ended = true;
-      F.ServerSocket = -1;
       F.Changed.notify_all();
     }
   } markEnded{*this};
@@ -100,7 +102,7 @@ void PgForwarder::Main() {
     Tell("records are not being sent to the server: " + why);
     return;
   }
-  std::unique_ptr<pqxx::connection> server;
+  std::unique_ptr<BoundedConnection> server;
   auto retry = FirstRetry;
   bool downTold = false;
   while (!TimeUp()) {
@@ -123,14 +125,18 @@ void PgForwarder::Main() {
     }
     try {
       if (!server) {
-        server = std::make_unique<pqxx::connection>(Url);
-        SetSocket(server->sock());
+        server = std::make_unique<BoundedConnection>(Url, &Cutter);
+        Cutter.SetSocket(server->sock());
         EnsurePgTable(*server);
       }
       InsertPg(*server, batch);
     } catch (const std::exception &failure) {
-      SetSocket(-1);
+      Cutter.SetSocket(-1);
       server.reset();
+      FailingNow = true;
+      // Cut at the deadline: what stays unsent is said by the one stopping.
+      if (TimeUp())
+        break;
       if (!downTold)
         Tell("records are not reaching the server (" + ServerFailureText(failure) +
              "); they are kept here and sent when it answers");
@@ -149,13 +155,14 @@ void PgForwarder::Main() {
       continue;
     }
     Sent += ids.size();
+    FailingNow = false;
     retry = FirstRetry;
     if (downTold)
       Tell("records reach the server again");
     downTold = false;
   }
-  // No longer to be shut by Stop once its number may be reused.
-  SetSocket(-1);
+  // No longer to be shut by a cut once its number may be reused.
+  Cutter.SetSocket(-1);
   server.reset();
 }
 

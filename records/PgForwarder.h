@@ -5,6 +5,8 @@
 // arrives exactly once. Channels never wait for this thread.
 #pragma once
 
+#include "records/ServerCut.h"
+
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
@@ -28,11 +30,15 @@ public:
 
   // New records are waiting in the local database.
   void Wake();
-  // Keeps sending for at most wait, then ends the thread: a server call
-  // still under way then is cut off by closing its connection (a connection
-  // attempt ends by its own 5 s limit). What is left stays pending for the
-  // next start.
+  // Keeps sending for at most wait, then ends the thread: a server call or
+  // a connection attempt still under way then is cut off by closing its
+  // connection. What is left stays pending for the next start.
   void Stop(std::chrono::milliseconds wait);
+  // Any thread: ends the sending at once, as a Stop whose time is up; a
+  // Stop waiting meanwhile returns as soon as the thread has ended.
+  void CutShort();
+  // True while the latest attempt to reach the server failed.
+  bool Failing() const { return FailingNow.load(); }
   // Records this forwarder has seen committed by the server.
   uint64_t Forwarded() const { return Sent.load(); }
   // True once nothing was pending at the latest look and all was sent.
@@ -43,7 +49,6 @@ private:
   // Sleeps for delay unless a stop's time is up sooner.
   void Pause(std::chrono::milliseconds delay);
   bool TimeUp();
-  void SetSocket(int socket);
 
   std::string Url;
   std::string DatabasePath;
@@ -53,10 +58,11 @@ private:
   bool Woken = true;
   bool Stopping = false;
   bool Ended = false;  // Main has returned
-  int ServerSocket = -1; // the open connection's, under Mutex
+  ServerCut Cutter; // cuts the connection's calls once the time is up
   std::chrono::steady_clock::time_point Deadline;
   std::atomic<uint64_t> Sent{0};
   std::atomic<bool> IdleNow{false};
+  std::atomic<bool> FailingNow{false};
   std::thread Thread;
 };
 

@@ -36,6 +36,7 @@ CREATE TABLE IF NOT EXISTS kestrune_records (
   received timestamptz NOT NULL DEFAULT now()
 );
 ALTER TABLE kestrune_records ADD COLUMN IF NOT EXISTS unit boolean NOT NULL DEFAULT true;
+ALTER TABLE kestrune_records ADD COLUMN IF NOT EXISTS chosen_file text NOT NULL DEFAULT '';
 ALTER TABLE kestrune_records ADD COLUMN IF NOT EXISTS serials json NOT NULL DEFAULT '{}';
 ALTER TABLE kestrune_records ADD COLUMN IF NOT EXISTS sent_sha256 text NOT NULL DEFAULT '';
 CREATE INDEX IF NOT EXISTS kestrune_records_started ON kestrune_records (started);
@@ -49,17 +50,30 @@ const char *const InsertColumns =
     "INSERT INTO kestrune_records (id, started, ended, station, channel, port, "
     "port_stable_name, image_path, image_size, image_sha256, ram_program_sha256, speed, "
     "identification, outcome, final_status, error_code, failure_c, failure_s, blocks_resent, "
-    "bytes_sent, seconds, program_version, unit, serials, sent_sha256) VALUES ";
+    "bytes_sent, seconds, program_version, unit, chosen_file, serials, sent_sha256) VALUES ";
 
 const char *const Select =
     "SELECT id::text, to_char(started AT TIME ZONE 'UTC', 'YYYY-MM-DD\"T\"HH24:MI:SS.MS\"Z\"'), "
     "to_char(ended AT TIME ZONE 'UTC', 'YYYY-MM-DD\"T\"HH24:MI:SS.MS\"Z\"'), station, channel, "
     "port, port_stable_name, image_path, image_size, image_sha256, ram_program_sha256, speed, "
     "identification, outcome, final_status, error_code, failure_c, failure_s, blocks_resent, "
-    "bytes_sent, seconds, program_version, unit, serials::text, sent_sha256 FROM kestrune_records "
-    "WHERE ($1 = '' OR started >= $1::timestamptz) AND ($2 = '' OR station = $2) "
-    "AND ($3 = '' OR EXISTS (SELECT 1 FROM json_each_text(serials) WHERE value = $3)) "
-    "ORDER BY started DESC, channel DESC";
+    "bytes_sent, seconds, program_version, unit, chosen_file, serials::text, sent_sha256 "
+    "FROM kestrune_records WHERE true";
+
+// Rows fetched from the cursor at a time: the memory a listing takes.
+constexpr int FetchSize = 500;
+
+std::string WithValues(pqxx::transaction_base &work, const RecordFilter &filter) {
+  std::string sql = Select;
+  if (!filter.Since.empty())
+    sql += " AND started >= " + work.quote(filter.Since) + "::timestamptz";
+  if (!filter.Station.empty())
+    sql += " AND station = " + work.quote(filter.Station);
+  if (!filter.Serial.empty())
+    sql += " AND EXISTS (SELECT 1 FROM json_each_text(serials) WHERE value = " +
+           work.quote(filter.Serial) + ")";
+  return sql + " ORDER BY started DESC, channel DESC";
+}
 
 std::optional<uint32_t> OptionalField(const pqxx::field &f) {
   if (f.is_null())
@@ -112,47 +126,61 @@ void InsertPg(pqxx::connection_base &connection, std::vector<Record> records) {
            q(r.Outcome) + "," + q(r.FinalStatus) + "," + q(r.ErrorCode) + "," +
            optional(r.FailureC) + "," + optional(r.FailureS) + "," + q(r.BlocksResent) + "," +
            q(r.BytesSent) + "," + q(r.Seconds) + "," + q(r.ProgramVersion) + "," +
-           (r.Unit ? "true" : "false") + "," + q(SerialsToJson(r.Serials)) + "::json," +
-           q(r.SentSha256) + ")";
+           (r.Unit ? "true" : "false") + "," + q(r.ChosenFile) + "," +
+           q(SerialsToJson(r.Serials)) + "::json," + q(r.SentSha256) + ")";
   }
   sql += " ON CONFLICT (id) DO NOTHING";
   work.exec(sql);
   work.commit();
 }
 
-std::vector<Record> ListPg(pqxx::connection_base &connection, const RecordFilter &filter) {
+void ForEachPg(pqxx::connection_base &connection, const RecordFilter &filter,
+               const std::function<void(const Record &)> &take) {
+  // A cursor on the server: rows come a chunk at a time, however many
+  // there are.
   pqxx::read_transaction work(connection);
-  pqxx::result rows = work.exec_params(Select, filter.Since, filter.Station, filter.Serial);
-  std::vector<Record> out;
-  for (const auto &row : rows) {
-    Record r;
-    r.Id = row[0].as<std::string>();
-    r.Started = row[1].as<std::string>();
-    r.Ended = row[2].as<std::string>();
-    r.Station = row[3].as<std::string>();
-    r.Channel = row[4].as<int>();
-    r.Port = row[5].as<std::string>();
-    r.PortStableName = row[6].as<std::string>();
-    r.ImagePath = row[7].as<std::string>();
-    r.ImageSize = row[8].as<uint64_t>();
-    r.ImageSha256 = row[9].as<std::string>();
-    r.RamProgramSha256 = row[10].as<std::string>();
-    r.Speed = row[11].as<uint32_t>();
-    r.Identification = row[12].as<std::string>();
-    r.Outcome = row[13].as<std::string>();
-    r.FinalStatus = row[14].as<std::string>();
-    r.ErrorCode = row[15].as<uint32_t>();
-    r.FailureC = OptionalField(row[16]);
-    r.FailureS = OptionalField(row[17]);
-    r.BlocksResent = row[18].as<uint32_t>();
-    r.BytesSent = row[19].as<uint64_t>();
-    r.Seconds = row[20].as<double>();
-    r.ProgramVersion = row[21].as<std::string>();
-    r.Unit = row[22].as<bool>();
-    r.Serials = SerialsFromJson(row[23].as<std::string>());
-    r.SentSha256 = row[24].as<std::string>();
-    out.push_back(std::move(r));
+  work.exec("DECLARE kestrune_listing NO SCROLL CURSOR FOR " + WithValues(work, filter));
+  const std::string fetch = "FETCH " + std::to_string(FetchSize) + " FROM kestrune_listing";
+  for (;;) {
+    pqxx::result rows = work.exec(fetch);
+    if (rows.empty())
+      break;
+    for (const auto &row : rows) {
+      Record r;
+      r.Id = row[0].as<std::string>();
+      r.Started = row[1].as<std::string>();
+      r.Ended = row[2].as<std::string>();
+      r.Station = row[3].as<std::string>();
+      r.Channel = row[4].as<int>();
+      r.Port = row[5].as<std::string>();
+      r.PortStableName = row[6].as<std::string>();
+      r.ImagePath = row[7].as<std::string>();
+      r.ImageSize = row[8].as<uint64_t>();
+      r.ImageSha256 = row[9].as<std::string>();
+      r.RamProgramSha256 = row[10].as<std::string>();
+      r.Speed = row[11].as<uint32_t>();
+      r.Identification = row[12].as<std::string>();
+      r.Outcome = row[13].as<std::string>();
+      r.FinalStatus = row[14].as<std::string>();
+      r.ErrorCode = row[15].as<uint32_t>();
+      r.FailureC = OptionalField(row[16]);
+      r.FailureS = OptionalField(row[17]);
+      r.BlocksResent = row[18].as<uint32_t>();
+      r.BytesSent = row[19].as<uint64_t>();
+      r.Seconds = row[20].as<double>();
+      r.ProgramVersion = row[21].as<std::string>();
+      r.Unit = row[22].as<bool>();
+      r.ChosenFile = row[23].as<std::string>();
+      r.Serials = SerialsFromJson(row[24].as<std::string>());
+      r.SentSha256 = row[25].as<std::string>();
+      take(r);
+    }
   }
+}
+
+std::vector<Record> ListPg(pqxx::connection_base &connection, const RecordFilter &filter) {
+  std::vector<Record> out;
+  ForEachPg(connection, filter, [&out](const Record &r) { out.push_back(r); });
   return out;
 }
 

@@ -7,6 +7,7 @@
 #include "records/SqliteStore.h"
 
 #include <exception>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -27,7 +28,11 @@ void EnsurePgTable(pqxx::connection_base &connection);
 // skipped. Throws pqxx's exceptions.
 void InsertPg(pqxx::connection_base &connection, std::vector<Record> records);
 
-// Newest first.
+// Newest first, one record at a time from a cursor on the server: memory
+// stays the same whatever their number. Throws pqxx's exceptions.
+void ForEachPg(pqxx::connection_base &connection, const RecordFilter &filter,
+               const std::function<void(const Record &)> &take);
+// Newest first, all at once.
 std::vector<Record> ListPg(pqxx::connection_base &connection, const RecordFilter &filter);
 
 } // namespace kestrune::records

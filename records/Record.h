@@ -18,6 +18,7 @@ struct Record {
   int Channel = 0;
   std::string Port;
   std::string PortStableName; // empty unless known
+  std::string ChosenFile;    // the file the operator chose; ImagePath is the one sent
   std::string ImagePath;
   uint64_t ImageSize = 0;
   std::string ImageSha256;

@@ -18,6 +18,7 @@ Record RecordFromRun(const RunReport &report, const RunContext &context) {
   r.Port = report.Port;
   r.PortStableName = context.PortStableName;
   // What the run used, as its plan gave it to the worker.
+  r.ChosenFile = report.ChosenFile;
   r.ImagePath = report.ImagePath;
   r.ImageSize = report.ImageSize;
   r.ImageSha256 = report.ImageSha256;

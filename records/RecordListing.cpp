@@ -41,7 +41,8 @@ std::string CsvField(const std::string &text) {
 const char *const CsvHeader =
     "id,started,ended,station,channel,port,port_stable_name,image_path,image_size,"
     "image_sha256,ram_program_sha256,speed,identification,outcome,final_status,error_code,"
-    "failure_c,failure_s,blocks_resent,bytes_sent,seconds,program_version,unit,serials,sent_sha256";
+    "failure_c,failure_s,blocks_resent,bytes_sent,seconds,program_version,unit,chosen_file,"
+    "serials,sent_sha256";
 
 void WriteCsvRow(std::ostream &out, const Record &r) {
   const std::string fields[] = {r.Id, r.Started, r.Ended, r.Station,
@@ -52,8 +53,8 @@ void WriteCsvRow(std::ostream &out, const Record &r) {
                                 Optional(r.FailureC), Optional(r.FailureS),
                                 std::to_string(r.BlocksResent), std::to_string(r.BytesSent),
                                 Fixed(r.Seconds, 3), r.ProgramVersion,
-                                r.Unit ? "true" : "false", SerialsToJson(r.Serials),
-                                r.SentSha256};
+                                r.Unit ? "true" : "false", r.ChosenFile,
+                                SerialsToJson(r.Serials), r.SentSha256};
   bool first = true;
   for (const std::string &f : fields) {
     out << (first ? "" : ",") << CsvField(f);
@@ -73,7 +74,8 @@ nlohmann::json JsonOf(const Record &r) {
                       {"failure_c", nullptr}, {"failure_s", nullptr},
                       {"blocks_resent", r.BlocksResent}, {"bytes_sent", r.BytesSent},
                       {"seconds", r.Seconds}, {"program_version", r.ProgramVersion},
-                      {"unit", r.Unit}, {"sent_sha256", r.SentSha256}};
+                      {"unit", r.Unit}, {"chosen_file", r.ChosenFile},
+                      {"sent_sha256", r.SentSha256}};
   j["serials"] = nlohmann::json::object();
   for (const auto &[field, text] : r.Serials)
     j["serials"][field] = text;
@@ -226,6 +228,21 @@ std::string SummaryText(const SummaryLine &line) {
   return "passed " + std::to_string(line.Passed) + ", failed " + std::to_string(line.Failed) +
          ", stopped " + std::to_string(line.Stopped) + ", yield " + YieldText(line) +
          (line.NoUnit > 0 ? ", no unit " + std::to_string(line.NoUnit) : std::string());
+}
+
+void SummaryTally::Add(const Record &record) { CountRun(Counts, record); }
+
+std::vector<SummaryLine> SummaryTally::Lines() const { return SortedLines(Counts); }
+
+void WriteCsvHeader(std::ostream &out) { out << CsvHeader << "\r\n"; }
+
+void WriteCsvRecord(std::ostream &out, const Record &record) { WriteCsvRow(out, record); }
+
+void WriteCsvSummary(std::ostream &out, const std::vector<SummaryLine> &summary) {
+  out << "station,channel,passed,failed,stopped,no_unit,yield\r\n";
+  for (const SummaryLine &s : summary)
+    out << CsvField(s.Station) << ',' << s.Channel << ',' << s.Passed << ',' << s.Failed << ','
+        << s.Stopped << ',' << s.NoUnit << ',' << YieldText(s) << "\r\n";
 }
 
 void WriteListing(std::ostream &out, const std::vector<Record> &records, ListFormat format) {

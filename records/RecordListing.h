@@ -26,6 +26,26 @@ struct SummaryLine {
 // Ordered by station, then channel.
 std::vector<SummaryLine> Summarise(const std::vector<Record> &records);
 
+// The same summary taken one record at a time, for records streamed from a
+// store.
+class SummaryTally {
+public:
+  void Add(const Record &record);
+  // Ordered by station, then channel.
+  std::vector<SummaryLine> Lines() const;
+
+private:
+  std::map<std::pair<std::string, int>, SummaryLine> Counts;
+};
+
+// The runs as one CSV table (RFC 4180, CRLF), the listing's columns: the
+// header line, then a line per record.
+void WriteCsvHeader(std::ostream &out);
+void WriteCsvRecord(std::ostream &out, const Record &record);
+// The summary as a CSV table of its own, with the runs that reached no
+// unit in a column of their own.
+void WriteCsvSummary(std::ostream &out, const std::vector<SummaryLine> &summary);
+
 enum class ListFormat { Table, Csv, Json };
 std::optional<ListFormat> ListFormatFromName(const std::string &name);
 

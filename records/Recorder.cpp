@@ -52,7 +52,7 @@ void Recorder::Tell(const std::string &text) {
 }
 
 void Recorder::Submit(const RunReport &report, const std::string &portStableName) {
-  if (!Active || !report.PortOpened)
+  if (!Active)
     return;
   Submit(RecordFromRun(report, {StationName, portStableName}));
 }
@@ -71,7 +71,7 @@ uint64_t Recorder::Take(Record record) {
 }
 
 bool Recorder::Keep(const RunReport &report, const std::string &portStableName) {
-  if (!Active || !report.PortOpened)
+  if (!Active)
     return false;
   const uint64_t number = Take(RecordFromRun(report, {StationName, portStableName}));
   if (number == 0)
@@ -248,11 +248,35 @@ void Recorder::Close(std::chrono::milliseconds forwardWait) {
   // Everything submitted ends up written here or in the spill file.
   if (Writer.joinable())
     Writer.join();
-  if (Server)
+  if (Server) {
+    {
+      std::lock_guard lock(Mutex);
+      ServerStopping = true;
+      if (CutWanted)
+        forwardWait = std::chrono::milliseconds(0);
+    }
     Server->Stop(forwardWait);
+    TellUnsent();
+  }
   std::lock_guard lock(Mutex);
   Closed = true;
   Changed.notify_all();
+}
+
+void Recorder::CutShort() {
+  std::lock_guard lock(Mutex);
+  CutWanted = true;
+  if (ServerStopping)
+    Server->CutShort();
+}
+
+void Recorder::TellUnsent() {
+  uint64_t unsent = 0;
+  std::string why;
+  if (!Store || !Store->CountPending(unsent, why) || unsent == 0)
+    return;
+  Tell(Count(unsent) + " not sent to the server yet; they are kept in " + Path +
+       " and sent at the next start");
 }
 
 uint64_t Recorder::Waiting() const {

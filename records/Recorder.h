@@ -52,8 +52,8 @@ public:
   const std::string &ServerUrl() const { return Url; }
   const std::string &Station() const { return StationName; }
 
-  // Takes a finished run; never blocks on a database. Runs that ended
-  // before their port was open are not recorded.
+  // Takes a finished run; never blocks on a database. A run that ended
+  // before its port was open is recorded too, as no unit.
   void Submit(const RunReport &report, const std::string &portStableName = {});
   void Submit(Record record);
   // Takes a finished run and returns once its record is committed to the
@@ -65,6 +65,10 @@ public:
   // forwardWait; what it could not send stays pending for the next start.
   void Close(std::chrono::milliseconds forwardWait = DefaultForwardWait);
   static constexpr std::chrono::milliseconds DefaultForwardWait{3000};
+  // Any thread (a stop signal): ends the forwarder's wait at once, during
+  // Close or before it; what is unsent stays for the next start. Records
+  // are still written to the local database or the spill file.
+  void CutShort();
 
   // Records written locally so far, and records that could not be written
   // to the database (spilled, or lost when even that failed).
@@ -89,6 +93,8 @@ private:
   bool WriteBatch(std::unique_lock<std::mutex> &lock);
   void SpillOldest(std::unique_lock<std::mutex> &lock, size_t count);
   void TakeInSpill();
+  // After the forwarder stopped: how many records stay for the next start.
+  void TellUnsent();
 
   std::string Path;
   std::string Url;
@@ -104,6 +110,8 @@ private:
   std::deque<Record> Queue;
   enum class Opening { Pending, Open, Failed } OpenState = Opening::Pending;
   bool Closing = false;
+  bool CutWanted = false;
+  bool ServerStopping = false; // Server may be used by CutShort
   bool Closed = false;
   uint64_t Submitted = 0;
   uint64_t WrittenCount = 0;

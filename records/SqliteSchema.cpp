@@ -58,17 +58,23 @@ const char *const Version3 = R"sql(
 ALTER TABLE runs ADD COLUMN unit INTEGER NOT NULL DEFAULT 1;
 )sql";
 
-// Version 4: the serial values written into the unit (a JSON object of
+// Version 4: the file the operator chose, beside the file sent. Records kept
+// before have it empty.
+const char *const Version4 = R"sql(
+ALTER TABLE runs ADD COLUMN chosen_file TEXT NOT NULL DEFAULT '';
+)sql";
+
+// Version 5: the serial values written into the unit (a JSON object of
 // field name to text) and the digest of the bytes sent with them. Records
 // kept before wrote none: the bytes sent were the image's.
-const char *const Version4 = R"sql(
+const char *const Version5 = R"sql(
 ALTER TABLE runs ADD COLUMN serials TEXT NOT NULL DEFAULT '{}';
 ALTER TABLE runs ADD COLUMN sent_sha256 TEXT NOT NULL DEFAULT '';
 UPDATE runs SET sent_sha256 = image_sha256;
 )sql";
 
 const std::array<const char *, CurrentSchemaVersion> Steps = {Version1, Version2, Version3,
-                                                              Version4};
+                                                              Version4, Version5};
 
 bool ReadVersion(sqlite3 *db, int &version, std::string &why) {
   sqlite3_stmt *statement = nullptr;

@@ -40,7 +40,7 @@ const char *const Columns =
     "id, started, ended, station, channel, port, port_stable_name, image_path, image_size, "
     "image_sha256, ram_program_sha256, speed, identification, outcome, final_status, "
     "error_code, failure_c, failure_s, blocks_resent, bytes_sent, seconds, program_version, unit, "
-    "serials, sent_sha256";
+    "chosen_file, serials, sent_sha256";
 
 // A prepared statement, finalised on every path.
 class Statement {
@@ -97,8 +97,9 @@ Record ReadRow(sqlite3_stmt *s) {
   r.Seconds = sqlite3_column_double(s, 20);
   r.ProgramVersion = ColumnText(s, 21);
   r.Unit = sqlite3_column_int(s, 22) != 0;
-  r.Serials = SerialsFromJson(ColumnText(s, 23));
-  r.SentSha256 = ColumnText(s, 24);
+  r.ChosenFile = ColumnText(s, 23);
+  r.Serials = SerialsFromJson(ColumnText(s, 24));
+  r.SentSha256 = ColumnText(s, 25);
   return r;
 }
 
@@ -146,7 +147,7 @@ SqliteStore::~SqliteStore() { sqlite3_close(Db); }
 
 bool SqliteStore::Insert(const Record &r, std::string &why) {
   Statement s(Db, std::string("INSERT OR IGNORE INTO runs (") + Columns +
-                      ") VALUES (?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?)");
+                      ") VALUES (?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?)");
   if (!s) {
     why = sqlite3_errmsg(Db);
     return false;
@@ -176,8 +177,9 @@ bool SqliteStore::Insert(const Record &r, std::string &why) {
   sqlite3_bind_double(s.get(), 21, r.Seconds);
   s.Text(22, r.ProgramVersion);
   s.Int(23, r.Unit ? 1 : 0);
-  s.Text(24, SerialsToJson(r.Serials));
-  s.Text(25, r.SentSha256);
+  s.Text(24, r.ChosenFile);
+  s.Text(25, SerialsToJson(r.Serials));
+  s.Text(26, r.SentSha256);
   // A single statement is its own transaction.
   if (sqlite3_step(s.get()) != SQLITE_DONE) {
     why = sqlite3_errmsg(Db);
@@ -231,6 +233,16 @@ bool SqliteStore::Pending(size_t limit, std::vector<Record> &out, std::string &w
   }
   s.Int(1, int64_t(limit));
   return ReadAll(Db, s, out, why);
+}
+
+bool SqliteStore::CountPending(uint64_t &count, std::string &why) {
+  Statement s(Db, "SELECT count(*) FROM runs WHERE forwarded = 0");
+  if (!s || sqlite3_step(s.get()) != SQLITE_ROW) {
+    why = sqlite3_errmsg(Db);
+    return false;
+  }
+  count = uint64_t(sqlite3_column_int64(s.get(), 0));
+  return true;
 }
 
 bool SqliteStore::MarkForwarded(const std::vector<std::string> &ids, std::string &why) {

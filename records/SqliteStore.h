@@ -40,6 +40,7 @@ public:
   bool MoveAllInto(SqliteStore &target, size_t &moved, std::string &why);
   // Records not yet taken by the line's server, oldest first.
   bool Pending(size_t limit, std::vector<Record> &out, std::string &why);
+  bool CountPending(uint64_t &count, std::string &why);
   bool MarkForwarded(const std::vector<std::string> &ids, std::string &why);
   // Newest first, one record at a time: memory stays the same whatever
   // their number.

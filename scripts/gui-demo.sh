@@ -64,6 +64,10 @@ if [ "$mode" = --screenshots ]; then
     start_handset "fault$i" "${extra[@]}"
     fault_ports+="$path:"
   done
+  # Repeat mode on channel 1: units swapped after each run, the second one
+  # failing its erase.
+  start_handset repeat --swap-after-run 6000 --erase-fail 7 --erase-fail-run 2
+  repeat_port=$path
 fi
 export KESTRUNE_PORTS=$ports
 echo "virtual handsets on ${ports//:/ }"
@@ -93,7 +97,8 @@ if [ "$mode" = --screenshots ]; then
     "$build/tests/ui/ui_window_screenshots" docs/screenshots/window-mid-run.png \
     docs/screenshots/window-done.png docs/screenshots/window-log.png \
     docs/screenshots/station-controls.png "$fault_ports" \
-    "$work/sample.mot"
+    "$work/sample.mot" docs/screenshots/window-repeat-wait.png "$repeat_port" \
+    docs/screenshots/run-records.png
   # The same window on a 1280x1024 screen at 200 % scaling.
   write_settings
   QT_QPA_PLATFORM=xcb QT_SCALE_FACTOR=2 xvfb-run -a -s "-screen 0 1280x1024x24" \

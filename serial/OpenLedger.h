@@ -5,6 +5,7 @@
 
 #include "serial/SerialLedger.h"
 
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -16,6 +17,9 @@ struct LedgerPlace {
   std::optional<std::string> ServerUrl; // the line's PostgreSQL server
   std::string Station;                  // this station's name
   uint64_t LeaseSize = 1000;            // values a lease from the server holds
+  // Told, from any thread, when the line's server is lost (once) and when
+  // it answers again.
+  std::function<void(const std::string &)> Notice;
 };
 
 // Null with the text to show when the ledger cannot be opened.

@@ -57,6 +57,14 @@ struct Claimant {
   int Channel = 0;
 };
 
+// A value sent to a unit that then failed: never handed out again.
+struct SpentValue {
+  std::string Text;
+  std::string Station;
+  int Channel = 0;
+  std::string When; // an IsoUtcTime text
+};
+
 struct PoolStatus {
   std::string Pool;
   std::string Field;
@@ -67,6 +75,13 @@ struct PoolStatus {
   uint64_t Claimed = 0; // claimed and not yet settled
   std::vector<std::string> Leases; // a line's leases, one line of text each
   std::vector<std::string> SpentTexts; // values spent on failed units
+  std::vector<SpentValue> SpentOn;     // the same, with where and when
+  // Positions never handed out since their text was passed or spent
+  // already under the same field name (from another pool).
+  uint64_t Skipped = 0;
+  // A line's positions that were in a lease released by the command: the
+  // station may have used them while away, so they are never handed out.
+  uint64_t WrittenOff = 0;
 };
 
 class SerialLedger {

@@ -1,6 +1,7 @@
 #include "ui/Application.h"
 
 #include "ui/ButtonIcons.h"
+#include "ui/FocusFrameStyle.h"
 
 #include <QMessageBox>
 
@@ -32,6 +33,8 @@ void PrepareApplication(QApplication &application) {
   application.setDesktopFileName("kestrune");
   QGuiApplication::setApplicationDisplayName(ApplicationTitle);
   application.setWindowIcon(ProgramIcon());
+  // The platform's look, with a frame that shows where the keyboard focus is.
+  application.setStyle(new FocusFrameStyle);
 }
 
 void ShowException(const char *message) {

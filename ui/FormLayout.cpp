@@ -8,6 +8,7 @@
 #include "ui/RunOptionsPanel.h"
 #include "ui/SerialSchemePanel.h"
 
+#include <QAction>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QGroupBox>
@@ -119,6 +120,13 @@ QWidget *TKestruneUiForm::BuildChannelPanel(int channel) {
   column->addLayout(statusRow);
   column->addWidget(VerdictLabel[channel]);
   column->addWidget(SerialLabel[channel]);
+  // A right click anywhere on the channel offers its own log.
+  auto *log = new QAction("Log", panel);
+  log->setObjectName(Name(channel, "LogAction"));
+  log->setToolTip(QString("Show what channel %1 said").arg(row.Number));
+  connect(log, &QAction::triggered, this, [this, channel] { ShowLog(channel); });
+  panel->addAction(log);
+  panel->setContextMenuPolicy(Qt::ActionsContextMenu);
   return panel;
 }
 

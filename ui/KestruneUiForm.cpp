@@ -114,6 +114,11 @@ void TKestruneUiForm::StartRecords() {
   });
   addAction(action);
   setContextMenuPolicy(Qt::ActionsContextMenu);
+  // The channels' own menus keep the window's entry after their log.
+  for (const ChannelRow &row : ChannelRows) {
+    if (auto *panel = findChild<QWidget *>(QString("ChannelPanel%1").arg(row.Number)))
+      panel->addAction(action);
+  }
 }
 
 void TKestruneUiForm::closeEvent(QCloseEvent *event) {

@@ -1,7 +1,6 @@
 // The window's run records: a recorder made from the window's settings, a
 // record for every run that ends, a notice when records are not being kept,
-// and the records dialog (summary per station and channel, CSV export,
-// where records go). Lives on the window's thread; the recorder's notices
+// and the records dialog (see RecordsDialog). Lives on the window's thread; the recorder's notices
 // come from its threads and cross over through a lock.
 #pragma once
 

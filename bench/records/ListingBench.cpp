@@ -1,11 +1,16 @@
 // Listing a station's records in constant memory: fills a database with
 // records (default 1,000,000), then lists them as JSON, CSV and a table to
 // /dev/null, each in a child process, and prints each listing's time and
-// the child's peak resident memory.
+// the child's peak resident memory. With --server the same records go to a
+// private PostgreSQL server, and the listings come from it.
 //
-//   bench_listing [records]
+//   bench_listing [records] [--server]
+#include "records/BoundedConnection.h"
+#include "records/PgRecords.h"
 #include "records/RecordListing.h"
+#include "records/ServerAddress.h"
 #include "records/SqliteStore.h"
+#include "tests/records/PgServer.h"
 
 #include <sys/resource.h>
 #include <sys/wait.h>
@@ -16,6 +21,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -54,10 +60,21 @@ double ListInChild(const std::string &path, ListFormat format, double &seconds) 
   auto start = Clock::now();
   pid_t pid = fork();
   if (pid == 0) {
-    std::string why;
-    auto store = SqliteStore::Open(path, why);
     std::ofstream out("/dev/null");
     ListingWriter writer(out, format);
+    if (IsServerUrl(path)) {
+      try {
+        BoundedConnection connection(WithClientLimits(path), nullptr);
+        ForEachPg(connection, {}, [&](const Record &r) { writer.Add(r); });
+      } catch (const std::exception &failure) {
+        std::printf("  %s\n", failure.what());
+        _exit(1);
+      }
+      writer.Finish();
+      _exit(0);
+    }
+    std::string why;
+    auto store = SqliteStore::Open(path, why);
     if (!store || !store->ForEach({}, [&](const Record &r) { writer.Add(r); }, why))
       _exit(1);
     writer.Finish();
@@ -74,8 +91,46 @@ double ListInChild(const std::string &path, ListFormat format, double &seconds) 
 
 } // namespace
 
+// Sends every record of the database to the server; false when it cannot.
+bool FillServer(const std::string &url, const std::string &path) {
+  std::string why;
+  auto store = SqliteStore::Open(path, why);
+  std::vector<Record> batch;
+  const auto start = Clock::now();
+  size_t sent = 0;
+  try {
+    BoundedConnection connection(WithClientLimits(url), nullptr);
+    EnsurePgTable(connection);
+    auto flush = [&] {
+      InsertPg(connection, batch);
+      sent += batch.size();
+      batch.clear();
+    };
+    if (!store || !store->ForEach({}, [&](const Record &r) {
+          batch.push_back(r);
+          if (batch.size() == 1000)
+            flush();
+        }, why))
+      return false;
+    flush();
+  } catch (const std::exception &failure) {
+    std::printf("cannot fill the server: %s\n", failure.what());
+    return false;
+  }
+  std::printf("%zu records sent to the server in %.1f s\n", sent,
+              std::chrono::duration<double>(Clock::now() - start).count());
+  return true;
+}
+
 int main(int argc, char **argv) {
-  const int count = argc > 1 ? std::atoi(argv[1]) : 1000000;
+  int count = 1000000;
+  bool server = false;
+  for (int i = 1; i < argc; ++i) {
+    if (std::string(argv[i]) == "--server")
+      server = true;
+    else
+      count = std::atoi(argv[i]);
+  }
   std::string pattern = (std::filesystem::temp_directory_path() / "kestrune-list-XXXXXX").string();
   if (!mkdtemp(pattern.data()))
     return 1;
@@ -103,13 +158,26 @@ int main(int argc, char **argv) {
                 std::chrono::duration<double>(Clock::now() - start).count(),
                 double(std::filesystem::file_size(path)) / 1048576.0);
   }
+  std::string listed = path;
+  std::unique_ptr<kestrune::records::test::PgServer> pg;
+  if (server) {
+    pg = std::make_unique<kestrune::records::test::PgServer>();
+    if (!pg->Start()) {
+      std::printf("cannot start a server: %s\n", pg->Error().c_str());
+      return 1;
+    }
+    if (!FillServer(pg->Url(), path))
+      return 1;
+    listed = pg->Url();
+  }
   const std::pair<const char *, ListFormat> formats[] = {
       {"json", ListFormat::Json}, {"csv", ListFormat::Csv}, {"table", ListFormat::Table}};
   for (const auto &[name, format] : formats) {
     double seconds = 0;
-    double mib = ListInChild(path, format, seconds);
+    double mib = ListInChild(listed, format, seconds);
     std::printf("%-5s listed in %.1f s, peak resident %.1f MiB\n", name, seconds, mib);
   }
+  pg.reset();
   std::filesystem::remove_all(pattern);
   return 0;
 }

@@ -2,11 +2,14 @@
 // lists them, keeps none with --records none, and goes on flashing when the
 // database cannot be used, saying why once.
 #include "handset/VirtualHandset.h"
+#include "tests/image/MotTestFiles.h"
 
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
+#include <fcntl.h>
 #include <signal.h>
+#include <sys/file.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -16,6 +19,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -79,19 +83,33 @@ TEST(CliRecords, RunsAreKeptAndListedNewestFirst) {
   Output list = RunCli({"records", "--records", w.Db(), "--format", "json"});
   ASSERT_EQ(list.Exit, 0) << list.Text;
   auto json = nlohmann::json::parse(list.Text);
-  // The run that never opened its port is not on record.
-  ASSERT_EQ(json["records"].size(), 2u);
+  // The run that never opened its port is on record, as no unit.
+  ASSERT_EQ(json["records"].size(), 3u);
+  int passed = 0;
   for (const auto &r : json["records"]) {
     EXPECT_EQ(r["station"], "bench-3");
-    EXPECT_EQ(r["outcome"], "passed");
     EXPECT_EQ(r["image_size"], 40000);
     EXPECT_EQ(r["image_path"], w.Image());
+    if (r["port"] == "/dev/kestrune-missing") {
+      EXPECT_EQ(r["outcome"], "failed");
+      EXPECT_EQ(r["unit"], false);
+      continue;
+    }
+    EXPECT_EQ(r["outcome"], "passed");
+    EXPECT_EQ(r["unit"], true);
+    ++passed;
   }
+  EXPECT_EQ(passed, 2);
   EXPECT_GE(json["records"][0]["started"], json["records"][1]["started"]);
-  EXPECT_EQ(json["summary"].size(), 2u);
+  EXPECT_GE(json["records"][1]["started"], json["records"][2]["started"]);
+  ASSERT_EQ(json["summary"].size(), 3u);
+  EXPECT_EQ(json["summary"][2]["channel"], 3);
+  EXPECT_EQ(json["summary"][2]["failed"], 0);
+  EXPECT_EQ(json["summary"][2]["no_unit"], 1);
+  EXPECT_TRUE(json["summary"][2]["yield"].is_null());
 
   Output table = RunCli({"records", "--records", w.Db(), "--station", "bench-3"});
-  EXPECT_EQ(CountOf(table.Text, "bench-3 channel "), 2u) << table.Text;
+  EXPECT_EQ(CountOf(table.Text, "bench-3 channel "), 3u) << table.Text;
   EXPECT_NE(table.Text.find("bench-3 channel 2: passed 1, failed 0, stopped 0, yield 100.0%"),
             std::string::npos)
       << table.Text;
@@ -100,6 +118,93 @@ TEST(CliRecords, RunsAreKeptAndListedNewestFirst) {
   Output other = RunCli({"records", "--records", w.Db(), "--station", "elsewhere",
                          "--format", "csv"});
   EXPECT_EQ(CountOf(other.Text, "\r\n"), 3u) << other.Text; // headers and the blank line
+}
+
+// Another program holds the port: the run is shown as failed with the
+// platform's code, recorded with unit false, and is in no count or yield of
+// the run's own summary or of the listing.
+TEST(CliRecords, ABusyPortIsOnRecordAsNoUnitAndOutOfTheYield) {
+  Workspace w;
+  VirtualHandset good, held;
+  ASSERT_TRUE(good.StartOnPty() && held.StartOnPty());
+  const int holder = open(held.DevicePath().c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+  ASSERT_GE(holder, 0);
+  ASSERT_EQ(flock(holder, LOCK_EX | LOCK_NB), 0);
+  Output flash = RunCli({"--json", "--records", w.Db(), "--station", "bench-4", "--image",
+                         w.Image(), good.DevicePath(), held.DevicePath()});
+  close(holder);
+  EXPECT_EQ(flash.Exit, 1) << flash.Text;
+  bool busyShown = false;
+  std::istringstream lines(flash.Text);
+  for (std::string line; std::getline(lines, line);) {
+    if (line.empty() || line[0] != '{')
+      continue;
+    auto event = nlohmann::json::parse(line);
+    if (event["event"] != "outcome" || event["channel"] != 2)
+      continue;
+    busyShown = true;
+    EXPECT_EQ(event["outcome"], "failed") << line;
+    EXPECT_EQ(event["unit"], false) << line;
+    EXPECT_NE(event.dump().find("(16)"), std::string::npos) << line;
+  }
+  EXPECT_TRUE(busyShown) << flash.Text;
+
+  Output list = RunCli({"records", "--records", w.Db(), "--format", "json"});
+  ASSERT_EQ(list.Exit, 0) << list.Text;
+  auto json = nlohmann::json::parse(list.Text);
+  ASSERT_EQ(json["records"].size(), 2u) << list.Text;
+  for (const auto &r : json["records"]) {
+    const bool busy = r["port"] == held.DevicePath();
+    EXPECT_EQ(r["unit"], !busy) << r.dump();
+    EXPECT_EQ(r["outcome"], busy ? "failed" : "passed") << r.dump();
+  }
+  ASSERT_EQ(json["summary"].size(), 2u);
+  EXPECT_EQ(json["summary"][0]["yield"], 1.0);
+  EXPECT_EQ(json["summary"][1]["passed"], 0);
+  EXPECT_EQ(json["summary"][1]["failed"], 0);
+  EXPECT_EQ(json["summary"][1]["no_unit"], 1);
+  EXPECT_TRUE(json["summary"][1]["yield"].is_null());
+
+  Output table = RunCli({"records", "--records", w.Db()});
+  EXPECT_NE(table.Text.find("bench-4 channel 2: passed 0, failed 0, stopped 0, yield -, no unit 1"),
+            std::string::npos)
+      << table.Text;
+}
+
+// The file the operator names is on record beside the file sent: a .mot
+// given relative to the folder the command ran in is recorded by its
+// absolute name, while the image is the .bif converted from it.
+TEST(CliRecords, TheChosenFileIsOnRecordAbsoluteBesideTheFileSent) {
+  Workspace w;
+  std::string mot;
+  for (uint32_t at = 0; at < 4096; at += 32)
+    mot += kestrune::test::Srec('3', at, kestrune::test::Counting(32, uint8_t(at)));
+  kestrune::test::WriteFile((w.Dir / "phone.mot").string(), mot);
+  VirtualHandset handset;
+  ASSERT_TRUE(handset.StartOnPty());
+  const fs::path before = fs::current_path();
+  fs::current_path(w.Dir);
+  Output flash = RunCli({"--json", "--records", w.Db(), "--image", "phone.mot",
+                         handset.DevicePath()});
+  fs::current_path(before);
+  ASSERT_EQ(flash.Exit, 0) << flash.Text;
+  const std::string chosen = (w.Dir / "phone.mot").string();
+  EXPECT_NE(flash.Text.find("\"chosen_file\":\"" + chosen + "\""), std::string::npos)
+      << flash.Text;
+
+  Output list = RunCli({"records", "--records", w.Db(), "--format", "json"});
+  ASSERT_EQ(list.Exit, 0) << list.Text;
+  auto json = nlohmann::json::parse(list.Text);
+  ASSERT_EQ(json["records"].size(), 1u);
+  const auto &r = json["records"][0];
+  EXPECT_EQ(r["chosen_file"], chosen);
+  const std::string sent = r["image_path"];
+  EXPECT_EQ(fs::path(sent).extension(), ".bif") << sent;
+  EXPECT_EQ(fs::path(sent).stem(), "phone") << sent;
+
+  Output csv = RunCli({"records", "--records", w.Db(), "--format", "csv"});
+  EXPECT_NE(csv.Text.find(",unit,chosen_file\r\n"), std::string::npos) << csv.Text;
+  EXPECT_NE(csv.Text.find(",true," + chosen + "\r\n"), std::string::npos) << csv.Text;
 }
 
 TEST(CliRecords, NoneKeepsNothingAndBadDatabaseNeverStopsARun) {

@@ -105,8 +105,9 @@ TEST(Listing, RunsThatReachedNoHandsetAreListedButNotCounted) {
   EXPECT_EQ(parsed["summary"][0]["no_unit"], 2);
   std::ostringstream csv;
   WriteListing(csv, sample, ListFormat::Csv);
-  EXPECT_NE(csv.str().find(",program_version,unit,"), std::string::npos);
-  EXPECT_NE(csv.str().find(",false,{},"), std::string::npos);
+  EXPECT_NE(csv.str().find(",program_version,unit,chosen_file,serials,sent_sha256\r\n"),
+            std::string::npos);
+  EXPECT_NE(csv.str().find(",false," + sample.back().ChosenFile + ",{},"), std::string::npos);
 }
 
 TEST(Listing, CsvQuotesTextsAndEndsWithTheSummary) {
@@ -128,6 +129,8 @@ TEST(Listing, JsonCarriesEveryRecordAndTheSummary) {
   EXPECT_EQ(json["records"][11]["failure_c"], 2);
   EXPECT_TRUE(json["records"][0]["failure_c"].is_null());
   EXPECT_EQ(json["records"][0]["final_status"], "다운로드 완료 !!!!!!!!!!!!!!!!!");
+  EXPECT_EQ(json["records"][0]["chosen_file"], sample[0].ChosenFile);
+  EXPECT_EQ(json["records"][0]["image_path"], sample[0].ImagePath);
   EXPECT_EQ(json["summary"][0]["passed"], 9);
   EXPECT_DOUBLE_EQ(json["summary"][0]["yield"].get<double>(), 0.9);
   EXPECT_TRUE(json["summary"][1]["yield"].is_null());

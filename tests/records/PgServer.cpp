@@ -3,13 +3,17 @@
 #include <pqxx/pqxx>
 
 #include <arpa/inet.h>
+#include <signal.h>
 #include <netinet/in.h>
 #include <pwd.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdlib>
+#include <fstream>
+#include <sstream>
 #include <stdexcept>
 
 namespace kestrune::records::test {
@@ -99,9 +103,58 @@ bool PgServer::Start() {
 void PgServer::Stop() {
   if (!Running)
     return;
+  SignalAll(SIGCONT); // a paused server could not stop
   Run("'" + Bin + "/pg_ctl' -w -t 60 -m fast -D '" + (Dir / "data").string() + "' stop");
   Running = false;
 }
+
+std::vector<int> PgServer::Processes() const {
+  std::ifstream pidFile(Dir / "data" / "postmaster.pid");
+  int postmaster = 0;
+  if (!(pidFile >> postmaster) || postmaster <= 0)
+    return {};
+  std::vector<int> out{postmaster};
+  std::error_code ignored;
+  for (const auto &entry : std::filesystem::directory_iterator("/proc", ignored)) {
+    const std::string name = entry.path().filename().string();
+    if (name.find_first_not_of("0123456789") != std::string::npos)
+      continue;
+    // The parent is the fourth field of stat, after the name in brackets.
+    std::ifstream stat(entry.path() / "stat");
+    std::string text((std::istreambuf_iterator<char>(stat)), std::istreambuf_iterator<char>());
+    const size_t close = text.rfind(')');
+    if (close == std::string::npos)
+      continue;
+    std::istringstream fields(text.substr(close + 1));
+    std::string state;
+    int parent = 0;
+    if (fields >> state >> parent && parent == postmaster)
+      out.push_back(std::stoi(name));
+  }
+  return out;
+}
+
+bool PgServer::SignalAll(int signal) {
+  std::vector<int> processes = Processes();
+  if (processes.empty()) {
+    Why = "no server processes found";
+    return false;
+  }
+  // Stopped, the postmaster first: it starts no new child meanwhile; let go
+  // on, the postmaster last. A child that has ended meanwhile is no fault.
+  if (signal != SIGSTOP)
+    std::reverse(processes.begin(), processes.end());
+  for (int pid : processes)
+    if (::kill(pid, signal) != 0 && errno != ESRCH) {
+      Why = "cannot signal process " + std::to_string(pid);
+      return false;
+    }
+  return true;
+}
+
+bool PgServer::Pause() { return Running && SignalAll(SIGSTOP); }
+
+bool PgServer::Resume() { return Running && SignalAll(SIGCONT); }
 
 std::string PgServer::Url() const {
   return "postgresql://kestrune@127.0.0.1:" + std::to_string(Port) + "/postgres";

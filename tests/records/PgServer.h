@@ -5,6 +5,7 @@
 
 #include <filesystem>
 #include <string>
+#include <vector>
 
 namespace kestrune::records::test {
 
@@ -22,11 +23,18 @@ public:
   // Error() set.
   bool Start();
   void Stop();
+  // Every process of the running server stopped (SIGSTOP) or let go on
+  // (SIGCONT): the server then holds its connections and answers nothing.
+  bool Pause();
+  bool Resume();
   std::string Url() const;
   const std::string &Error() const { return Why; }
 
 private:
   bool Run(const std::string &command);
+  // The postmaster's number from its pid file, and its children's.
+  std::vector<int> Processes() const;
+  bool SignalAll(int signal);
 
   std::filesystem::path Dir;
   std::string Bin;

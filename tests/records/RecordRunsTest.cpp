@@ -173,7 +173,7 @@ TEST_F(RecordedRuns, StopIsRecordedAsStopped) {
   EXPECT_GE(r.BytesSent, 3 * 32768u);
 }
 
-TEST_F(RecordedRuns, RunThatNeverOpenedItsPortIsNotRecorded) {
+TEST_F(RecordedRuns, RunThatNeverOpenedItsPortIsOnRecordAsNoUnit) {
   LoadedImage image(PatternBytes(100), Kind::Bin);
   WorkerHarness h;
   TestPanel &panel = h.AddPanel("/nonexistent/kestrune-port");
@@ -181,7 +181,18 @@ TEST_F(RecordedRuns, RunThatNeverOpenedItsPortIsNotRecorded) {
   ASSERT_TRUE(h.ServeUntilAllEnded(seconds(10)));
   Keeper.Submit(panel.FinalReport);
   Keeper.Close();
-  EXPECT_EQ(Keeper.Written(), 0u);
+  EXPECT_EQ(Keeper.Written(), 1u);
+  std::string why;
+  auto store = SqliteStore::Open(Path, why);
+  std::vector<Record> all;
+  ASSERT_TRUE(store && store->List({}, all, why)) << why;
+  ASSERT_EQ(all.size(), 1u);
+  EXPECT_FALSE(all[0].Unit);
+  EXPECT_EQ(all[0].Outcome, "failed");
+  EXPECT_EQ(all[0].Port, "/nonexistent/kestrune-port");
+  EXPECT_NE(all[0].FinalStatus.find("해당 COMM port 를 열 수 없습니다."), std::string::npos)
+      << all[0].FinalStatus;
+  EXPECT_NE(all[0].ErrorCode, 0u);
 }
 
 } // namespace

@@ -29,6 +29,7 @@ Record SampleRecord(const std::string &station, int channel, const std::string &
   r.Station = station;
   r.Channel = channel;
   r.Port = "/dev/ttyUSB" + std::to_string(channel - 1);
+  r.ChosenFile = "/srv/images/phone.mot";
   r.ImagePath = "/srv/images/phone.bif";
   r.ImageSize = 1234;
   r.ImageSha256 = std::string(64, 'a');

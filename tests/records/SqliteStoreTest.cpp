@@ -52,6 +52,7 @@ TEST(SqliteStore, KeepsEveryFieldAndListsNewestFirstWithFilters) {
   failed.FailureS = 0x80000010;
   failed.BlocksResent = 4;
   failed.BytesSent = 5'000'000'000ull; // past 32 bits
+  failed.ChosenFile = "/srv/전화 images/v2, \"new\".mot";
   std::string why;
   ASSERT_TRUE(store->Insert(SampleRecord("st-a", 1, "2026-12-07T23:59:59.999Z"), why)) << why;
   ASSERT_TRUE(store->Insert(failed, why)) << why;
@@ -71,6 +72,9 @@ TEST(SqliteStore, KeepsEveryFieldAndListsNewestFirstWithFilters) {
   EXPECT_EQ(back.FinalStatus, failed.FinalStatus);
   EXPECT_EQ(back.ImageSha256, failed.ImageSha256);
   EXPECT_EQ(back.RamProgramSha256, failed.RamProgramSha256);
+  EXPECT_EQ(back.ChosenFile, failed.ChosenFile);
+  EXPECT_EQ(back.ImagePath, failed.ImagePath);
+  EXPECT_EQ(all[1].ChosenFile, "/srv/images/phone.mot");
   EXPECT_DOUBLE_EQ(back.Seconds, 12.5);
   EXPECT_FALSE(all[1].FailureC.has_value());
 
@@ -151,6 +155,51 @@ TEST(SqliteStore, FirstSchemaIsMigratedKeepingItsRows) {
   ASSERT_EQ(all.size(), 3u);
   for (const Record &kept : all)
     EXPECT_EQ(kept.Unit, kept.Station != "none") << kept.Station;
+  // Runs kept before the chosen file was recorded have none; later ones keep theirs.
+  for (const Record &kept : all)
+    EXPECT_EQ(kept.ChosenFile, kept.Station == "old-station" ? "" : "/srv/images/phone.mot")
+        << kept.Station;
+}
+
+TEST(SqliteStore, ThirdSchemaGainsTheChosenFileKeepingItsRows) {
+  TempDir dir;
+  const std::string path = dir.File("v3.sqlite");
+  {
+    auto store = OpenOrFail(path);
+    ASSERT_TRUE(store);
+    std::string why;
+    ASSERT_TRUE(store->Insert(SampleRecord("v3", 1, "2026-12-01T00:00:00.000Z"), why)) << why;
+  }
+  // Back to how the third schema left it: none of the later columns.
+  {
+    sqlite3 *db = nullptr;
+    ASSERT_EQ(sqlite3_open(path.c_str(), &db), SQLITE_OK);
+    ASSERT_EQ(sqlite3_exec(db,
+                           "ALTER TABLE runs DROP COLUMN chosen_file; "
+                           "ALTER TABLE runs DROP COLUMN serials; "
+                           "ALTER TABLE runs DROP COLUMN sent_sha256; PRAGMA user_version = 3",
+                           nullptr, nullptr, nullptr),
+              SQLITE_OK)
+        << sqlite3_errmsg(db);
+    sqlite3_close(db);
+  }
+  ASSERT_EQ(Scalar(path, "SELECT count(*) FROM pragma_table_info('runs') WHERE name = "
+                         "'chosen_file'"),
+            0);
+  auto store = OpenOrFail(path);
+  ASSERT_TRUE(store);
+  EXPECT_EQ(Scalar(path, "PRAGMA user_version"), CurrentSchemaVersion);
+  std::string why;
+  Record later = SampleRecord("v4", 2, "2026-12-02T00:00:00.000Z");
+  later.ChosenFile = "/line/today.mot";
+  ASSERT_TRUE(store->Insert(later, why)) << why;
+  std::vector<Record> all;
+  ASSERT_TRUE(store->List({}, all, why)) << why;
+  ASSERT_EQ(all.size(), 2u);
+  EXPECT_EQ(all[0].ChosenFile, "/line/today.mot");
+  EXPECT_EQ(all[1].Station, "v3");
+  EXPECT_EQ(all[1].ChosenFile, "");
+  EXPECT_EQ(all[1].ImagePath, "/srv/images/phone.bif");
 }
 
 TEST(SqliteStore, UsesWalAndRefusesANewerSchema) {

@@ -11,6 +11,7 @@
 
 #include <gtest/gtest.h>
 
+#include <QAction>
 #include <QComboBox>
 #include <QFile>
 #include <QLabel>
@@ -239,6 +240,39 @@ TEST_F(RunViewFixture, TheLogViewShowsAndSavesAChannelsTimedLines) {
   EXPECT_EQ(dialog->Channel(), 3);
   EXPECT_FALSE(view->toPlainText().contains("Sending block"));
   EXPECT_TRUE(view->toPlainText().contains(QString::fromStdString(ChannelRows[3].IdleText)));
+}
+
+TEST_F(RunViewFixture, LogFromAChannelsContextMenuOpensThatChannelsLog) {
+  Open({Good()});
+  QTest::mouseClick(Control<QPushButton>(Form.get(), "StartButton"), Qt::LeftButton);
+  ASSERT_TRUE(QTest::qWaitFor([&] { return Form->AllChannelsIdle(); }, 30000));
+  for (int channel : {4, 0, 7, 1}) {
+    auto *panel = Control<QWidget>(Form.get(), QString("ChannelPanel%1").arg(channel + 1));
+    EXPECT_EQ(panel->contextMenuPolicy(), Qt::ActionsContextMenu);
+    QAction *log = nullptr;
+    bool records = false;
+    for (QAction *action : panel->actions()) {
+      if (action->objectName() == ChannelControlName(channel, "LogAction"))
+        log = action;
+      records = records || action->objectName() == "RecordsAction";
+    }
+    ASSERT_NE(log, nullptr) << channel;
+    EXPECT_EQ(log->text(), "Log");
+    EXPECT_TRUE(records) << "the window's own entry stays in the channel's menu";
+    log->trigger();
+    auto *dialog = Form->findChild<ChannelLogDialog *>("ChannelLogDialog");
+    ASSERT_NE(dialog, nullptr);
+    EXPECT_TRUE(dialog->isVisible());
+    EXPECT_EQ(dialog->Channel(), channel);
+    const QString shown = Control<QPlainTextEdit>(dialog, "LogTextView")->toPlainText();
+    EXPECT_EQ(shown.contains("Sending block 4 of 4"), channel == 0) << channel;
+    EXPECT_TRUE(shown.contains(QString::fromStdString(ChannelRows[size_t(channel)].IdleText)))
+        << channel;
+  }
+  // The Log button opens the channel last looked at.
+  Form->findChild<ChannelLogDialog *>("ChannelLogDialog")->hide();
+  QTest::mouseClick(Control<QPushButton>(Form.get(), "LogButton"), Qt::LeftButton);
+  EXPECT_EQ(Form->findChild<ChannelLogDialog *>("ChannelLogDialog")->Channel(), 1);
 }
 
 TEST_F(RunViewFixture, APortThatCannotBeOpenedIsShownButNotCounted) {

@@ -11,12 +11,21 @@
 //       again, stops channel 6 once the others have ended, grabs the window
 //       and then the log view of channel 2; last, with every channel idle,
 //       sets Repeat with a swap silence of 2.5 s and grabs the controls that
-//       serve all channels (speed, repeat, file and run options).
+//       serve all channels (speed, repeat, file and run options);
+//   ... [IMAGE REPEAT.png REPEAT_PORT RECORDS.png]
+//       then, with Repeat still set, starts channel 1 alone on REPEAT_PORT
+//       (a handset whose second unit fails and whose units are swapped),
+//       grabs the window while the channel waits after that failed unit,
+//       stops it, and grabs the run records dialog.
 #include "engine/ChannelRow.h"
 #include "image/MotLoaderThread.h"
 #include "ui/Application.h"
 #include "ui/ChannelLogDialog.h"
 #include "ui/KestruneUiForm.h"
+
+#include <QAction>
+#include <QLabel>
+#include <QTimer>
 
 #include <QApplication>
 #include <QCheckBox>
@@ -75,6 +84,47 @@ bool SaveStationControls(QWidget &form, const QString &path) {
   }
   std::printf("station controls picture: %s\n", qPrintable(path));
   return true;
+}
+
+// Channel 1 repeating on port: grabs the window once its second unit's
+// verdict is shown while it waits for the next unit.
+bool SaveRepeatWait(TKestruneUiForm &form, const QString &port, const QString &path) {
+  form.ResetCounts(); // the units are numbered from the channel's counts
+  form.findChild<QComboBox *>(QString::fromStdString(ControlName(ChannelRows[0], "PortCBox")))
+      ->setCurrentText(port);
+  Button(form, QString::fromStdString(ControlName(ChannelRows[0], "StartButton")))->click();
+  auto *verdict = form.findChild<QLabel *>(
+      QString::fromStdString(ControlName(ChannelRows[0], "VerdictLabel")));
+  const bool waiting = verdict != nullptr && QTest::qWaitFor([&] {
+    return verdict->isVisible() && verdict->text().startsWith("Unit 2 FAILED");
+  }, 120000);
+  if (!waiting) {
+    std::fprintf(stderr, "channel 1 did not show its second unit failed\n");
+    return false;
+  }
+  // Stop All has the keyboard focus, to show its frame.
+  form.activateWindow();
+  Button(form, "StopAllButton")->setFocus(Qt::TabFocusReason);
+  QTest::qWait(150);
+  const bool saved = Save(form, path, "repeat wait");
+  Button(form, "StopAllButton")->click();
+  return QTest::qWaitFor([&] { return form.AllChannelsIdle(); }, 30000) && saved;
+}
+
+// The dialog is modal: it is grabbed and closed from a timer while it runs.
+bool SaveRecordsDialog(TKestruneUiForm &form, const QString &path) {
+  bool saved = false;
+  QTimer::singleShot(800, &form, [&] {
+    QWidget *dialog = QApplication::activeModalWidget();
+    if (dialog == nullptr) {
+      std::fprintf(stderr, "the run records dialog did not open\n");
+      return;
+    }
+    saved = Save(*dialog, path, "run records");
+    dialog->close();
+  });
+  form.findChild<QAction *>("RecordsAction")->trigger();
+  return saved;
 }
 
 } // namespace
@@ -153,6 +203,10 @@ int main(int argc, char **argv) {
   log->close();
   if (!SaveStationControls(form, args[4]))
     return 1;
+  if (args.size() >= 10) {
+    if (!SaveRepeatWait(form, args[8], args[7]) || !SaveRecordsDialog(form, args[9]))
+      return 1;
+  }
   form.close();
   return 0;
 }

@@ -1,0 +1,204 @@
+#include "serial/LedgerDatabase.h"
+
+#include <array>
+#include <chrono>
+#include <filesystem>
+#include <system_error>
+#include <thread>
+
+namespace kestrune::serial {
+namespace {
+
+constexpr int BusyTimeoutMs = 10000;
+
+// Version 1. A pool's next position never handed out; one row per position
+// handed out, with its text and state (claimed, passed, spent, returned,
+// skipped); the programs that hold claims; a line's leases kept here.
+const char *const Version1 = R"sql(
+CREATE TABLE serial_pools (
+  pool TEXT PRIMARY KEY NOT NULL,
+  field TEXT NOT NULL,
+  next INTEGER NOT NULL DEFAULT 0
+);
+CREATE TABLE serial_values (
+  pool TEXT NOT NULL,
+  position INTEGER NOT NULL,
+  field TEXT NOT NULL,
+  text TEXT NOT NULL,
+  state TEXT NOT NULL,
+  claim INTEGER NOT NULL DEFAULT 0,
+  station TEXT NOT NULL DEFAULT '',
+  channel INTEGER NOT NULL DEFAULT 0,
+  claimed_at TEXT NOT NULL DEFAULT '',
+  settled_at TEXT NOT NULL DEFAULT '',
+  reported INTEGER NOT NULL DEFAULT 0,
+  PRIMARY KEY (pool, position)
+);
+CREATE INDEX serial_values_text ON serial_values (field, text);
+CREATE INDEX serial_values_state ON serial_values (pool, state, position);
+CREATE INDEX serial_values_claim ON serial_values (claim) WHERE state = 'claimed';
+CREATE INDEX serial_values_unreported ON serial_values (reported) WHERE reported = 0;
+CREATE TABLE serial_sessions (
+  id INTEGER PRIMARY KEY AUTOINCREMENT,
+  host TEXT NOT NULL,
+  pid INTEGER NOT NULL,
+  opened TEXT NOT NULL
+);
+CREATE TABLE serial_claims (
+  id INTEGER PRIMARY KEY AUTOINCREMENT,
+  session INTEGER NOT NULL
+);
+CREATE TABLE serial_leases (
+  pool TEXT NOT NULL,
+  lease INTEGER NOT NULL,
+  first INTEGER NOT NULL,
+  end INTEGER NOT NULL,
+  next INTEGER NOT NULL,
+  released INTEGER NOT NULL DEFAULT 0,
+  PRIMARY KEY (pool, lease)
+);
+)sql";
+
+// Version 2: positions a program holds ready for its next claims (state
+// reserved), made durable ahead, so that a claim itself need not wait for
+// the disk; the program they belong to.
+const char *const Version2 = R"sql(
+ALTER TABLE serial_values ADD COLUMN session INTEGER NOT NULL DEFAULT 0;
+CREATE INDEX serial_values_reserved ON serial_values (pool, session, position)
+  WHERE state = 'reserved';
+)sql";
+
+const std::array<const char *, CurrentLedgerVersion> Steps = {Version1, Version2};
+
+// SQLite's own wait sleeps 1, 2, 5, 10 ms and longer between tries, so a
+// claim meeting the short write of the thread that reserves ahead would
+// wait far longer than that write takes. Tried again every 0.2 ms instead,
+// up to the same time.
+constexpr std::chrono::microseconds BusyStep{200};
+
+int BusyWait(void *, int tries) {
+  if (tries >= int(std::chrono::milliseconds(BusyTimeoutMs) / BusyStep))
+    return 0;
+  std::this_thread::sleep_for(BusyStep);
+  return 1;
+}
+
+bool TurnToWal(sqlite3 *db, std::string &why) {
+  using Clock = std::chrono::steady_clock;
+  const Clock::time_point end = Clock::now() + std::chrono::milliseconds(BusyTimeoutMs);
+  for (;;) {
+    int rc = sqlite3_exec(db, "PRAGMA journal_mode = WAL", nullptr, nullptr, nullptr);
+    if (rc == SQLITE_OK)
+      return true;
+    const bool busy = (rc & 0xff) == SQLITE_BUSY || (rc & 0xff) == SQLITE_LOCKED;
+    if (!busy || Clock::now() >= end) {
+      why = sqlite3_errmsg(db);
+      return false;
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
+}
+
+bool ReadVersion(sqlite3 *db, int &version, std::string &why) {
+  Statement s(db, "SELECT max(version) FROM serial_schema");
+  if (!s || s.Step() != SQLITE_ROW) {
+    why = sqlite3_errmsg(db);
+    return false;
+  }
+  version = int(s.ColumnInt(0));
+  return true;
+}
+
+bool Migrate(sqlite3 *db, std::string &why) {
+  if (!Exec(db, "BEGIN IMMEDIATE", why))
+    return false;
+  int version = 0;
+  bool ok = Exec(db, "CREATE TABLE IF NOT EXISTS serial_schema (version INTEGER NOT NULL)", why) &&
+            ReadVersion(db, version, why);
+  if (ok && version > CurrentLedgerVersion) {
+    why = "the serial values in this database are of a newer program (ledger version " +
+          std::to_string(version) + ")";
+    ok = false;
+  }
+  while (ok && version < CurrentLedgerVersion) {
+    ++version;
+    std::string set = "INSERT INTO serial_schema (version) VALUES (" + std::to_string(version) + ")";
+    ok = Exec(db, Steps[size_t(version - 1)], why) && Exec(db, set.c_str(), why);
+  }
+  if (!ok) {
+    std::string ignored;
+    Exec(db, "ROLLBACK", ignored);
+    return false;
+  }
+  return Exec(db, "COMMIT", why);
+}
+
+} // namespace
+
+bool Exec(sqlite3 *db, const char *sql, std::string &why) {
+  char *message = nullptr;
+  if (sqlite3_exec(db, sql, nullptr, nullptr, &message) == SQLITE_OK)
+    return true;
+  why = message ? message : sqlite3_errmsg(db);
+  sqlite3_free(message);
+  return false;
+}
+
+sqlite3 *OpenLedgerDatabase(const std::string &path, std::string &why) {
+  std::error_code error;
+  std::filesystem::path parent = std::filesystem::path(path).parent_path();
+  if (!parent.empty() && !std::filesystem::exists(parent, error))
+    std::filesystem::create_directories(parent, error);
+  if (error) {
+    why = "cannot create " + parent.string() + ": " + error.message();
+    return nullptr;
+  }
+  sqlite3 *db = nullptr;
+  int rc = sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, nullptr);
+  if (rc != SQLITE_OK) {
+    why = "cannot open " + path + ": " + (db ? sqlite3_errmsg(db) : sqlite3_errstr(rc));
+    sqlite3_close(db);
+    return nullptr;
+  }
+  sqlite3_busy_handler(db, BusyWait, nullptr);
+  std::string detail;
+  // Full sync: a claim the run was told of survives a power cut.
+  if (!TurnToWal(db, detail) || !Exec(db, "PRAGMA synchronous = FULL", detail) ||
+      !Migrate(db, detail)) {
+    why = path + ": " + detail;
+    sqlite3_close(db);
+    return nullptr;
+  }
+  return db;
+}
+
+Statement::Statement(sqlite3 *db, const char *sql) {
+  if (sqlite3_prepare_v2(db, sql, -1, &S, nullptr) != SQLITE_OK)
+    S = nullptr;
+}
+
+Statement::~Statement() { sqlite3_finalize(S); }
+
+Statement &Statement::Text(int i, const std::string &v) {
+  sqlite3_bind_text(S, i, v.c_str(), int(v.size()), SQLITE_TRANSIENT);
+  return *this;
+}
+
+Statement &Statement::Int(int i, int64_t v) {
+  sqlite3_bind_int64(S, i, v);
+  return *this;
+}
+
+int Statement::Step() { return S ? sqlite3_step(S) : SQLITE_ERROR; }
+
+void Statement::Reset() {
+  sqlite3_reset(S);
+  sqlite3_clear_bindings(S);
+}
+
+std::string Statement::ColumnText(int i) const {
+  const unsigned char *text = sqlite3_column_text(S, i);
+  return text ? reinterpret_cast<const char *>(text) : "";
+}
+
+} // namespace kestrune::serial

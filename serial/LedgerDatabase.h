@@ -1,0 +1,42 @@
+// The ledger's tables in the station's SQLite database, beside the
+// records. They carry their own version (table serial_schema), migrated
+// step by step like the records' own, so either side may change alone.
+#pragma once
+
+#include <sqlite3.h>
+
+#include <cstdint>
+#include <string>
+
+namespace kestrune::serial {
+
+constexpr int CurrentLedgerVersion = 2;
+
+// Opens (and creates) the file in WAL mode with full sync and a busy
+// timeout, and migrates the ledger's tables. Null with why set.
+sqlite3 *OpenLedgerDatabase(const std::string &path, std::string &why);
+
+bool Exec(sqlite3 *db, const char *sql, std::string &why);
+
+// A prepared statement, finalised on every path.
+class Statement {
+public:
+  Statement(sqlite3 *db, const char *sql);
+  ~Statement();
+  Statement(const Statement &) = delete;
+  Statement &operator=(const Statement &) = delete;
+  explicit operator bool() const { return S != nullptr; }
+
+  Statement &Text(int i, const std::string &v);
+  Statement &Int(int i, int64_t v);
+  // SQLITE_ROW, SQLITE_DONE or an error code.
+  int Step();
+  void Reset();
+  int64_t ColumnInt(int i) const { return sqlite3_column_int64(S, i); }
+  std::string ColumnText(int i) const;
+
+private:
+  sqlite3_stmt *S = nullptr;
+};
+
+} // namespace kestrune::serial

@@ -1,0 +1,331 @@
+#include "serial/PgLeaseLedger.h"
+
+#include "records/PgRecords.h"
+#include "records/QuietThread.h"
+#include "records/ServerAddress.h"
+#include "serial/PgLeaseServer.h"
+
+#ifndef _WIN32
+#include <sys/socket.h>
+#endif
+
+#include <algorithm>
+
+namespace kestrune::serial {
+namespace {
+
+constexpr std::chrono::milliseconds Interval{500};
+constexpr std::chrono::milliseconds LongestRetry{5000};
+constexpr std::chrono::milliseconds StopWait{2000};
+constexpr size_t ReportBatch = 500;
+
+std::string ServerText(const std::exception &failure) {
+  return records::ServerFailureText(failure);
+}
+
+} // namespace
+
+std::unique_ptr<PgLeaseLedger> PgLeaseLedger::Open(const LedgerPlace &place, std::string &why) {
+  const std::string url = place.ServerUrl.value_or("");
+  if (std::string problem = records::ServerAddressProblem(url); !problem.empty()) {
+    why = "the line's server address cannot be read: " + problem;
+    return nullptr;
+  }
+  auto local = SqliteLedger::Open(place.StationDatabase, why, SqliteLedger::Source::Leases);
+  if (!local)
+    return nullptr;
+  return std::unique_ptr<PgLeaseLedger>(new PgLeaseLedger(place, std::move(local)));
+}
+
+PgLeaseLedger::PgLeaseLedger(const LedgerPlace &place, std::unique_ptr<SqliteLedger> local)
+    : Place(place), Url(records::WithClientLimits(place.ServerUrl.value_or(""))),
+      Local(std::move(local)) {
+  Thread = std::thread([this] { Main(); });
+}
+
+PgLeaseLedger::~PgLeaseLedger() {
+  WaitReported(StopWait);
+  Stop();
+}
+
+uint64_t PgLeaseLedger::Low() const { return std::max<uint64_t>(1, Place.LeaseSize / 4); }
+
+void PgLeaseLedger::Wake() {
+  std::lock_guard lock(Mutex);
+  Woken = true;
+  AllReported = false;
+  Changed.notify_all();
+}
+
+void PgLeaseLedger::Stop() {
+  std::unique_lock lock(Mutex);
+  Stopping = true;
+  Changed.notify_all();
+  // A call hanging on a server that does not answer is cut off.
+  Changed.wait_for(lock, StopWait, [this] { return Ended; });
+#ifndef _WIN32
+  if (!Ended && ServerSocket >= 0)
+    ::shutdown(ServerSocket, SHUT_RDWR);
+#endif
+  lock.unlock();
+  if (Thread.joinable())
+    Thread.join();
+}
+
+void PgLeaseLedger::SetSocket(int socket) {
+  std::lock_guard lock(Mutex);
+  ServerSocket = socket;
+}
+
+void PgLeaseLedger::ServerLost(const std::string &why) {
+  std::lock_guard lock(Mutex);
+  if (Down)
+    return;
+  Down = true;
+  if (Place.Notice)
+    Place.Notice(records::WithoutPassword(
+        "Serial values: the line's server cannot be reached (" + why +
+            "); this station goes on with the values its leases hold",
+        Url));
+}
+
+void PgLeaseLedger::ServerBack() {
+  std::lock_guard lock(Mutex);
+  if (!Down)
+    return;
+  Down = false;
+  if (Place.Notice)
+    Place.Notice("Serial values: the line's server answers again");
+}
+
+void PgLeaseLedger::Remember(const std::vector<PoolRequest> &requests) {
+  bool low = false;
+  for (const PoolRequest &request : requests)
+    low = low || Local->LeaseLeft(request.Pool) < Low();
+  std::lock_guard lock(Mutex);
+  for (const PoolRequest &request : requests) {
+    PoolRequest bare = request;
+    bare.TextAt = nullptr; // the thread needs no texts, and the source may not outlive the run
+    Known[request.Pool] = std::move(bare);
+  }
+  Woken = true;
+  AllReported = false;
+  if (low)
+    Changed.notify_all();
+}
+
+bool PgLeaseLedger::Claim(const std::vector<PoolRequest> &requests, const Claimant &who,
+                          serial::Claim &claim, std::string &error) {
+  for (;;) {
+    std::string pool;
+    SqliteLedger::Outcome outcome = Local->TryClaim(requests, who, claim, error, pool);
+    if (outcome == SqliteLedger::Outcome::Claimed) {
+      Remember(requests);
+      return true;
+    }
+    if (outcome == SqliteLedger::Outcome::Failed)
+      return false;
+    auto request = std::find_if(requests.begin(), requests.end(),
+                                [&](const PoolRequest &r) { return r.Pool == pool; });
+    std::lock_guard lock(LeaseMutex);
+    // Another channel may have taken one meanwhile.
+    if (Local->LeaseLeft(pool) > 0)
+      continue;
+    if (!TakeLeaseNow(*request, error))
+      return false;
+  }
+}
+
+bool PgLeaseLedger::TakeLeaseNow(const PoolRequest &request, std::string &error) {
+  try {
+    pqxx::connection server(Url);
+    EnsureLeaseTables(server);
+    std::optional<LocalLease> lease = TakeLease(server, request, Place.Station, Place.LeaseSize);
+    ServerBack();
+    if (!lease) {
+      error = RangeUsedUpText(request);
+      return false;
+    }
+    std::string why;
+    if (!Local->AddLease(*lease, why)) {
+      error = why;
+      return false;
+    }
+    return true;
+  } catch (const std::exception &failure) {
+    const std::string why = ServerText(failure);
+    ServerLost(why);
+    error = records::WithoutPassword("Serial values of " + request.Field +
+                                         ": this station's leases hold no value left and the "
+                                         "line's server cannot be reached (" + why + ")",
+                                     Url);
+    return false;
+  }
+}
+
+bool PgLeaseLedger::Settle(const serial::Claim &claim, ClaimEnd end, std::string &error) {
+  if (!Local->Settle(claim, end, error))
+    return false;
+  if (end != ClaimEnd::Returned)
+    Wake();
+  return true;
+}
+
+bool PgLeaseLedger::WaitReported(std::chrono::milliseconds wait) {
+  Wake();
+  std::unique_lock lock(Mutex);
+  return Changed.wait_for(lock, wait, [this] { return AllReported || Ended; }) && AllReported;
+}
+
+void PgLeaseLedger::Cycle(pqxx::connection_base &server) {
+  for (const LocalLease &lease : ReleasedLeasesOf(server, Place.Station)) {
+    std::string why;
+    Local->MarkLeaseReleased(lease.Pool, lease.Lease, why);
+  }
+  bool reportedAll = false;
+  while (!reportedAll) {
+    {
+      std::lock_guard lock(Mutex);
+      if (Stopping)
+        return;
+    }
+    std::vector<UnreportedValue> values;
+    std::string why;
+    if (!Local->Unreported(ReportBatch, values, why))
+      return;
+    ReportValues(server, values);
+    if (!Local->MarkReported(values, why))
+      return;
+    reportedAll = values.size() < ReportBatch;
+  }
+  std::map<std::string, PoolRequest> known;
+  {
+    std::lock_guard lock(Mutex);
+    known = Known;
+  }
+  for (const auto &[pool, request] : known) {
+    std::lock_guard lock(LeaseMutex);
+    if (Local->LeaseLeft(pool) >= Low())
+      continue;
+    std::optional<LocalLease> lease = TakeLease(server, request, Place.Station, Place.LeaseSize);
+    std::string why;
+    if (lease)
+      Local->AddLease(*lease, why);
+  }
+  std::set<std::string> watched;
+  {
+    std::lock_guard lock(Mutex);
+    watched = Watched;
+  }
+  for (const auto &[pool, request] : known)
+    watched.insert(pool);
+  std::map<std::string, ServerPool> state;
+  for (const std::string &pool : watched)
+    state[pool] = ServerPoolState(server, pool);
+  std::lock_guard lock(Mutex);
+  for (auto &[pool, figures] : state)
+    LineState[pool] = std::move(figures);
+  if (!Woken)
+    AllReported = true;
+  Changed.notify_all();
+}
+
+void PgLeaseLedger::Main() {
+  records::BlockProcessSignals();
+  std::unique_ptr<pqxx::connection> server;
+  auto retry = Interval;
+  for (;;) {
+    {
+      std::unique_lock lock(Mutex);
+      Changed.wait_for(lock, retry, [this] { return Woken || Stopping; });
+      if (Stopping)
+        break;
+      Woken = false;
+    }
+    try {
+      if (!server) {
+        server = std::make_unique<pqxx::connection>(Url);
+        SetSocket(server->sock());
+        EnsureLeaseTables(*server);
+        ServerBack();
+      }
+      Cycle(*server);
+      retry = Interval;
+    } catch (const std::exception &failure) {
+      SetSocket(-1);
+      server.reset();
+      ServerLost(ServerText(failure));
+      retry = std::min(retry * 2, LongestRetry);
+    }
+  }
+  SetSocket(-1);
+  server.reset();
+  std::lock_guard lock(Mutex);
+  Ended = true;
+  Changed.notify_all();
+}
+
+std::vector<PoolStatus> PgLeaseLedger::Status(const std::vector<PoolRequest> &requests) {
+  std::vector<PoolStatus> out = Local->Status(requests);
+  // The line's figures as the ledger's thread last read them; asked of the
+  // server here only for pools it has not read yet, and never while the
+  // server is known to be away (the window asks often, and must not wait).
+  std::map<std::string, ServerPool> line;
+  bool down = false;
+  std::vector<size_t> unread;
+  {
+    std::lock_guard lock(Mutex);
+    down = Down;
+    for (size_t i = 0; i < requests.size(); ++i) {
+      auto known = LineState.find(requests[i].Pool);
+      if (known != LineState.end())
+        line[requests[i].Pool] = known->second;
+      else
+        unread.push_back(i);
+      Watched.insert(requests[i].Pool);
+    }
+  }
+  std::string why;
+  if (!unread.empty() && !down) {
+    try {
+      pqxx::connection server(Url);
+      EnsureLeaseTables(server);
+      for (size_t i : unread)
+        line[requests[i].Pool] = ServerPoolState(server, requests[i].Pool);
+      ServerBack();
+    } catch (const std::exception &failure) {
+      why = ServerText(failure);
+      ServerLost(why);
+      down = true;
+    }
+  }
+  for (size_t i = 0; i < requests.size(); ++i) {
+    PoolStatus &status = out[i];
+    auto found = line.find(requests[i].Pool);
+    if (found == line.end()) {
+      status.Leases.push_back(records::WithoutPassword(
+          "the line's server cannot be reached" + (why.empty() ? "" : " (" + why + ")") +
+              ": these are this station's leases only",
+          Url));
+      continue;
+    }
+    const ServerPool &pool = found->second;
+    if (pool.Next < requests[i].Capacity)
+      status.Left += requests[i].Capacity - pool.Next;
+    // The line's figures for all its stations, as far as they reported.
+    status.WrittenOff = pool.WrittenOff;
+    status.Leases.clear();
+    for (const ServerLease &lease : pool.Leases)
+      status.Leases.push_back("lease " + std::to_string(lease.Lease) + ": station " +
+                              lease.Station + ", positions " + std::to_string(lease.First) +
+                              " to " + std::to_string(lease.End - 1) + ", " +
+                              std::to_string(lease.Used) + " used" +
+                              (lease.Released ? " (released)" : ""));
+    if (down)
+      status.Leases.push_back("the line's server cannot be reached: its figures are from when "
+                              "it last answered");
+  }
+  return out;
+}
+
+} // namespace kestrune::serial

@@ -1,0 +1,734 @@
+#include "serial/SqliteLedger.h"
+
+#include "platform/IsoUtcTime.h"
+#include "records/QuietThread.h"
+#include "records/RecordsLocation.h"
+#include "serial/FlushFile.h"
+#include "serial/LedgerDatabase.h"
+#include "serial/ProcessAlive.h"
+
+#include <sqlite3.h>
+
+#include <chrono>
+
+namespace kestrune::serial {
+namespace {
+
+// Positions a program reserves at a time, on the disk before any is used.
+constexpr int ReserveAhead = 64;
+
+std::string Now() { return IsoUtcTime(std::chrono::system_clock::now()); }
+
+// The text at a position; false with error when the source cannot give it.
+bool TextOf(const PoolRequest &request, uint64_t position, std::string &text,
+            std::string &error) {
+  if (!request.TextAt) {
+    error = "Serial values of " + request.Field + " have no source";
+    return false;
+  }
+  try {
+    text = request.TextAt(position);
+    return true;
+  } catch (const std::exception &failure) {
+    error = "Serial value " + std::to_string(position) + " of " + request.Field +
+            " cannot be made: " + failure.what();
+    return false;
+  }
+}
+
+class Transaction {
+public:
+  explicit Transaction(sqlite3 *db) : Db(db) {}
+  ~Transaction() {
+    if (Open) {
+      std::string ignored;
+      Exec(Db, "ROLLBACK", ignored);
+    }
+  }
+  bool Begin(std::string &why) { return Open = Exec(Db, "BEGIN IMMEDIATE", why); }
+  bool Commit(std::string &why) {
+    if (!Exec(Db, "COMMIT", why))
+      return false;
+    Open = false;
+    return true;
+  }
+
+private:
+  sqlite3 *Db;
+  bool Open = false;
+};
+
+std::string FailureOf(sqlite3 *db, const std::string &what) {
+  return what + ": " + sqlite3_errmsg(db) + " (" + std::to_string(sqlite3_extended_errcode(db)) +
+         ")";
+}
+
+// Commits on this connection need not wait for the disk while it lives.
+class LightSync {
+public:
+  explicit LightSync(sqlite3 *db) : Db(db) {
+    std::string ignored;
+    Exec(Db, "PRAGMA synchronous = NORMAL", ignored);
+  }
+  ~LightSync() {
+    std::string ignored;
+    Exec(Db, "PRAGMA synchronous = FULL", ignored);
+  }
+  LightSync(const LightSync &) = delete;
+  LightSync &operator=(const LightSync &) = delete;
+
+private:
+  sqlite3 *Db;
+};
+
+const char *StateName(ClaimEnd end) {
+  switch (end) {
+  case ClaimEnd::Passed:
+    return "passed";
+  case ClaimEnd::Spent:
+    return "spent";
+  case ClaimEnd::Returned:
+    return "returned";
+  }
+  return "spent";
+}
+
+} // namespace
+
+std::string RangeUsedUpText(const PoolRequest &request) {
+  std::string text = "Serial range of " + request.Field + " used up: ";
+  std::string first, last, ignored;
+  if (request.Capacity == 0 || !TextOf(request, 0, first, ignored) ||
+      !TextOf(request, request.Capacity - 1, last, ignored))
+    text += "the range holds no value";
+  else
+    text += "every one of the " + std::to_string(request.Capacity) + " values from " + first +
+            " to " + last + " was handed out";
+  return text + "; widen the range or give " + request.Field +
+         " a new one in the serial scheme, then start again";
+}
+
+SqliteLedger::SqliteLedger(sqlite3 *db, std::string path, Source source)
+    : Db(db), FilePath(std::move(path)), From(source) {}
+
+std::unique_ptr<SqliteLedger> SqliteLedger::Open(const std::string &path, std::string &why,
+                                                 Source source) {
+  sqlite3 *db = OpenLedgerDatabase(path, why);
+  if (!db)
+    return nullptr;
+  std::unique_ptr<SqliteLedger> ledger(new SqliteLedger(db, path, source));
+  std::string detail;
+  // The log is copied into the file by a thread of the ledger's own.
+  Exec(db, "PRAGMA wal_autocheckpoint = 0", detail);
+  ledger->Copier = std::make_unique<Checkpointer>(path);
+  if (!ledger->RecoverEndedSessions(detail) || !ledger->StartSession(detail)) {
+    why = path + ": " + detail;
+    return nullptr;
+  }
+  ledger->Topper = std::thread([raw = ledger.get()] { raw->TopUpMain(); });
+  return ledger;
+}
+
+SqliteLedger::~SqliteLedger() {
+  if (Topper.joinable()) {
+    {
+      std::lock_guard lock(TopMutex);
+      TopStopping = true;
+      TopChanged.notify_all();
+    }
+    Topper.join();
+  }
+  Copier.reset();
+  // Claims still open may have been sent: spent, never handed out again.
+  std::string ignored;
+  Transaction t(Db);
+  if (t.Begin(ignored) && EndSession(Session, true, ignored))
+    t.Commit(ignored);
+  sqlite3_close(Db);
+}
+
+std::string SqliteLedger::Failure(const std::string &what) const { return FailureOf(Db, what); }
+
+bool SqliteLedger::StartSession(std::string &why) {
+  Statement s(Db, "INSERT INTO serial_sessions (host, pid, opened) VALUES (?, ?, ?)");
+  s.Text(1, records::HostStationName()).Int(2, CurrentProcessId()).Text(3, Now());
+  if (s.Step() != SQLITE_DONE) {
+    why = sqlite3_errmsg(Db);
+    return false;
+  }
+  Session = sqlite3_last_insert_rowid(Db);
+  return true;
+}
+
+bool SqliteLedger::EndSession(int64_t session, bool clean, std::string &why) {
+  Statement spend(Db, "UPDATE serial_values SET state = 'spent', settled_at = ?, reported = 0 "
+                      "WHERE state = 'claimed' AND claim IN "
+                      "(SELECT id FROM serial_claims WHERE session = ?)");
+  Statement reserved(Db, clean ? "UPDATE serial_values SET state = 'returned', session = 0 "
+                                 "WHERE state IN ('reserved', 'reserving') AND session = ?"
+                               : "UPDATE serial_values SET state = 'withheld', session = 0, "
+                                 "reported = 0 WHERE state IN ('reserved', 'reserving') "
+                                 "AND session = ?");
+  Statement claims(Db, "DELETE FROM serial_claims WHERE session = ?");
+  Statement sessions(Db, "DELETE FROM serial_sessions WHERE id = ?");
+  spend.Text(1, Now()).Int(2, session);
+  reserved.Int(1, session);
+  claims.Int(1, session);
+  sessions.Int(1, session);
+  if (spend.Step() != SQLITE_DONE || reserved.Step() != SQLITE_DONE ||
+      claims.Step() != SQLITE_DONE || sessions.Step() != SQLITE_DONE) {
+    why = sqlite3_errmsg(Db);
+    return false;
+  }
+  return true;
+}
+
+bool SqliteLedger::RecoverEndedSessions(std::string &why) {
+  // Only programs on this machine can be known to have ended; a claim of
+  // one elsewhere stays claimed, so it is never handed out either.
+  Transaction t(Db);
+  if (!t.Begin(why))
+    return false;
+  std::vector<int64_t> ended;
+  {
+    Statement s(Db, "SELECT id, pid FROM serial_sessions WHERE host = ?");
+    s.Text(1, records::HostStationName());
+    int rc;
+    while ((rc = s.Step()) == SQLITE_ROW)
+      if (!ProcessAlive(s.ColumnInt(1)))
+        ended.push_back(s.ColumnInt(0));
+    if (rc != SQLITE_DONE) {
+      why = sqlite3_errmsg(Db);
+      return false;
+    }
+  }
+  for (int64_t session : ended)
+    if (!EndSession(session, false, why))
+      return false;
+  return t.Commit(why);
+}
+
+bool SqliteLedger::Claim(const std::vector<PoolRequest> &requests, const Claimant &who,
+                         serial::Claim &claim, std::string &error) {
+  std::string pool;
+  Outcome outcome = TryClaim(requests, who, claim, error, pool);
+  if (outcome == Outcome::NeedLease)
+    error = "Serial values of " + pool + ": this station holds no lease with values left";
+  return outcome == Outcome::Claimed;
+}
+
+SqliteLedger::Outcome SqliteLedger::TryClaim(const std::vector<PoolRequest> &requests,
+                                             const Claimant &who, serial::Claim &claim,
+                                             std::string &error, std::string &pool) {
+  std::lock_guard lock(Mutex);
+  // Most claims take a position reserved ahead and need not wait for the
+  // disk: a power cut losing one leaves its position reserved, withheld at
+  // the next start. Taking a position given back, or reserving, must be on
+  // the disk before the block leaves.
+  Outcome outcome = ClaimAll(requests, who, false, claim, error, pool);
+  if (outcome == Outcome::Durable)
+    outcome = ClaimAll(requests, who, true, claim, error, pool);
+  if (outcome == Outcome::Claimed)
+    TopUpIfLow(requests);
+  return outcome;
+}
+
+void SqliteLedger::TopUpIfLow(const std::vector<PoolRequest> &requests) {
+  Statement count(Db, "SELECT count(*) FROM serial_values WHERE pool = ? AND session = ? AND "
+                      "state = 'reserved'");
+  for (const PoolRequest &request : requests) {
+    count.Reset();
+    count.Text(1, request.Pool).Int(2, Session);
+    if (count.Step() != SQLITE_ROW || count.ColumnInt(0) >= ReserveAhead / 2)
+      continue;
+    std::lock_guard lock(TopMutex);
+    if (!TopBusy.insert(request.Pool).second)
+      continue;
+    PoolRequest bare = request;
+    bare.TextAt = nullptr; // the source need not outlive the run
+    TopWanted[request.Pool] = std::move(bare);
+    TopChanged.notify_all();
+  }
+}
+
+void SqliteLedger::TopUpMain() {
+  records::BlockProcessSignals();
+  std::string why;
+  sqlite3 *db = OpenLedgerDatabase(FilePath, why);
+  if (db) {
+    // Durable by the flush below, taken with no lock held.
+    Exec(db, "PRAGMA synchronous = NORMAL", why);
+    Exec(db, "PRAGMA wal_autocheckpoint = 0", why);
+  }
+  std::unique_lock lock(TopMutex);
+  for (;;) {
+    TopChanged.wait(lock, [this] { return TopStopping || !TopWanted.empty(); });
+    if (TopStopping)
+      break;
+    PoolRequest request = TopWanted.begin()->second;
+    TopWanted.erase(TopWanted.begin());
+    lock.unlock();
+    // Without a connection of its own the claims reserve for themselves.
+    if (db)
+      TopUp(db, request);
+    lock.lock();
+    TopBusy.erase(request.Pool);
+  }
+  lock.unlock();
+  sqlite3_close(db);
+}
+
+bool SqliteLedger::TopUp(sqlite3 *db, const PoolRequest &request) {
+  std::string why;
+  {
+    Transaction t(db);
+    if (!t.Begin(why) || Reserve(db, request, "reserving", why) != Outcome::Claimed ||
+        !t.Commit(why))
+      return false;
+  }
+  // Only once on the disk may they be claimed: a claim's own write need
+  // not wait for the disk only because its position already is.
+  if (!FlushFile(FilePath + "-wal") || !FlushFile(FilePath))
+    return false;
+  Transaction t(db);
+  Statement ready(db, "UPDATE serial_values SET state = 'reserved' WHERE pool = ? AND "
+                      "session = ? AND state = 'reserving'");
+  ready.Text(1, request.Pool).Int(2, Session);
+  return t.Begin(why) && ready.Step() == SQLITE_DONE && t.Commit(why);
+}
+
+SqliteLedger::Outcome SqliteLedger::ClaimAll(const std::vector<PoolRequest> &requests,
+                                             const Claimant &who, bool durable,
+                                             serial::Claim &claim, std::string &error,
+                                             std::string &pool) {
+  claim = {};
+  std::string why;
+  struct Sync {
+    sqlite3 *Db;
+    Sync(sqlite3 *db, bool durable) : Db(db) {
+      std::string ignored;
+      if (!durable)
+        Exec(Db, "PRAGMA synchronous = NORMAL", ignored);
+    }
+    ~Sync() {
+      std::string ignored;
+      Exec(Db, "PRAGMA synchronous = FULL", ignored);
+    }
+  } sync(Db, durable);
+  Transaction t(Db);
+  if (!t.Begin(why)) {
+    error = Failure("Serial values cannot be claimed");
+    return Outcome::Failed;
+  }
+  Statement add(Db, "INSERT INTO serial_claims (session) VALUES (?)");
+  add.Int(1, Session);
+  if (add.Step() != SQLITE_DONE) {
+    error = Failure("Serial values cannot be claimed");
+    return Outcome::Failed;
+  }
+  const int64_t id = sqlite3_last_insert_rowid(Db);
+  const std::string now = Now();
+  for (const PoolRequest &request : requests) {
+    ClaimedValue value;
+    Outcome outcome = ClaimOne(request, who, id, now, durable, value, error);
+    if (outcome != Outcome::Claimed) {
+      if (outcome == Outcome::NeedLease)
+        pool = request.Pool;
+      claim = {};
+      return outcome;
+    }
+    claim.Values.push_back(value);
+  }
+  if (!t.Commit(why)) {
+    error = Failure("Serial values cannot be claimed");
+    claim = {};
+    return Outcome::Failed;
+  }
+  claim.Id = uint64_t(id);
+  return Outcome::Claimed;
+}
+
+bool SqliteLedger::NextFresh(sqlite3 *db, const PoolRequest &request, uint64_t &position,
+                             Outcome &outcome, std::string &error) {
+  outcome = Outcome::Failed;
+  if (From == Source::Counter) {
+    Statement next(db, "SELECT next FROM serial_pools WHERE pool = ?");
+    next.Text(1, request.Pool);
+    if (next.Step() != SQLITE_ROW) {
+      error = FailureOf(db, "Serial values cannot be claimed");
+      return false;
+    }
+    position = uint64_t(next.ColumnInt(0));
+    if (position >= request.Capacity) {
+      error = RangeUsedUpText(request);
+      return false;
+    }
+    Statement step(db, "UPDATE serial_pools SET next = next + 1 WHERE pool = ?");
+    step.Text(1, request.Pool);
+    if (step.Step() != SQLITE_DONE) {
+      error = FailureOf(db, "Serial values cannot be claimed");
+      return false;
+    }
+    return true;
+  }
+  Statement lease(db, "SELECT lease, next FROM serial_leases WHERE pool = ? AND released = 0 "
+                      "AND next < end ORDER BY first LIMIT 1");
+  lease.Text(1, request.Pool);
+  int rc = lease.Step();
+  if (rc == SQLITE_DONE) {
+    outcome = Outcome::NeedLease;
+    return false;
+  }
+  if (rc != SQLITE_ROW) {
+    error = FailureOf(db, "Serial values cannot be claimed");
+    return false;
+  }
+  position = uint64_t(lease.ColumnInt(1));
+  if (position >= request.Capacity) {
+    // The scheme's range was narrowed below what the lease holds.
+    error = RangeUsedUpText(request);
+    return false;
+  }
+  Statement step(db, "UPDATE serial_leases SET next = next + 1 WHERE pool = ? AND lease = ?");
+  step.Text(1, request.Pool).Int(2, lease.ColumnInt(0));
+  if (step.Step() != SQLITE_DONE) {
+    error = FailureOf(db, "Serial values cannot be claimed");
+    return false;
+  }
+  return true;
+}
+
+SqliteLedger::Outcome SqliteLedger::Reserve(sqlite3 *db, const PoolRequest &request,
+                                            const char *state, std::string &error) {
+  Statement insert(db, "INSERT INTO serial_values (pool, position, field, text, state, session, "
+                       "reported) VALUES (?, ?, ?, ?, ?, ?, 1)");
+  for (int i = 0; i < ReserveAhead; ++i) {
+    uint64_t position = 0;
+    Outcome outcome = Outcome::Failed;
+    std::string why;
+    if (!NextFresh(db, request, position, outcome, why)) {
+      if (i > 0 && outcome != Outcome::Failed)
+        break; // the leases hold no more: claim what is reserved
+      if (i > 0 && why == RangeUsedUpText(request))
+        break;
+      error = why;
+      return outcome;
+    }
+    // The text is made when the position is claimed; the thread that
+    // reserves ahead has no source to make it with.
+    std::string text;
+    if (request.TextAt && !TextOf(request, position, text, error))
+      return Outcome::Failed;
+    insert.Reset();
+    insert.Text(1, request.Pool).Int(2, int64_t(position)).Text(3, request.Field).Text(4, text);
+    insert.Text(5, state).Int(6, Session);
+    if (insert.Step() != SQLITE_DONE) {
+      error = FailureOf(db, "Serial values cannot be reserved");
+      return Outcome::Failed;
+    }
+  }
+  return Outcome::Claimed;
+}
+
+SqliteLedger::Outcome SqliteLedger::ClaimOne(const PoolRequest &request, const Claimant &who,
+                                             int64_t claimId, const std::string &now,
+                                             bool durable, ClaimedValue &value,
+                                             std::string &error) {
+  const std::string failed = "Serial values cannot be claimed";
+  Statement pool(Db, "INSERT OR IGNORE INTO serial_pools (pool, field, next) VALUES (?, ?, 0)");
+  pool.Text(1, request.Pool).Text(2, request.Field);
+  if (pool.Step() != SQLITE_DONE) {
+    error = Failure(failed);
+    return Outcome::Failed;
+  }
+  Statement returned(Db, "SELECT position FROM serial_values WHERE pool = ? AND "
+                         "state = 'returned' ORDER BY position LIMIT 1");
+  Statement reserved(Db, "SELECT position FROM serial_values WHERE pool = ? AND "
+                         "state = 'reserved' AND session = ? ORDER BY position LIMIT 1");
+  Statement taken(Db, "SELECT 1 FROM serial_values WHERE field = ? AND text = ? AND "
+                      "state IN ('claimed', 'passed', 'spent', 'withheld') "
+                      "AND NOT (pool = ? AND position = ?) LIMIT 1");
+  Statement update(Db, "UPDATE serial_values SET state = ?, claim = ?, station = ?, channel = ?, "
+                       "claimed_at = ?, settled_at = '', reported = ?, text = ?, session = 0 "
+                       "WHERE pool = ? AND position = ?");
+  for (;;) {
+    // Given back first, then what this program reserved, then reserve more.
+    returned.Reset();
+    returned.Text(1, request.Pool);
+    int rc = returned.Step();
+    if (rc == SQLITE_ROW && !durable)
+      return Outcome::Durable;
+    Statement *found = &returned;
+    if (rc == SQLITE_DONE) {
+      reserved.Reset();
+      reserved.Text(1, request.Pool).Int(2, Session);
+      rc = reserved.Step();
+      found = &reserved;
+      if (rc == SQLITE_DONE) {
+        if (!durable)
+          return Outcome::Durable;
+        Outcome outcome = Reserve(Db, request, "reserved", error);
+        if (outcome != Outcome::Claimed)
+          return outcome;
+        continue;
+      }
+    }
+    if (rc != SQLITE_ROW) {
+      error = Failure(failed);
+      return Outcome::Failed;
+    }
+    const uint64_t position = uint64_t(found->ColumnInt(0));
+    std::string text;
+    if (!TextOf(request, position, text, error))
+      return Outcome::Failed;
+    taken.Reset();
+    taken.Text(1, request.Field).Text(2, text).Text(3, request.Pool).Int(4, int64_t(position));
+    rc = taken.Step();
+    if (rc != SQLITE_ROW && rc != SQLITE_DONE) {
+      error = Failure(failed);
+      return Outcome::Failed;
+    }
+    const bool skip = rc == SQLITE_ROW;
+    // A skipped position is told to the line; a claimed one once settled.
+    update.Reset();
+    update.Text(1, skip ? "skipped" : "claimed")
+        .Int(2, skip ? 0 : claimId)
+        .Text(3, who.Station)
+        .Int(4, who.Channel)
+        .Text(5, now)
+        .Int(6, skip ? 0 : 1)
+        .Text(7, text)
+        .Text(8, request.Pool)
+        .Int(9, int64_t(position));
+    if (update.Step() != SQLITE_DONE) {
+      error = Failure(failed);
+      return Outcome::Failed;
+    }
+    if (skip)
+      continue;
+    value = {request.Field, position, text};
+    return Outcome::Claimed;
+  }
+}
+
+bool SqliteLedger::Settle(const serial::Claim &claim, ClaimEnd end, std::string &error) {
+  std::lock_guard lock(Mutex);
+  const std::string failed = "The serial values of a unit cannot be settled";
+  std::string why;
+  // A settle lost to a power cut leaves its values claimed or reserved,
+  // and so spent or withheld at the next start: never handed out twice. It need not wait
+  // for the disk; the reservation before it did.
+  LightSync light(Db);
+  Transaction t(Db);
+  if (!t.Begin(why)) {
+    error = Failure(failed);
+    return false;
+  }
+  const bool back = end == ClaimEnd::Returned;
+  Statement s(Db, "UPDATE serial_values SET state = ?, settled_at = ?, reported = ?, "
+                  "claim = CASE WHEN ? THEN 0 ELSE claim END "
+                  "WHERE claim = ? AND state = 'claimed'");
+  s.Text(1, StateName(end)).Text(2, Now()).Int(3, back ? 1 : 0).Int(4, back ? 1 : 0);
+  s.Int(5, int64_t(claim.Id));
+  if (s.Step() != SQLITE_DONE) {
+    error = Failure(failed);
+    return false;
+  }
+  const int changed = sqlite3_changes(Db);
+  Statement done(Db, "DELETE FROM serial_claims WHERE id = ?");
+  done.Int(1, int64_t(claim.Id));
+  if (done.Step() != SQLITE_DONE || !t.Commit(why)) {
+    error = Failure(failed);
+    return false;
+  }
+  if (changed != int(claim.Values.size())) {
+    error = failed + ": the ledger holds " + std::to_string(changed) + " of its " +
+            std::to_string(claim.Values.size()) + " values as claimed";
+    return false;
+  }
+  return true;
+}
+
+std::vector<PoolStatus> SqliteLedger::Status(const std::vector<PoolRequest> &requests) {
+  std::lock_guard lock(Mutex);
+  std::vector<PoolStatus> out;
+  for (const PoolRequest &request : requests) {
+    PoolStatus status;
+    status.Pool = request.Pool;
+    status.Field = request.Field;
+    uint64_t returned = 0;
+    {
+      Statement s(Db, "SELECT state, count(*) FROM serial_values WHERE pool = ? GROUP BY state");
+      s.Text(1, request.Pool);
+      while (s.Step() == SQLITE_ROW) {
+        const std::string state = s.ColumnText(0);
+        const uint64_t n = uint64_t(s.ColumnInt(1));
+        if (state == "passed")
+          status.Passed = n;
+        else if (state == "spent")
+          status.Spent = n;
+        else if (state == "claimed")
+          status.Claimed = n;
+        else if (state == "skipped")
+          status.Skipped = n;
+        else if (state == "returned" || state == "reserved" || state == "reserving")
+          returned += n;
+        else if (state == "withheld")
+          status.WrittenOff = n;
+      }
+    }
+    std::optional<uint64_t> fresh;
+    uint64_t freshLeft = 0;
+    if (From == Source::Counter) {
+      Statement s(Db, "SELECT next FROM serial_pools WHERE pool = ?");
+      s.Text(1, request.Pool);
+      const uint64_t next = s.Step() == SQLITE_ROW ? uint64_t(s.ColumnInt(0)) : 0;
+      if (next < request.Capacity) {
+        fresh = next;
+        freshLeft = request.Capacity - next;
+      }
+    } else {
+      Statement s(Db, "SELECT lease, first, end, next, released FROM serial_leases WHERE pool = ? "
+                      "ORDER BY first");
+      s.Text(1, request.Pool);
+      while (s.Step() == SQLITE_ROW) {
+        const uint64_t end = std::min<uint64_t>(uint64_t(s.ColumnInt(2)), request.Capacity);
+        const uint64_t next = uint64_t(s.ColumnInt(3));
+        const bool released = s.ColumnInt(4) != 0;
+        const uint64_t left = !released && next < end ? end - next : 0;
+        if (left && !fresh)
+          fresh = next;
+        freshLeft += left;
+        status.Leases.push_back("lease " + std::to_string(s.ColumnInt(0)) + " held here: positions " +
+                                std::to_string(s.ColumnInt(1)) + " to " +
+                                std::to_string(s.ColumnInt(2) - 1) + ", " + std::to_string(left) +
+                                " left" + (released ? " (released)" : ""));
+      }
+    }
+    status.Left = freshLeft + returned;
+    if (returned) {
+      // Given back first, then reserved by a program.
+      Statement s(Db, "SELECT text, position FROM serial_values WHERE pool = ? AND state IN "
+                      "('returned', 'reserved', 'reserving') ORDER BY state <> 'returned', position "
+                      "LIMIT 1");
+      s.Text(1, request.Pool);
+      std::string text, ignored;
+      if (s.Step() == SQLITE_ROW) {
+        text = s.ColumnText(0);
+        if (text.empty() && TextOf(request, uint64_t(s.ColumnInt(1)), text, ignored))
+          status.NextText = text;
+        else if (!text.empty())
+          status.NextText = text;
+      }
+    } else if (fresh) {
+      std::string text, ignored;
+      if (TextOf(request, *fresh, text, ignored))
+        status.NextText = text;
+    }
+    Statement spent(Db, "SELECT text, station, channel, settled_at FROM serial_values "
+                        "WHERE pool = ? AND state = 'spent' ORDER BY position");
+    spent.Text(1, request.Pool);
+    while (spent.Step() == SQLITE_ROW) {
+      status.SpentTexts.push_back(spent.ColumnText(0));
+      status.SpentOn.push_back({spent.ColumnText(0), spent.ColumnText(1),
+                                int(spent.ColumnInt(2)), spent.ColumnText(3)});
+    }
+    out.push_back(std::move(status));
+  }
+  return out;
+}
+
+bool SqliteLedger::AddLease(const LocalLease &lease, std::string &why) {
+  std::lock_guard lock(Mutex);
+  Statement s(Db, "INSERT OR IGNORE INTO serial_leases (pool, lease, first, end, next, released) "
+                  "VALUES (?, ?, ?, ?, ?, 0)");
+  s.Text(1, lease.Pool).Int(2, lease.Lease).Int(3, int64_t(lease.First)).Int(4, int64_t(lease.End));
+  s.Int(5, int64_t(lease.First));
+  if (s.Step() != SQLITE_DONE) {
+    why = Failure("A lease cannot be kept");
+    return false;
+  }
+  return true;
+}
+
+bool SqliteLedger::MarkLeaseReleased(const std::string &pool, int64_t lease, std::string &why) {
+  std::lock_guard lock(Mutex);
+  Transaction t(Db);
+  if (!t.Begin(why))
+    return false;
+  // Its positions not yet claimed here are the line's no longer.
+  Statement s(Db, "UPDATE serial_leases SET released = 1 WHERE pool = ? AND lease = ?");
+  Statement held(Db, "UPDATE serial_values SET state = 'withheld', session = 0, reported = 0 "
+                     "WHERE pool = ?1 AND state IN ('returned', 'reserved', 'reserving') AND position >= "
+                     "(SELECT first FROM serial_leases WHERE pool = ?1 AND lease = ?2) AND "
+                     "position < (SELECT end FROM serial_leases WHERE pool = ?1 AND lease = ?2)");
+  s.Text(1, pool).Int(2, lease);
+  held.Text(1, pool).Int(2, lease);
+  if (s.Step() != SQLITE_DONE || held.Step() != SQLITE_DONE || !t.Commit(why)) {
+    why = Failure("A released lease cannot be marked");
+    return false;
+  }
+  return true;
+}
+
+std::vector<LocalLease> SqliteLedger::Leases(const std::string &pool) {
+  std::lock_guard lock(Mutex);
+  std::vector<LocalLease> out;
+  Statement s(Db, "SELECT pool, lease, first, end, next, released FROM serial_leases "
+                  "WHERE pool = ? ORDER BY first");
+  s.Text(1, pool);
+  while (s.Step() == SQLITE_ROW)
+    out.push_back({s.ColumnText(0), s.ColumnInt(1), uint64_t(s.ColumnInt(2)),
+                   uint64_t(s.ColumnInt(3)), uint64_t(s.ColumnInt(4)), s.ColumnInt(5) != 0});
+  return out;
+}
+
+uint64_t SqliteLedger::LeaseLeft(const std::string &pool) {
+  std::lock_guard lock(Mutex);
+  Statement s(Db, "SELECT (SELECT coalesce(sum(end - next), 0) FROM serial_leases WHERE pool = ?1 "
+                  "AND released = 0 AND next < end) + (SELECT count(*) FROM serial_values "
+                  "WHERE pool = ?1 AND state IN ('returned', 'reserved', 'reserving'))");
+  s.Text(1, pool);
+  return s.Step() == SQLITE_ROW ? uint64_t(s.ColumnInt(0)) : 0;
+}
+
+bool SqliteLedger::Unreported(size_t limit, std::vector<UnreportedValue> &out, std::string &why) {
+  std::lock_guard lock(Mutex);
+  out.clear();
+  Statement s(Db, "SELECT pool, field, position, text, state, station, channel, settled_at "
+                  "FROM serial_values WHERE reported = 0 AND "
+                  "state IN ('passed', 'spent', 'skipped', 'withheld') LIMIT ?");
+  s.Int(1, int64_t(limit));
+  int rc;
+  while ((rc = s.Step()) == SQLITE_ROW)
+    out.push_back({s.ColumnText(0), s.ColumnText(1), uint64_t(s.ColumnInt(2)), s.ColumnText(3),
+                   s.ColumnText(4), s.ColumnText(5), int(s.ColumnInt(6)), s.ColumnText(7)});
+  if (rc != SQLITE_DONE) {
+    why = Failure("Settled serial values cannot be read");
+    return false;
+  }
+  return true;
+}
+
+bool SqliteLedger::MarkReported(const std::vector<UnreportedValue> &values, std::string &why) {
+  std::lock_guard lock(Mutex);
+  // A mark lost to a power cut only tells the server once more.
+  LightSync light(Db);
+  Transaction t(Db);
+  if (!t.Begin(why))
+    return false;
+  // Only as it was read: a value settled again meanwhile is told again.
+  Statement s(Db, "UPDATE serial_values SET reported = 1 WHERE pool = ? AND position = ? "
+                  "AND state = ?");
+  for (const UnreportedValue &v : values) {
+    s.Reset();
+    s.Text(1, v.Pool).Int(2, int64_t(v.Position)).Text(3, v.State);
+    if (s.Step() != SQLITE_DONE) {
+      why = Failure("Reported serial values cannot be marked");
+      return false;
+    }
+  }
+  return t.Commit(why);
+}
+
+} // namespace kestrune::serial

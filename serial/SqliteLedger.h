@@ -1,0 +1,128 @@
+// The station's ledger in its SQLite database. Every claim and every
+// settle is one transaction, taken with the database's write lock, so that
+// the channels of one program and several programs on one file never hand
+// out a position twice. Positions come from the pool's own counter, or,
+// for a line, from the leases the station holds (see PgLeaseLedger).
+#pragma once
+
+#include "serial/Checkpointer.h"
+#include "serial/SerialLedger.h"
+
+#include <condition_variable>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <set>
+#include <thread>
+#include <string>
+#include <vector>
+
+struct sqlite3;
+
+namespace kestrune::serial {
+
+// A lease as the station keeps it: positions First .. End-1, of which
+// those from Next on were not handed out yet.
+struct LocalLease {
+  std::string Pool;
+  int64_t Lease = 0; // the server's number for it
+  uint64_t First = 0;
+  uint64_t End = 0;
+  uint64_t Next = 0;
+  bool Released = false;
+};
+
+// A settled value the line's server has not been told of yet.
+struct UnreportedValue {
+  std::string Pool;
+  std::string Field;
+  uint64_t Position = 0;
+  std::string Text;
+  std::string State; // passed, spent or skipped
+  std::string Station;
+  int Channel = 0;
+  std::string When;
+};
+
+class SqliteLedger : public SerialLedger {
+public:
+  enum class Source { Counter, Leases };
+  // Durable: only within a claim, which then starts again waiting for the
+  // disk.
+  enum class Outcome { Claimed, NeedLease, Failed, Durable };
+
+  // Creates the file when missing, migrates the ledger's tables, and marks
+  // spent the claims of programs on this machine that ended without
+  // settling them. Null with why set.
+  static std::unique_ptr<SqliteLedger> Open(const std::string &path, std::string &why,
+                                            Source source = Source::Counter);
+  ~SqliteLedger() override;
+  SqliteLedger(const SqliteLedger &) = delete;
+  SqliteLedger &operator=(const SqliteLedger &) = delete;
+
+  bool Claim(const std::vector<PoolRequest> &requests, const Claimant &who, serial::Claim &claim,
+             std::string &error) override;
+  bool Settle(const serial::Claim &claim, ClaimEnd end, std::string &error) override;
+  std::vector<PoolStatus> Status(const std::vector<PoolRequest> &requests) override;
+
+  // As Claim; with leases, NeedLease names in pool the request whose
+  // leases hold no position (nothing is claimed then).
+  Outcome TryClaim(const std::vector<PoolRequest> &requests, const Claimant &who,
+                   serial::Claim &claim, std::string &error, std::string &pool);
+
+  // The line's side: leases kept here and what the server is to be told.
+  bool AddLease(const LocalLease &lease, std::string &why);
+  bool MarkLeaseReleased(const std::string &pool, int64_t lease, std::string &why);
+  std::vector<LocalLease> Leases(const std::string &pool);
+  // Positions the live leases of pool still hold, returned ones included.
+  uint64_t LeaseLeft(const std::string &pool);
+  bool Unreported(size_t limit, std::vector<UnreportedValue> &out, std::string &why);
+  bool MarkReported(const std::vector<UnreportedValue> &values, std::string &why);
+
+  const std::string &Path() const { return FilePath; }
+
+private:
+  SqliteLedger(sqlite3 *db, std::string path, Source source);
+  bool StartSession(std::string &why);
+  // Ends a program's session: its open claims are spent; its reserved
+  // positions are given back after a clean end, withheld after a crash
+  // (their claims may have been lost with the power).
+  bool EndSession(int64_t session, bool clean, std::string &why);
+  bool RecoverEndedSessions(std::string &why);
+  Outcome ClaimAll(const std::vector<PoolRequest> &requests, const Claimant &who, bool durable,
+                   serial::Claim &claim, std::string &error, std::string &pool);
+  Outcome ClaimOne(const PoolRequest &request, const Claimant &who, int64_t claimId,
+                   const std::string &now, bool durable, ClaimedValue &value, std::string &error);
+  // Reserves positions ahead on db, in the given state.
+  Outcome Reserve(sqlite3 *db, const PoolRequest &request, const char *state, std::string &error);
+  bool NextFresh(sqlite3 *db, const PoolRequest &request, uint64_t &position, Outcome &outcome,
+                 std::string &error);
+  // Asks the reserving thread for more of a pool once this program's
+  // reserved positions run low.
+  void TopUpIfLow(const std::vector<PoolRequest> &requests);
+  void TopUpMain();
+  bool TopUp(sqlite3 *db, const PoolRequest &request);
+  std::string Failure(const std::string &what) const;
+
+  std::mutex Mutex; // one connection, one thread at a time
+  sqlite3 *Db;
+  std::string FilePath;
+  Source From;
+  int64_t Session = 0;
+  std::unique_ptr<Checkpointer> Copier;
+
+  // The reserving thread: positions reserved ahead of need, made durable
+  // by flushing the log with no lock held, so that no claim waits for it.
+  std::thread Topper;
+  std::mutex TopMutex;
+  std::condition_variable TopChanged;
+  std::map<std::string, PoolRequest> TopWanted; // pools to top up, without texts
+  std::set<std::string> TopBusy;                // asked for or under way
+  bool TopStopping = false;
+};
+
+// "Serial range of sn used up: ..." for a request whose positions are all
+// handed out.
+std::string RangeUsedUpText(const PoolRequest &request);
+
+} // namespace kestrune::serial

@@ -1,0 +1,332 @@
+// The station's ledger: claims and their settling, a range used up, claims
+// left open by a program that ended, and many channels and programs on one
+// database at once.
+#include "serial/OpenLedger.h"
+#include "serial/SqliteLedger.h"
+#include "tests/serial/LedgerTestSupport.h"
+
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <fstream>
+#include <mutex>
+#include <random>
+#include <set>
+#include <thread>
+
+using namespace kestrune::serial;
+using namespace kestrune::serial::test;
+
+namespace {
+
+class SqliteLedgerTest : public ::testing::Test {
+protected:
+  std::unique_ptr<SqliteLedger> Open() {
+    std::string why;
+    auto ledger = SqliteLedger::Open(Path, why);
+    EXPECT_TRUE(ledger) << why;
+    return ledger;
+  }
+
+  Claim MustClaim(SqliteLedger &ledger, const std::vector<PoolRequest> &requests, int channel = 1) {
+    Claim claim;
+    std::string error;
+    EXPECT_TRUE(ledger.Claim(requests, {"A", channel}, claim, error)) << error;
+    return claim;
+  }
+
+  void MustSettle(SqliteLedger &ledger, const Claim &claim, ClaimEnd end) {
+    std::string error;
+    EXPECT_TRUE(ledger.Settle(claim, end, error)) << error;
+  }
+
+  TempDir Dir;
+  std::string Path = Dir.File("station/records.sqlite");
+  PoolRequest Sn = CounterPool("sn:counter:1000", "sn", 1000, 5);
+};
+
+TEST_F(SqliteLedgerTest, HandsOutInOrderAndGivesBackOnlyWhatNeverLeft) {
+  auto ledger = Open();
+  Claim first = MustClaim(*ledger, {Sn});
+  Claim second = MustClaim(*ledger, {Sn});
+  ASSERT_EQ(first.Values.size(), 1u);
+  EXPECT_EQ(first.Values[0].Text, "0000001000");
+  EXPECT_EQ(first.Values[0].Field, "sn");
+  EXPECT_EQ(second.Values[0].Text, "0000001001");
+  EXPECT_NE(first.Id, second.Id);
+
+  // The first never left the host: the next unit gets it.
+  MustSettle(*ledger, first, ClaimEnd::Returned);
+  MustSettle(*ledger, second, ClaimEnd::Passed);
+  Claim third = MustClaim(*ledger, {Sn});
+  EXPECT_EQ(third.Values[0].Position, 0u);
+  // Sent to a unit that failed: never again, kept with the unit.
+  MustSettle(*ledger, third, ClaimEnd::Spent);
+  Claim fourth = MustClaim(*ledger, {Sn}, 3);
+  EXPECT_EQ(fourth.Values[0].Text, "0000001002");
+
+  std::vector<PoolStatus> status = ledger->Status({Sn});
+  ASSERT_EQ(status.size(), 1u);
+  EXPECT_EQ(status[0].Passed, 1u);
+  EXPECT_EQ(status[0].Spent, 1u);
+  EXPECT_EQ(status[0].Claimed, 1u);
+  EXPECT_EQ(status[0].Left, 2u);
+  EXPECT_EQ(status[0].NextText, "0000001003");
+  ASSERT_EQ(status[0].SpentOn.size(), 1u);
+  EXPECT_EQ(status[0].SpentOn[0].Text, "0000001000");
+  EXPECT_EQ(status[0].SpentOn[0].Station, "A");
+  EXPECT_EQ(status[0].SpentOn[0].Channel, 1);
+  EXPECT_FALSE(status[0].SpentOn[0].When.empty());
+  EXPECT_EQ(status[0].SpentTexts, std::vector<std::string>{"0000001000"});
+}
+
+TEST_F(SqliteLedgerTest, ASettledClaimCannotBeSettledAgain) {
+  auto ledger = Open();
+  Claim claim = MustClaim(*ledger, {Sn});
+  MustSettle(*ledger, claim, ClaimEnd::Passed);
+  std::string error;
+  EXPECT_FALSE(ledger->Settle(claim, ClaimEnd::Returned, error));
+  EXPECT_NE(error.find("0 of its 1"), std::string::npos) << error;
+  // Still passed: the next claim does not get it back.
+  EXPECT_EQ(MustClaim(*ledger, {Sn}).Values[0].Position, 1u);
+}
+
+TEST_F(SqliteLedgerTest, ARangeUsedUpIsRefusedWithItsTextAndNothingIsClaimed) {
+  auto ledger = Open();
+  PoolRequest mac = CounterPool("mac:1", "mac", 1, 100);
+  for (int i = 0; i < 5; ++i)
+    MustSettle(*ledger, MustClaim(*ledger, {Sn}), i == 4 ? ClaimEnd::Returned : ClaimEnd::Passed);
+  MustClaim(*ledger, {Sn, mac}); // takes the returned one
+  Claim claim;
+  std::string error;
+  EXPECT_FALSE(ledger->Claim({mac, Sn}, {"A", 1}, claim, error));
+  EXPECT_EQ(error.rfind("Serial range of sn used up: ", 0), 0u) << error;
+  EXPECT_NE(error.find("0000001000 to 0000001004"), std::string::npos) << error;
+  EXPECT_TRUE(claim.Values.empty());
+  // Either all fields are claimed or none: mac lost nothing.
+  std::vector<PoolStatus> status = ledger->Status({mac});
+  EXPECT_EQ(status[0].Left, 99u);
+  EXPECT_EQ(status[0].NextText, "0000000002");
+  EXPECT_EQ(ledger->Status({Sn})[0].NextText, std::nullopt);
+
+  // Widening the range keeps what was used.
+  PoolRequest wider = Sn;
+  wider.Capacity = 7;
+  EXPECT_EQ(MustClaim(*ledger, {wider}).Values[0].Text, "0000001005");
+}
+
+TEST_F(SqliteLedgerTest, ATextUsedUnderTheFieldNameIsSkippedInAnotherPool) {
+  auto ledger = Open();
+  for (int i = 0; i < 4; ++i)
+    MustSettle(*ledger, MustClaim(*ledger, {Sn}), i == 3 ? ClaimEnd::Spent : ClaimEnd::Passed);
+  // A scheme started again at 1002: 1002 was passed and 1003 spent.
+  PoolRequest restarted = CounterPool("sn:counter:1002", "sn", 1002, 10);
+  EXPECT_EQ(MustClaim(*ledger, {restarted}).Values[0].Text, "0000001004");
+  // Another field with the same texts is not affected.
+  PoolRequest other = CounterPool("other:1002", "other", 1002, 10);
+  EXPECT_EQ(MustClaim(*ledger, {other}).Values[0].Text, "0000001002");
+  std::vector<PoolStatus> status = ledger->Status({restarted});
+  EXPECT_EQ(status[0].Skipped, 2u);
+  EXPECT_EQ(status[0].Claimed, 1u);
+  EXPECT_EQ(status[0].Left, 7u);
+}
+
+TEST_F(SqliteLedgerTest, AClaimLeftOpenIsSpentWhenTheLedgerIsOpenedAgain) {
+  uint64_t position = 0;
+  {
+    auto ledger = Open();
+    position = MustClaim(*ledger, {Sn}).Values[0].Position;
+  }
+  auto ledger = Open();
+  std::vector<PoolStatus> status = ledger->Status({Sn});
+  EXPECT_EQ(status[0].Claimed, 0u);
+  EXPECT_EQ(status[0].Spent, 1u);
+  // What the program had reserved ahead came back at its clean end.
+  EXPECT_EQ(status[0].WrittenOff, 0u);
+  EXPECT_EQ(status[0].Left, 4u);
+  EXPECT_EQ(MustClaim(*ledger, {Sn}).Values[0].Position, position + 1);
+}
+
+TEST_F(SqliteLedgerTest, AClaimOfAKilledProgramIsSpentAndOneOfARunningProgramIsNot) {
+  PoolRequest big = CounterPool("sn:counter:0", "sn", 0, 1000);
+  int ready[2];
+  ASSERT_EQ(pipe(ready), 0);
+  // Forked while this program has no ledger, and so none of its threads.
+  pid_t child = fork();
+  if (child == 0) {
+    std::string why;
+    auto other = SqliteLedger::Open(Path, why);
+    Claim claim;
+    bool ok = other && other->Claim({big}, {"A", 2}, claim, why);
+    char c = ok ? '1' : '0';
+    (void)!write(ready[1], &c, 1);
+    pause();
+    _exit(0);
+  }
+  char c = 0;
+  ASSERT_EQ(read(ready[0], &c, 1), 1);
+  ASSERT_EQ(c, '1');
+  auto ledger = Open();
+  Claim mine = MustClaim(*ledger, {big});
+  // Another program opening the file while both run spends neither claim.
+  {
+    auto second = Open();
+    EXPECT_EQ(second->Status({big})[0].Claimed, 2u);
+  }
+  kill(child, SIGKILL);
+  waitpid(child, nullptr, 0);
+  close(ready[0]);
+  close(ready[1]);
+  auto reopened = Open();
+  PoolStatus status = reopened->Status({big})[0];
+  EXPECT_EQ(status.Spent, 1u);
+  EXPECT_EQ(status.Claimed, 1u);
+  // What the killed one had reserved ahead may have been claimed in a
+  // write the power took: withheld, never handed out.
+  EXPECT_GT(status.WrittenOff, 0u);
+  EXPECT_EQ(status.Claimed + status.Spent + status.WrittenOff + status.Left, big.Capacity);
+  std::vector<uint64_t> withheld = PositionsIn(Path, big.Pool, "withheld");
+  const uint64_t next = MustClaim(*reopened, {big}).Values[0].Position;
+  EXPECT_FALSE(std::binary_search(withheld.begin(), withheld.end(), next));
+  EXPECT_GT(next, withheld.back());
+  MustSettle(*ledger, mine, ClaimEnd::Passed);
+}
+
+TEST_F(SqliteLedgerTest, EightChannelsAtOnceNeverShareAPosition) {
+  auto ledger = Open();
+  PoolRequest pool = CounterPool("sn:counter:0", "sn", 0, 100000);
+  PoolRequest mac = CounterPool("mac:0", "mac", 0, 100000);
+  std::mutex mutex;
+  std::vector<uint64_t> passed;
+  std::vector<std::thread> channels;
+  for (int channel = 1; channel <= 8; ++channel)
+    channels.emplace_back([&, channel] {
+      std::mt19937 random{unsigned(channel)};
+      for (int unit = 0; unit < 40; ++unit) {
+        Claim claim;
+        std::string error;
+        if (!ledger->Claim({pool, mac}, {"A", channel}, claim, error)) {
+          ADD_FAILURE() << error;
+          return;
+        }
+        const ClaimEnd end = ClaimEnd(random() % 3);
+        if (!ledger->Settle(claim, end, error))
+          ADD_FAILURE() << error;
+        if (end == ClaimEnd::Passed) {
+          std::lock_guard lock(mutex);
+          passed.push_back(claim.Values[0].Position);
+        }
+      }
+    });
+  for (std::thread &t : channels)
+    t.join();
+  std::set<uint64_t> distinct(passed.begin(), passed.end());
+  EXPECT_EQ(distinct.size(), passed.size());
+  PoolStatus status = ledger->Status({pool})[0];
+  EXPECT_EQ(status.Passed, passed.size());
+  EXPECT_EQ(status.Claimed, 0u);
+  EXPECT_EQ(status.Passed + status.Spent + status.Left, pool.Capacity);
+}
+
+// Two programs on one file, each with four channels, killed again and
+// again: a position written is never written again, and every position is
+// passed, spent or still free.
+TEST_F(SqliteLedgerTest, TwoProgramsKilledAgainAndAgainNeverShareAPosition) {
+  PoolRequest pool = CounterPool("sn:counter:0", "sn", 0, 1000000);
+  const std::string log = Dir.File("passed.log");
+  auto runProgram = [&](int program) {
+    std::string why;
+    auto ledger = SqliteLedger::Open(Path, why);
+    if (!ledger)
+      _exit(2);
+    int out = ::open(log.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0644);
+    std::vector<std::thread> channels;
+    for (int channel = 1; channel <= 4; ++channel)
+      channels.emplace_back([&, channel] {
+        std::mt19937 random{unsigned(getpid() * 10 + channel)};
+        for (int unit = 0; unit < 60; ++unit) {
+          Claim claim;
+          std::string error;
+          if (!ledger->Claim({pool}, {"P" + std::to_string(program), channel}, claim, error))
+            _exit(3);
+          std::this_thread::sleep_for(std::chrono::microseconds(random() % 2000));
+          const ClaimEnd end = ClaimEnd(random() % 3);
+          if (!ledger->Settle(claim, end, error))
+            _exit(4);
+          if (end == ClaimEnd::Passed) {
+            std::string line = std::to_string(claim.Values[0].Position) + "\n";
+            (void)!write(out, line.data(), line.size());
+          }
+        }
+      });
+    for (std::thread &t : channels)
+      t.join();
+    _exit(0);
+  };
+  std::mt19937 random(7);
+  int cleanEnds = 0;
+  for (int round = 0; round < 4; ++round) {
+    pid_t programs[2];
+    for (int p = 0; p < 2; ++p) {
+      programs[p] = fork();
+      if (programs[p] == 0)
+        runProgram(p);
+    }
+    // One of the two is killed part way in most rounds.
+    if (round < 3) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(30 + random() % 120));
+      kill(programs[random() % 2], SIGKILL);
+    }
+    for (pid_t program : programs) {
+      int status = 0;
+      waitpid(program, &status, 0);
+      if (WIFEXITED(status)) {
+        EXPECT_EQ(WEXITSTATUS(status), 0);
+        ++cleanEnds;
+      } else {
+        EXPECT_TRUE(WIFSIGNALED(status));
+      }
+    }
+  }
+  EXPECT_GE(cleanEnds, 5);
+
+  auto ledger = Open(); // spends what the killed ones left claimed
+  std::vector<uint64_t> logged;
+  std::ifstream in(log);
+  for (uint64_t position; in >> position;)
+    logged.push_back(position);
+  std::set<uint64_t> distinct(logged.begin(), logged.end());
+  EXPECT_EQ(distinct.size(), logged.size());
+  std::vector<uint64_t> passed = PositionsIn(Path, pool.Pool, "passed");
+  for (uint64_t position : logged)
+    EXPECT_TRUE(std::binary_search(passed.begin(), passed.end(), position)) << position;
+  PoolStatus status = ledger->Status({pool})[0];
+  EXPECT_EQ(status.Claimed, 0u);
+  EXPECT_GT(status.Spent, 0u);
+  EXPECT_EQ(status.Passed + status.Spent + status.WrittenOff + status.Left, pool.Capacity);
+  // Nothing withheld was ever passed.
+  for (uint64_t position : PositionsIn(Path, pool.Pool, "withheld"))
+    EXPECT_FALSE(std::binary_search(passed.begin(), passed.end(), position)) << position;
+}
+
+} // namespace
+
+namespace {
+
+TEST(OpenLedger, AStationWithoutItsDatabaseIsRefusedNotGivenAPassingOne) {
+  kestrune::serial::LedgerPlace place;
+  std::string error;
+  EXPECT_FALSE(kestrune::serial::OpenLedger(place, error));
+  EXPECT_NE(error.find("database"), std::string::npos) << error;
+  TempDir dir;
+  place.StationDatabase = dir.File("station.sqlite");
+  EXPECT_TRUE(kestrune::serial::OpenLedger(place, error)) << error;
+}
+
+} // namespace
