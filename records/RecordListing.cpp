@@ -41,8 +41,8 @@ std::string CsvField(const std::string &text) {
 const char *const CsvHeader =
     "id,started,ended,station,channel,port,port_stable_name,image_path,image_size,"
     "image_sha256,ram_program_sha256,speed,identification,outcome,final_status,error_code,"
-    "failure_c,failure_s,blocks_resent,bytes_sent,seconds,program_version,unit,chosen_file,serials,"
-    "sent_sha256";
+    "failure_c,failure_s,blocks_resent,bytes_sent,seconds,program_version,unit,chosen_file,"
+    "serials,sent_sha256";
 
 void WriteCsvRow(std::ostream &out, const Record &r) {
   const std::string fields[] = {r.Id, r.Started, r.Ended, r.Station,

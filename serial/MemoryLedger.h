@@ -1,7 +1,7 @@
-// A ledger held in memory only: for tests, and for a station without a
-// database. It keeps every rule of the ledger (all or none of a claim, a
-// returned position handed out first, a text passed or spent never handed
-// out again under its field's name) but forgets everything at exit.
+// A ledger held in memory only, for tests of what uses a ledger. It keeps
+// every rule of the ledger (all or none of a claim, a returned position
+// handed out first, a text passed or spent never handed out again under its
+// field's name) but forgets everything at exit.
 #pragma once
 
 #include "serial/SerialLedger.h"

@@ -203,7 +203,8 @@ TEST(CliRecords, TheChosenFileIsOnRecordAbsoluteBesideTheFileSent) {
   EXPECT_EQ(fs::path(sent).stem(), "phone") << sent;
 
   Output csv = RunCli({"records", "--records", w.Db(), "--format", "csv"});
-  EXPECT_NE(csv.Text.find(",unit,chosen_file,serials,sent_sha256\r\n"), std::string::npos) << csv.Text;
+  EXPECT_NE(csv.Text.find(",unit,chosen_file,serials,sent_sha256\r\n"), std::string::npos)
+      << csv.Text;
   EXPECT_NE(csv.Text.find(",true," + chosen + ",{},"), std::string::npos) << csv.Text;
 }
 

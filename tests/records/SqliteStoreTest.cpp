@@ -170,15 +170,14 @@ TEST(SqliteStore, ThirdSchemaGainsTheChosenFileKeepingItsRows) {
     std::string why;
     ASSERT_TRUE(store->Insert(SampleRecord("v3", 1, "2026-12-01T00:00:00.000Z"), why)) << why;
   }
-  // Back to how the third schema left it: no chosen_file column, nor the
-  // later serial values.
+  // Back to how the third schema left it: none of the later columns.
   {
     sqlite3 *db = nullptr;
     ASSERT_EQ(sqlite3_open(path.c_str(), &db), SQLITE_OK);
     ASSERT_EQ(sqlite3_exec(db,
-                           "ALTER TABLE runs DROP COLUMN chosen_file; ALTER TABLE runs DROP COLUMN "
-                           "serials; ALTER TABLE runs DROP COLUMN sent_sha256; "
-                           "PRAGMA user_version = 3",
+                           "ALTER TABLE runs DROP COLUMN chosen_file; "
+                           "ALTER TABLE runs DROP COLUMN serials; "
+                           "ALTER TABLE runs DROP COLUMN sent_sha256; PRAGMA user_version = 3",
                            nullptr, nullptr, nullptr),
               SQLITE_OK)
         << sqlite3_errmsg(db);
