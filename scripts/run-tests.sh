@@ -81,5 +81,5 @@ phase "wine tests passed"
 # channel suites included. The long realistic-timing run is about waiting,
 # not threads, and is left to the default pass.
 finish_build tsan
-ctest --preset tsan -j "$test_jobs" -L 'engine|platform|cli|handset|e2e|sanitize|records' -LE long
+ctest --preset tsan -j "$test_jobs" -L 'engine|platform|cli|handset|e2e|sanitize|records|serial' -LE long
 phase "all passed"
