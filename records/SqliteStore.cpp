@@ -1,6 +1,7 @@
 #include "records/SqliteStore.h"
 
 #include "records/SerialsText.h"
+#include "records/SqliteFile.h"
 #include "records/SqliteSchema.h"
 
 #include <sqlite3.h>
@@ -12,29 +13,6 @@
 
 namespace kestrune::records {
 namespace {
-
-// Waits this long for another process's write to end before giving up.
-constexpr int BusyTimeoutMs = 10000;
-
-// Turning a new database to WAL needs it to itself, and SQLite answers
-// "database is locked" at once, without waiting through the busy timeout,
-// while another program is opening the same new file. Tried again until
-// that timeout, so that two programs started together both keep records.
-bool TurnToWal(sqlite3 *db, std::string &why) {
-  using Clock = std::chrono::steady_clock;
-  const Clock::time_point end = Clock::now() + std::chrono::milliseconds(BusyTimeoutMs);
-  for (;;) {
-    int rc = sqlite3_exec(db, "PRAGMA journal_mode = WAL", nullptr, nullptr, nullptr);
-    if (rc == SQLITE_OK)
-      return true;
-    const bool busy = (rc & 0xff) == SQLITE_BUSY || (rc & 0xff) == SQLITE_LOCKED;
-    if (!busy || Clock::now() >= end) {
-      why = sqlite3_errmsg(db);
-      return false;
-    }
-    std::this_thread::sleep_for(std::chrono::milliseconds(5));
-  }
-}
 
 const char *const Columns =
     "id, started, ended, station, channel, port, port_stable_name, image_path, image_size, "
@@ -116,27 +94,13 @@ bool ReadAll(sqlite3 *db, Statement &statement, std::vector<Record> &out, std::s
 } // namespace
 
 std::unique_ptr<SqliteStore> SqliteStore::Open(const std::string &path, std::string &why) {
-  std::error_code error;
-  std::filesystem::path parent = std::filesystem::path(path).parent_path();
-  if (!parent.empty() && !std::filesystem::exists(parent, error))
-    std::filesystem::create_directories(parent, error);
-  if (error) {
-    why = "cannot create " + parent.string() + ": " + error.message();
+  sqlite3 *db = OpenDurableSqliteFile(
+      path, [](sqlite3 *file) { sqlite3_busy_timeout(file, SqliteBusyTimeoutMs); }, why);
+  if (!db)
     return nullptr;
-  }
-  sqlite3 *db = nullptr;
-  int rc = sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, nullptr);
-  if (rc != SQLITE_OK) {
-    why = "cannot open " + path + ": " + (db ? sqlite3_errmsg(db) : sqlite3_errstr(rc));
-    sqlite3_close(db);
-    return nullptr;
-  }
-  sqlite3_busy_timeout(db, BusyTimeoutMs);
   std::unique_ptr<SqliteStore> store(new SqliteStore(db, path));
   std::string detail;
-  // Full sync: a record the run was told is kept survives a power cut.
-  if (!TurnToWal(db, detail) ||
-      !Exec(db, "PRAGMA synchronous = FULL", detail) || !MigrateSchema(db, detail)) {
+  if (!MigrateSchema(db, detail)) {
     why = path + ": " + detail;
     return nullptr;
   }

@@ -1,5 +1,7 @@
 #include "serial/LedgerDatabase.h"
 
+#include "records/SqliteFile.h"
+
 #include <array>
 #include <chrono>
 #include <filesystem>
@@ -9,7 +11,8 @@
 namespace kestrune::serial {
 namespace {
 
-constexpr int BusyTimeoutMs = 10000;
+using records::OpenDurableSqliteFile;
+constexpr int BusyTimeoutMs = records::SqliteBusyTimeoutMs;
 
 // Version 1. A pool's next position never handed out; one row per position
 // handed out, with its text and state (claimed, passed, spent, returned,
@@ -83,21 +86,6 @@ int BusyWait(void *, int tries) {
   return 1;
 }
 
-bool TurnToWal(sqlite3 *db, std::string &why) {
-  using Clock = std::chrono::steady_clock;
-  const Clock::time_point end = Clock::now() + std::chrono::milliseconds(BusyTimeoutMs);
-  for (;;) {
-    int rc = sqlite3_exec(db, "PRAGMA journal_mode = WAL", nullptr, nullptr, nullptr);
-    if (rc == SQLITE_OK)
-      return true;
-    const bool busy = (rc & 0xff) == SQLITE_BUSY || (rc & 0xff) == SQLITE_LOCKED;
-    if (!busy || Clock::now() >= end) {
-      why = sqlite3_errmsg(db);
-      return false;
-    }
-    std::this_thread::sleep_for(std::chrono::milliseconds(5));
-  }
-}
 
 bool ReadVersion(sqlite3 *db, int &version, std::string &why) {
   Statement s(db, "SELECT max(version) FROM serial_schema");
@@ -135,36 +123,14 @@ bool Migrate(sqlite3 *db, std::string &why) {
 
 } // namespace
 
-bool Exec(sqlite3 *db, const char *sql, std::string &why) {
-  char *message = nullptr;
-  if (sqlite3_exec(db, sql, nullptr, nullptr, &message) == SQLITE_OK)
-    return true;
-  why = message ? message : sqlite3_errmsg(db);
-  sqlite3_free(message);
-  return false;
-}
 
 sqlite3 *OpenLedgerDatabase(const std::string &path, std::string &why) {
-  std::error_code error;
-  std::filesystem::path parent = std::filesystem::path(path).parent_path();
-  if (!parent.empty() && !std::filesystem::exists(parent, error))
-    std::filesystem::create_directories(parent, error);
-  if (error) {
-    why = "cannot create " + parent.string() + ": " + error.message();
+  sqlite3 *db = OpenDurableSqliteFile(
+      path, [](sqlite3 *file) { sqlite3_busy_handler(file, BusyWait, nullptr); }, why);
+  if (!db)
     return nullptr;
-  }
-  sqlite3 *db = nullptr;
-  int rc = sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, nullptr);
-  if (rc != SQLITE_OK) {
-    why = "cannot open " + path + ": " + (db ? sqlite3_errmsg(db) : sqlite3_errstr(rc));
-    sqlite3_close(db);
-    return nullptr;
-  }
-  sqlite3_busy_handler(db, BusyWait, nullptr);
   std::string detail;
-  // Full sync: a claim the run was told of survives a power cut.
-  if (!TurnToWal(db, detail) || !Exec(db, "PRAGMA synchronous = FULL", detail) ||
-      !Migrate(db, detail)) {
+  if (!Migrate(db, detail)) {
     why = path + ": " + detail;
     sqlite3_close(db);
     return nullptr;

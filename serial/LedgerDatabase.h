@@ -3,6 +3,8 @@
 // step by step like the records' own, so either side may change alone.
 #pragma once
 
+#include "records/SqliteSchema.h"
+
 #include <sqlite3.h>
 
 #include <cstdint>
@@ -16,7 +18,7 @@ constexpr int CurrentLedgerVersion = 2;
 // timeout, and migrates the ledger's tables. Null with why set.
 sqlite3 *OpenLedgerDatabase(const std::string &path, std::string &why);
 
-bool Exec(sqlite3 *db, const char *sql, std::string &why);
+using records::Exec;
 
 // A prepared statement, finalised on every path.
 class Statement {
