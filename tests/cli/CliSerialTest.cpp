@@ -33,7 +33,8 @@ struct Output {
 };
 
 Output RunCli(const std::vector<std::string> &args, bool withErrors = true) {
-  std::string command = std::string("'") + KESTRUNE_CLI + "'";
+  // A line that never ends is a failure, not a hang of the whole suite.
+  std::string command = std::string("timeout -s KILL 180 '") + KESTRUNE_CLI + "'";
   for (const std::string &a : args)
     command += " '" + a + "'";
   command += withErrors ? " 2>&1" : " 2>/dev/null";
@@ -101,7 +102,11 @@ TEST(CliSerial, EachUnitsFlashHoldsItsOwnValues) {
     fs::create_directories(line.Dir / ("h" + std::to_string(c)));
     HandsetOptions options;
     options.Model = RamModel::Host;
-    options.SwapAfterRunMs = 700;
+    // The unit stays away far longer than the swap silence plus the host's
+    // turnaround after a verdict (record and serial values settled), which
+    // under a sanitizer and a loaded machine can take several hundred ms:
+    // a unit back sooner is taken for the one just flashed.
+    options.SwapAfterRunMs = 3000;
     options.FlashDumpDir = line.Path("h" + std::to_string(c));
     handsets.push_back(std::make_unique<VirtualHandset>(options));
     ASSERT_TRUE(handsets.back()->StartOnPty());
