@@ -7,18 +7,6 @@
 
 namespace kestrune::serial::test {
 
-TempDir::TempDir() {
-  std::string pattern = (std::filesystem::temp_directory_path() / "kestrune-ledger-XXXXXX").string();
-  if (!mkdtemp(pattern.data()))
-    throw std::runtime_error("mkdtemp");
-  Dir = pattern;
-}
-
-TempDir::~TempDir() {
-  std::error_code ignored;
-  std::filesystem::remove_all(Dir, ignored);
-}
-
 PoolRequest CounterPool(const std::string &pool, const std::string &field, uint64_t start,
                         uint64_t capacity, int width) {
   PoolRequest request;

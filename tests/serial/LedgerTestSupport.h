@@ -3,21 +3,16 @@
 #pragma once
 
 #include "serial/SerialLedger.h"
+#include "tests/records/RecordsTestSupport.h"
 
 #include <filesystem>
 #include <string>
 
 namespace kestrune::serial::test {
 
-class TempDir {
-public:
-  TempDir();
-  ~TempDir();
-  std::string File(const std::string &name) const { return (Dir / name).string(); }
-
-private:
-  std::filesystem::path Dir;
-};
+// The ledger lives in the station's records file: the same folder as the
+// records' tests use.
+using records::test::TempDir;
 
 // Values start, start + 1, ... as zero-padded decimal text of width digits.
 PoolRequest CounterPool(const std::string &pool, const std::string &field, uint64_t start,
