@@ -128,7 +128,10 @@ TEST_F(Watchdog, EveryPhaseOfASilentHandsetEndsWithinTheLimit) {
     const auto silence = duration_cast<milliseconds>(failedAt - silentFrom);
     const milliseconds limit(c.EraseLimit ? eraseMs : answerMs);
     EXPECT_GE(silence, limit);
-    EXPECT_LE(silence, limit + milliseconds(100));
+    // The text reaches the test through the panel's queue, which a loaded
+    // machine serves late; a watchdog that restarted its wait would still
+    // show at twice the limit.
+    EXPECT_LT(silence, limit + limit / 2);
   }
 }
 
