@@ -22,3 +22,26 @@ find_program(KESTRUNE_WINE64 NAMES wine64 wine PATHS /usr/lib/wine)
 if(KESTRUNE_WINE64)
   set(CMAKE_CROSSCOMPILING_EMULATOR ${KESTRUNE_WINE64})
 endif()
+
+# The libraries Debian ships no MinGW builds of (Qt, SQLite, libpq, libpqxx),
+# cross-built from Debian's sources by scripts/windows-deps.sh into a cache
+# outside the clone. Without it the window and the run records are left out.
+if(NOT KESTRUNE_WINDOWS_DEPS)
+  execute_process(COMMAND ${CMAKE_CURRENT_LIST_DIR}/../scripts/windows-deps.sh --print
+    OUTPUT_VARIABLE deps OUTPUT_STRIP_TRAILING_WHITESPACE)
+  # Only a whole cache has this file (the script renames it into place).
+  if(EXISTS ${deps}/BUILD-INFO.txt)
+    set(KESTRUNE_WINDOWS_DEPS ${deps} CACHE PATH "The Windows libraries (scripts/windows-deps.sh)"
+      FORCE)
+  endif()
+endif()
+if(KESTRUNE_WINDOWS_DEPS)
+  list(APPEND CMAKE_FIND_ROOT_PATH ${KESTRUNE_WINDOWS_DEPS})
+  # Qt's code generators are the host's own (Debian's qt6-base-dev-tools).
+  set(QT_HOST_PATH /usr)
+  set(QT_HOST_PATH_CMAKE_DIR /usr/lib/x86_64-linux-gnu/cmake)
+  set(ENV{PKG_CONFIG_LIBDIR} ${KESTRUNE_WINDOWS_DEPS}/lib/pkgconfig)
+else()
+  # Never the host's libraries.
+  set(ENV{PKG_CONFIG_LIBDIR} /usr/${triple}/lib/pkgconfig)
+endif()
