@@ -17,11 +17,6 @@ set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
 
 set(CMAKE_EXE_LINKER_FLAGS_INIT "-static -static-libgcc -static-libstdc++")
 
-# Test programs run under Wine (ctest, test discovery off: see tests/).
-find_program(KESTRUNE_WINE64 NAMES wine64 wine PATHS /usr/lib/wine)
-if(KESTRUNE_WINE64)
-  set(CMAKE_CROSSCOMPILING_EMULATOR ${KESTRUNE_WINE64})
-endif()
 
 # The libraries Debian ships no MinGW builds of (Qt, SQLite, libpq, libpqxx),
 # cross-built from Debian's sources by scripts/windows-deps.sh into a cache
@@ -35,6 +30,8 @@ if(NOT KESTRUNE_WINDOWS_DEPS)
       FORCE)
   endif()
 endif()
+# Test projects (try_compile) read this file again: they get the same.
+list(APPEND CMAKE_TRY_COMPILE_PLATFORM_VARIABLES KESTRUNE_WINDOWS_DEPS)
 if(KESTRUNE_WINDOWS_DEPS)
   list(APPEND CMAKE_FIND_ROOT_PATH ${KESTRUNE_WINDOWS_DEPS})
   # Qt's code generators are the host's own (Debian's qt6-base-dev-tools).
@@ -44,4 +41,14 @@ if(KESTRUNE_WINDOWS_DEPS)
 else()
   # Never the host's libraries.
   set(ENV{PKG_CONFIG_LIBDIR} /usr/${triple}/lib/pkgconfig)
+endif()
+
+# Test programs run under Wine (ctest, test discovery off: see tests/), with
+# the libraries' DLLs on Wine's path.
+find_program(KESTRUNE_WINE64 NAMES wine64 wine PATHS /usr/lib/wine)
+if(KESTRUNE_WINE64 AND KESTRUNE_WINDOWS_DEPS)
+  string(REPLACE "/" "\\" dll_path "Z:${KESTRUNE_WINDOWS_DEPS}/bin")
+  set(CMAKE_CROSSCOMPILING_EMULATOR env "WINEPATH=${dll_path}" ${KESTRUNE_WINE64})
+elseif(KESTRUNE_WINE64)
+  set(CMAKE_CROSSCOMPILING_EMULATOR ${KESTRUNE_WINE64})
 endif()

@@ -183,7 +183,7 @@ build_pqxx() {
   cmake -G Ninja -S "$src" -B "$build" \
     -DCMAKE_TOOLCHAIN_FILE="$work/toolchain.cmake" "${launcher[@]}" \
     -DCMAKE_BUILD_TYPE=Release -DBUILD_SHARED_LIBS=OFF -DBUILD_TEST=OFF -DBUILD_DOC=OFF \
-    -DSKIP_BUILD_TEST=ON -DCMAKE_INSTALL_PREFIX="$prefix" \
+    -DSKIP_BUILD_TEST=ON -DSKIP_PQXX_SHARED=ON -DCMAKE_INSTALL_PREFIX="$prefix" \
     -DPostgreSQL_INCLUDE_DIR="$prefix/include" -DPostgreSQL_TYPE_INCLUDE_DIR="$prefix/include" \
     -DPostgreSQL_LIBRARY="$prefix/lib/libpq.a"
   cmake --build "$build" -j "$jobs"

@@ -1,4 +1,6 @@
 // The window's tests run on Qt's offscreen platform: no display needed.
+// Under Wine, where Qt has no offscreen platform, QT_QPA_PLATFORM names the
+// windows one.
 #include "ui/Application.h"
 
 #include <gtest/gtest.h>
@@ -6,7 +8,8 @@
 #include <QApplication>
 
 int main(int argc, char **argv) {
-  qputenv("QT_QPA_PLATFORM", "offscreen");
+  if (!qEnvironmentVariableIsSet("QT_QPA_PLATFORM"))
+    qputenv("QT_QPA_PLATFORM", "offscreen");
   ::testing::InitGoogleTest(&argc, argv);
   QApplication application(argc, argv);
   kestrune::PrepareApplication(application);
