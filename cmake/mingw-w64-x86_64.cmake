@@ -47,7 +47,16 @@ endif()
 # the libraries' DLLs on Wine's path.
 find_program(KESTRUNE_WINE64 NAMES wine64 wine PATHS /usr/lib/wine)
 if(KESTRUNE_WINE64 AND KESTRUNE_WINDOWS_DEPS)
-  string(REPLACE "/" "\\" dll_path "Z:${KESTRUNE_WINDOWS_DEPS}/bin")
+  # Qt's DLLs load the compiler's runtime DLLs (libstdc++, libgcc, winpthread).
+  set(dll_path "Z:${KESTRUNE_WINDOWS_DEPS}/bin")
+  foreach(dll libstdc++-6.dll libwinpthread-1.dll)
+    execute_process(COMMAND ${triple}-g++-posix -print-file-name=${dll}
+      OUTPUT_VARIABLE file OUTPUT_STRIP_TRAILING_WHITESPACE)
+    get_filename_component(file ${file} REALPATH)
+    get_filename_component(dir ${file} DIRECTORY)
+    string(APPEND dll_path "\\;Z:${dir}") # one value: the semicolon is Windows'
+  endforeach()
+  string(REPLACE "/" "\\" dll_path "${dll_path}")
   set(CMAKE_CROSSCOMPILING_EMULATOR env "WINEPATH=${dll_path}" ${KESTRUNE_WINE64})
 elseif(KESTRUNE_WINE64)
   set(CMAKE_CROSSCOMPILING_EMULATOR ${KESTRUNE_WINE64})

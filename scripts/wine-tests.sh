@@ -40,8 +40,12 @@ cleanup() {
 }
 trap cleanup EXIT
 if [ "$full" = 1 ]; then
-  # The libraries' DLLs, and an X server on a display nobody uses.
-  dll_path=Z:$deps/bin
+  # The libraries' DLLs and the compiler's runtime DLLs, which Qt's load,
+  # and an X server on a display nobody uses.
+  dll_path="Z:$deps/bin"
+  for dll in libstdc++-6.dll libwinpthread-1.dll; do
+    dll_path+=";Z:$(dirname "$(realpath "$(x86_64-w64-mingw32-g++-posix -print-file-name=$dll)")")"
+  done
   export WINEPATH=${dll_path//\//\\}
   Xvfb -displayfd 3 -nolisten tcp -screen 0 1280x1024x24 3>"$prefix_root/display" \
     >"$prefix_root/xvfb.log" 2>&1 &
