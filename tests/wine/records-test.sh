@@ -42,6 +42,9 @@ check() { # what, then the command that must succeed
   fi
 }
 
+# The prefix's station database starts empty: the download test's runs
+# before this one kept their records there too.
+rm -rf "$WINEPREFIX"/drive_c/users/*/AppData/Local/Orv/Kestrune
 make_image "$work/image" 65536
 image=$(windows_path "$work/image.bin")
 cli=$win/cli/kestrune-cli.exe
