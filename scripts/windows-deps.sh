@@ -121,6 +121,9 @@ build_qt() {
   src=$(src_of qt6-base)
   # Debian's cleaned source has no wintab.h, hence no tablet events. OpenGL
   # stays on: the windows platform plugin needs it with dynamic OpenGL.
+  # Direct2D stays on too: the plugin asks for the DirectWrite font
+  # database whenever directwrite3 is on, but Gui builds it only with
+  # Direct2D, and without it qwindows.dll does not link.
   cmake -G Ninja -S "$src" -B "$build" \
     -DCMAKE_TOOLCHAIN_FILE="$work/toolchain.cmake" "${launcher[@]}" \
     -DCMAKE_BUILD_TYPE=Release -DBUILD_SHARED_LIBS=ON \
@@ -134,7 +137,7 @@ build_qt() {
     -DFEATURE_system_harfbuzz=OFF -DFEATURE_system_pcre2=OFF \
     -DFEATURE_system_doubleconversion=OFF -DFEATURE_system_freetype=OFF \
     -DFEATURE_zstd=OFF -DFEATURE_icu=OFF \
-    -DFEATURE_freetype=OFF -DFEATURE_direct2d=OFF -DFEATURE_jpeg=OFF -DFEATURE_gif=OFF \
+    -DFEATURE_freetype=OFF -DFEATURE_jpeg=OFF -DFEATURE_gif=OFF \
     -DFEATURE_pdf=OFF -DFEATURE_vulkan=OFF -DFEATURE_textodfwriter=OFF \
     -DFEATURE_textmarkdownreader=OFF -DFEATURE_textmarkdownwriter=OFF \
     -DFEATURE_calendarwidget=OFF -DFEATURE_mdiarea=OFF -DFEATURE_sessionmanager=OFF
