@@ -137,7 +137,7 @@ build_qt() {
     -DFEATURE_system_harfbuzz=OFF -DFEATURE_system_pcre2=OFF \
     -DFEATURE_system_doubleconversion=OFF -DFEATURE_system_freetype=OFF \
     -DFEATURE_zstd=OFF -DFEATURE_icu=OFF \
-    -DFEATURE_freetype=OFF -DFEATURE_jpeg=OFF -DFEATURE_gif=OFF \
+    -DFEATURE_freetype=OFF -DFEATURE_direct2d=ON -DFEATURE_jpeg=OFF -DFEATURE_gif=OFF \
     -DFEATURE_pdf=OFF -DFEATURE_vulkan=OFF -DFEATURE_textodfwriter=OFF \
     -DFEATURE_textmarkdownreader=OFF -DFEATURE_textmarkdownwriter=OFF \
     -DFEATURE_calendarwidget=OFF -DFEATURE_mdiarea=OFF -DFEATURE_sessionmanager=OFF
