@@ -16,6 +16,7 @@
 #include "engine/StationRows.h"
 #ifdef KESTRUNE_HAVE_RECORDS
 #include "records/Recorder.h"
+#include "records/StationState.h"
 #endif
 
 #include <array>
@@ -120,6 +121,7 @@ int RunFlash(const FlashOptions &options, std::ostream &out, std::ostream &progr
   std::vector<ChannelResult> outcome(count);
   std::vector<TCommsThread *> slots(count, nullptr);
   std::vector<bool> running(count, false);
+  std::vector<std::string> lastOutcome(count); // main thread only
   const SpeedButtons speed = ButtonsForRow(options.SpeedRow);
   const auto started = Clock::now();
 
@@ -153,6 +155,7 @@ int RunFlash(const FlashOptions &options, std::ostream &out, std::ostream &progr
       r.Seconds = std::chrono::duration<double>(Clock::now() - started).count();
       TakeRun(r, report, panels[i]->LastText(), worker.EndedWhileWaiting(), options.Repeat.On);
       panels[i]->RunProgressState().Finish(report.Outcome);
+      lastOutcome[i] = RunOutcomeName(report.Outcome);
       const bool unit = report.Unit && report.Outcome != RunOutcome::Stopped;
       if (options.Json)
         json.Outcome(r.Channel, worker.RunNumber(), report, worker.EndedWhileWaiting());
@@ -174,6 +177,25 @@ int RunFlash(const FlashOptions &options, std::ostream &out, std::ostream &progr
     });
   }
 
+  // The channels' state for the line's dashboard, published from this
+  // thread, which alone reads the panels' texts.
+  auto publishState = [&] {
+#ifdef KESTRUNE_HAVE_RECORDS
+    if (!options.State)
+      return;
+    std::vector<records::ChannelState> channels;
+    for (size_t i = 0; i < count; ++i) {
+      const ProgressSnapshot p = panels[i]->RunProgressState().Snapshot();
+      channels.push_back({outcome[i].Channel, options.Ports[i], RunPhaseName(p.Phase),
+                          p.RunPercent, panels[i]->UnitValuesText(), lastOutcome[i],
+                          panels[i]->LastText(), image ? image->Sha256 : std::string(),
+                          options.JobTitle});
+    }
+    options.State->Publish(std::move(channels));
+#endif
+  };
+  publishState();
+
   bool stopsSent = false;
   auto allEnded = [&] {
     if (stopWanted && !stopsSent) {
@@ -189,12 +211,18 @@ int RunFlash(const FlashOptions &options, std::ostream &out, std::ostream &progr
   };
   if (options.Progress) {
     LiveLines live(progress, TerminalWidth(2));
-    while (!queue.ServeUntil(allEnded, std::chrono::milliseconds(200)))
+    while (!queue.ServeUntil(allEnded, std::chrono::milliseconds(200))) {
       DrawProgress(live, panels);
+      publishState();
+    }
     DrawProgress(live, panels);
+  } else if (options.State) {
+    while (!queue.ServeUntil(allEnded, std::chrono::milliseconds(500)))
+      publishState();
   } else {
     queue.ServeUntil(allEnded);
   }
+  publishState();
   TCommsThread::WaitForAllWorkers();
 
   PrintResultTable(progress, outcome, options.Repeat.On);

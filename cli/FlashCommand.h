@@ -17,6 +17,7 @@
 namespace kestrune {
 namespace records {
 class Recorder;
+class StationStateBoard;
 }
 class StopSignals;
 
@@ -28,6 +29,9 @@ struct FlashOptions {
   bool Progress = false;          // draw progress bars (a terminal)
   std::string SummaryFile;        // tab-separated outcome per channel
   records::Recorder *Records = nullptr; // keeps a record of every run
+  // Told every channel's state about twice a second while they run, for
+  // the line's dashboard; null: none is kept.
+  records::StationStateBoard *State = nullptr;
   RepeatPlan Repeat;              // off: one run per channel
   bool Json = false;              // JSON event lines on out instead of text lines
   // Set by a job: the loaded image must have this SHA-256, or no channel

@@ -168,6 +168,16 @@ std::unique_ptr<records::Recorder> StartRecorder(const RecordsCliOptions &option
       options.Target, options.Station, [&errors](const std::string &t) { Say(errors, t); }});
 }
 
+std::unique_ptr<records::StateWriter> StartStateWriter(const records::Recorder &recorder,
+                                                       const records::StationStateBoard &board,
+                                                       std::ostream &errors) {
+  if (!records::IsServerUrl(recorder.ServerUrl()))
+    return nullptr;
+  return std::make_unique<records::StateWriter>(
+      recorder.ServerUrl(), recorder.Station(), board,
+      [&errors](const std::string &t) { Say(errors, t); });
+}
+
 CLI::App *AddRecordsCommand(CLI::App &app, RecordsListOptions &options) {
   CLI::App *command = app.add_subcommand("records", "List the run records, newest first, and a "
                                                     "summary per station and channel");

@@ -269,7 +269,14 @@ int main(int argc, char **argv) {
   StopSignals signals([keeper = recorder.get()] { keeper->CutShort(); });
   options.Records = recorder.get();
   options.Signals = &signals;
+  // The line's dashboard sees this station's channels while they run.
+  records::StationStateBoard stateBoard;
+  auto stateWriter = StartStateWriter(*recorder, stateBoard, std::cerr);
+  if (stateWriter)
+    options.State = &stateBoard;
   int status = RunFlash(options, std::cout, std::cerr);
+  if (stateWriter)
+    stateWriter->Stop();
   // Every record is written before the program ends; sending waits briefly.
   recorder->Close();
   return status;
