@@ -79,7 +79,8 @@ function barChart(box, items, options) {
   const most = Math.max(1, ...items.map(i => i.value));
   items.forEach((item, row) => {
     const y = row * rowHeight + 2;
-    const label = svg('text', { x: 2, y: y + 12 }, item.label.length > 28 ? item.label.slice(0, 27) + '…' : item.label);
+    const chars = options.chars || 28;
+    const label = svg('text', { x: 2, y: y + 12 }, item.label.length > chars ? item.label.slice(0, chars - 1) + '…' : item.label);
     label.append(svg('title', {}, item.label));
     chart.append(label);
     const w = (width - left - 60) * item.value / most;
@@ -123,7 +124,7 @@ function showFailures(rows) {
   document.querySelector('#failures tbody').replaceChildren(...rows.map(r =>
     el('tr', {}, el('td', { class: 'kind' }, r.text), el('td', { class: 'num count' }, r.count))));
   barChart(document.getElementById('failures-chart'), rows.slice(0, 10).map(r => ({
-    label: r.text, value: r.count, valueText: r.count, colour: '#c62828' })), { left: 200 });
+    label: r.text, value: r.count, valueText: r.count, colour: '#c62828' })), { left: 260, chars: 44 });
 }
 
 function showHourly(rows) {
