@@ -131,6 +131,7 @@ int main(int argc, char **argv) {
 
   auto get = [&](const std::string &path) {
     httplib::Client client("127.0.0.1", http.BoundPort());
+    client.set_read_timeout(120, 0); // every record counted takes its time
     auto result = client.Get(path.c_str());
     if (!result || result->status != 200) {
       std::fprintf(stderr, "GET %s failed (%d)\n", path.c_str(), result ? result->status : 0);
