@@ -21,8 +21,10 @@
 #include <atomic>
 #include <chrono>
 #include <cstdio>
+#include <functional>
 #include <future>
 #include <memory>
+#include <stdexcept>
 #include <string>
 #include <thread>
 #include <vector>
@@ -78,7 +80,7 @@ void Fill(const std::string &url, long records) {
 
 } // namespace
 
-int main(int argc, char **argv) {
+int Main(int argc, char **argv) {
   const long recordCount = argc > 1 ? std::atol(argv[1]) : 1000000;
   const int requests = argc > 2 ? std::atoi(argv[2]) : 200;
   records::test::PgServer server;
@@ -127,6 +129,20 @@ int main(int argc, char **argv) {
     return 1;
   }
   std::thread serving([&] { http.Serve(); });
+  // Everything ends on the way out, also when an answer fails.
+  struct Ending {
+    std::function<void()> Run;
+    ~Ending() { Run(); }
+  } ending{[&] {
+    running = false;
+    if (changer.joinable())
+      changer.join();
+    for (auto &w : writers)
+      w->Stop();
+    http.Stop();
+    if (serving.joinable())
+      serving.join();
+  }};
   std::this_thread::sleep_for(std::chrono::seconds(3)); // every station has written
 
   auto get = [&](const std::string &path) {
@@ -134,8 +150,9 @@ int main(int argc, char **argv) {
     client.set_read_timeout(120, 0); // every record counted takes its time
     auto result = client.Get(path.c_str());
     if (!result || result->status != 200) {
-      std::fprintf(stderr, "GET %s failed (%d)\n", path.c_str(), result ? result->status : 0);
-      std::exit(1);
+      // Thrown, not exited: the server is stopped on the way out.
+      throw std::runtime_error("GET " + path + " failed (" +
+                               std::to_string(result ? result->status : 0) + ")");
     }
     return result->body.size();
   };
@@ -187,13 +204,16 @@ int main(int argc, char **argv) {
   uint64_t writes = 0;
   for (auto &w : writers)
     writes += w->Writes();
-  running = false;
-  changer.join();
-  for (auto &w : writers)
-    w->Stop();
-  http.Stop();
-  serving.join();
   std::printf("state writes committed meanwhile: %llu (50 stations, every 2 s)\n",
               static_cast<unsigned long long>(writes));
   return 0;
+}
+
+int main(int argc, char **argv) {
+  try {
+    return Main(argc, argv);
+  } catch (const std::exception &failure) {
+    std::fprintf(stderr, "bench_line_dashboard: %s\n", failure.what());
+    return 1;
+  }
 }
