@@ -27,7 +27,8 @@ nlohmann::json QueryStations(pqxx::connection_base &connection, const LineSchema
 // [{station, channel, passed, failed, first_runs, first_passed, first_pass_yield}]:
 // units' runs judged passed or failed. A unit is known by the serial values
 // written into it: of the runs with the same values only the earliest is
-// the unit's first run; a run without values is always a first run.
+// the unit's first run (runs of one unit started in the same millisecond
+// all count as first); a run without values is always a first run.
 // first_pass_yield is first_passed / first_runs, null without first runs.
 nlohmann::json QueryYield(pqxx::connection_base &connection, const LineSchema &schema,
                           const LineFilter &filter);
