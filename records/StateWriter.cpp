@@ -68,9 +68,14 @@ void StateWriter::Main() {
     link.reset();
   };
   bool downTold = false;
+  // Nothing to show before the front end's first publish, which comes
+  // soon after the start.
+  while (!Board.HasState())
+    if (!Sleep(std::chrono::milliseconds(50))) {
+      drop();
+      return;
+    }
   do {
-    if (!Board.HasState())
-      continue; // nothing to show yet
     const std::vector<ChannelState> channels = Board.Snapshot();
     try {
       if (!link) {
