@@ -66,7 +66,7 @@ int main(int argc, char **argv) {
              "       kestrune-cli job keygen|sign|verify ...\n"
 #ifdef KESTRUNE_HAVE_RECORDS
              "       kestrune-cli records [--records URL|FILE] [--since TIME] [--station S] "
-             "[--serial-value V] [--format table|csv|json]\n"
+             "[--serial-value V] [--job NAME [--job-version V]] [--format table|csv|json]\n"
 #endif
 #ifdef KESTRUNE_HAVE_SERIAL_COMMANDS
              "       kestrune-cli serial status --serial SCHEME.json [--records URL|FILE] "
