@@ -129,6 +129,7 @@ void TKestruneUiForm::StartChannel(int channel) {
     plan.JobName = JobMode->Job().Name;
     plan.JobVersion = JobMode->Job().Version;
     plan.JobSha256 = JobMode->Job().FileSha256;
+    plan.Gate = JobGate;
   }
   CommsThread[channel] = TCommsThread::Start(ChannelRows[channel], *Panel[channel],
                                              std::move(plan),

@@ -5,6 +5,11 @@
 // before the first unit. Closing the job needs the supervisor's password.
 #include "engine/RamProgramSource.h"
 #include "image/ImageDigest.h"
+#ifdef KESTRUNE_HAVE_JOB_COUNT
+#include "jobcount/JobCountGate.h"
+#include "records/RecordsLocation.h"
+#include "records/ServerAddress.h"
+#endif
 #include "ui/JobModePanel.h"
 #include "ui/KestruneUiForm.h"
 #include "ui/RunOptionsPanel.h"
@@ -28,8 +33,6 @@ namespace {
 std::string WindowCannotApply(const job::JobFile &job) {
   if (!job.Serial.is_null())
     return "the window takes a job's serial scheme only as a file ('path' and 'sha256')";
-  if (job.Units)
-    return "the window does not keep a job's count of units: run this job with kestrune-cli";
   if (!job.Records.empty() || !job.Station.empty())
     return "the window keeps its records where its settings say: run a job that names its "
            "records or station with kestrune-cli";
@@ -106,6 +109,8 @@ std::string TKestruneUiForm::ApplyJob(const job::JobFile &job) {
       return "serial scheme '" + job.SerialPath + "' has SHA-256 " + digest +
              ", the job pins " + job.SerialSha256;
   }
+  if (std::string problem = OpenJobCount(job); !problem.empty())
+    return problem;
   if (!RunOptions->ChooseRamProgram(QString::fromStdString(job.RamProgramPath)))
     return "its RAM program '" + job.RamProgramPath + "' is no RAM program";
   if (!Serials->ChooseScheme(QString::fromStdString(job.SerialPath)))
@@ -122,8 +127,40 @@ std::string TKestruneUiForm::ApplyJob(const job::JobFile &job) {
   return {};
 }
 
+std::string TKestruneUiForm::OpenJobCount(const job::JobFile &job) {
+  JobGate.reset();
+  if (!job.Units)
+    return {};
+#ifndef KESTRUNE_HAVE_JOB_COUNT
+  return "this build keeps no count of units: a job with 'units' cannot run here";
+#else
+  jobcount::JobKey key;
+  key.Name = job.Name;
+  key.Version = job.Version;
+  key.Units = *job.Units;
+  key.Station = JobMode->StationName().empty() ? records::HostStationName()
+                                                : JobMode->StationName();
+  const std::string &place = JobMode->RecordsPlace();
+  std::string why;
+  std::unique_ptr<jobcount::JobUnitStore> store;
+  if (records::IsServerUrl(place)) {
+    store = jobcount::OpenPgJobUnits(place, key, why);
+  } else {
+    const std::string path =
+        place.empty() || place == "none" ? records::DefaultRecordsPath() : place;
+    store = path.empty() ? nullptr : jobcount::OpenSqliteJobUnits(path, key, why);
+  }
+  if (!store)
+    return "cannot count its units: " + (why.empty() ? std::string("no records database") : why);
+  JobGate = std::make_shared<jobcount::JobCountGate>(key, std::move(store));
+  return {};
+#endif
+}
+
 void TKestruneUiForm::LockPinnedControls() {
   const bool free = !JobMode->IsOpen();
+  if (free)
+    JobGate.reset();
   for (QWidget *pinned : std::initializer_list<QWidget *>{RadioGroup1, GroupBox2, Serials,
                                                            RunOptions, RepeatCheckBox})
     pinned->setEnabled(free);

@@ -64,6 +64,8 @@ void TKestruneUiForm::LoadSettings() {
                           Registry->ReadString(StationValue).value_or(""));
   Serials->Load(*Registry);
   JobMode->Load(*Registry);
+  JobMode->SetRecordsPlace(Registry->ReadString(RecordsValue).value_or(""),
+                           Registry->ReadString(StationValue).value_or(""));
   if (!Registry->CloseSettings())
     qWarning("Kestrune: the settings could not be written back");
 }

@@ -36,6 +36,15 @@ public:
   void Load(SettingsStore &settings);
   void Save(SettingsStore &settings) const;
 
+  // Where the window keeps its records ("", "none", a file or a server
+  // URL) and its station's name: a job's count of units is kept there.
+  void SetRecordsPlace(std::string records, std::string station) {
+    Records = std::move(records);
+    Station = std::move(station);
+  }
+  const std::string &RecordsPlace() const { return Records; }
+  const std::string &StationName() const { return Station; }
+
   // The folders whose keys are trusted; the station's own unless set.
   void SetTrustedFolders(std::vector<std::string> folders) { Trusted = std::move(folders); }
 
@@ -96,6 +105,7 @@ private:
   QString LastRefusal;
   std::optional<job::JobFile> Current;
   std::vector<std::string> Trusted;
+  std::string Records, Station;
   std::string PasswordHash;
   bool AllowUnsigned = false;
   bool Confirmed = false;

@@ -10,6 +10,7 @@
 #include "engine/RepeatPlan.h"
 #include "engine/RunReport.h"
 #include "engine/RunTally.h"
+#include "engine/UnitGate.h"
 #include "ui/ChannelLog.h"
 #include "platform/PortList.h"
 #include "image/ImageBytes.h"
@@ -266,6 +267,9 @@ private:
   RunOptionsPanel *RunOptions = nullptr;
   SerialSchemePanel *Serials = nullptr;
   JobModePanel *JobMode = nullptr;
+  // The open job's count of units, asked before each unit; null without.
+  std::shared_ptr<UnitGate> JobGate;
+  std::string OpenJobCount(const job::JobFile &job);
   std::string JobProblemAtStart; // the command line's job that could not be opened
 
   // Channel panels, indexed by channel (0 for channel 1).

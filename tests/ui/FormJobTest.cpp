@@ -232,5 +232,27 @@ TEST_F(JobWindow, TheDigestPromptRefusesAWrongEntryAndTheRightOneFlashes) {
   ASSERT_TRUE(QTest::qWaitFor([&] { return Form->AllChannelsIdle(); }, 30000));
 }
 
+TEST_F(JobWindow, AJobsCountOfUnitsStopsTheWindowOnceItsUnitsAreBuilt) {
+  VirtualHandset second;
+  ASSERT_TRUE(second.StartOnPty());
+  ScopedEnv ports("KESTRUNE_PORTS", Handset->DevicePath() + ":" + second.DevicePath());
+  nlohmann::json document = Document();
+  document["units"] = 2;
+  Open();
+  Control<QComboBox>(Form.get(), ChannelControlName(1, "PortCBox"))
+      ->setCurrentText(QString::fromStdString(second.DevicePath()));
+  ASSERT_EQ(Form->OpenJob(WriteJob(document)), "");
+  ASSERT_TRUE(WaitForLoad(*Form));
+  for (int channel : {0, 1, 0}) {
+    QTest::mouseClick(Control<QPushButton>(Form.get(), ChannelControlName(channel, "StartButton")),
+                      Qt::LeftButton);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return Form->AllChannelsIdle(); }, 30000));
+  }
+  EXPECT_EQ(Handset->CompletedRuns() + second.CompletedRuns(), 2);
+  EXPECT_EQ(Handset->Runs().size(), 1u); // the third start touched no unit
+  EXPECT_EQ(StatusText(Form.get(), 0), "Job fw-line-a: all 2 units built")
+      << StatusText(Form.get(), 0).toStdString();
+}
+
 } // namespace
 } // namespace kestrune
