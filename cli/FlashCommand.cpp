@@ -110,7 +110,10 @@ int RunFlash(const FlashOptions &options, std::ostream &out, std::ostream &progr
     std::string why;
     unitValues = options.UnitValuesFor(*image, why);
     if (!unitValues) {
-      progress << "kestrune-cli: " << why << '\n' << std::flush;
+      progress << "kestrune-cli: "
+               << (options.JobTitle.empty() ? "" : "job " + options.JobTitle + " refused: ")
+               << why << '\n'
+               << std::flush;
       return 1;
     }
   }
@@ -148,6 +151,10 @@ int RunFlash(const FlashOptions &options, std::ostream &out, std::ostream &progr
       json.RunStart(outcome[i].Channel, options.Ports[i], 1);
     RunPlan plan = PlanRun(image, options.SpeedRow, options.Repeat);
     plan.Values = unitValues;
+    plan.JobName = options.JobName;
+    plan.JobVersion = options.JobVersion;
+    plan.JobSha256 = options.JobSha256;
+    plan.Gate = options.Gate;
     slots[i] = TCommsThread::Start(StationRow(i), *panels[i], std::move(plan),
                                    [&, i](TCommsThread &worker) {
       ChannelResult &r = outcome[i];
@@ -229,14 +236,24 @@ int RunFlash(const FlashOptions &options, std::ostream &out, std::ostream &progr
   bool allCompleted = true;
   for (const ChannelResult &r : outcome)
     allCompleted = allCompleted && r.Outcome == ChannelOutcome::Completed;
-  if (!options.SummaryFile.empty() && !WriteSummary(options.SummaryFile, outcome)) {
+  const bool summaryWritten =
+      options.SummaryFile.empty() || WriteSummary(options.SummaryFile, outcome);
+  if (!summaryWritten) {
     progress << "kestrune-cli: could not write summary '" << options.SummaryFile << "'\n"
              << std::flush;
     allCompleted = false;
   }
+  // The job's count reached ends the job: each channel ended for it or
+  // completed, and no unit failed.
+  bool built = options.AllBuilt && options.AllBuilt();
+  for (const ChannelResult &r : outcome)
+    built = built && r.Failed == 0 &&
+            (r.Outcome == ChannelOutcome::Completed || r.Run == RunOutcome::Failed);
   if (results)
     *results = std::move(outcome);
-  return allCompleted ? 0 : 1;
+  if (!summaryWritten)
+    return 1;
+  return built ? UnitsBuiltExit : allCompleted ? 0 : 1;
 }
 
 } // namespace kestrune

@@ -4,6 +4,7 @@
 
 #include "engine/RepeatPlan.h"
 #include "engine/RunReport.h"
+#include "engine/UnitGate.h"
 #include "engine/UnitValues.h"
 #include "image/ImageBytes.h"
 
@@ -38,6 +39,11 @@ struct FlashOptions {
   // starts; the job's title names it in the refusal.
   std::string ImageSha256;
   std::string JobTitle;
+  std::string JobName, JobVersion, JobSha256; // on every run's report and record
+  // The job's count of units, asked before each unit; and whether it was
+  // found reached, which ends the job (exit status 3).
+  std::shared_ptr<UnitGate> Gate;
+  std::function<bool()> AllBuilt;
   // The program's own, taken over while the channels run and handed back
   // after; null: the run takes the signals itself.
   StopSignals *Signals = nullptr;
@@ -74,6 +80,9 @@ struct ChannelResult {
 // Exit status: 0 when every channel completed, 1 otherwise (a failed load
 // or a summary that could not be written included). SIGINT, SIGTERM and
 // SIGHUP stop every channel.
+// The exit status once a job's count of units is reached.
+constexpr int UnitsBuiltExit = 3;
+
 int RunFlash(const FlashOptions &options, std::ostream &out, std::ostream &progress,
              std::vector<ChannelResult> *results = nullptr);
 

@@ -39,6 +39,8 @@ struct RecordsListOptions {
   std::string Since;
   std::string Station;
   std::string Serial; // only the runs that wrote this serial value
+  std::string JobName;    // only the runs of this job, every version
+  std::string JobVersion; // with JobName: only this version of it
   std::string Format = "table";
 };
 

@@ -90,6 +90,7 @@ void TKestruneUiForm::FlashCreate() {
   LoadSettings();
   StartRecords();
   TakeCommandLineFile();
+  TakeCommandLineJob();
   if (!FlashFileEdit->text().isEmpty())
     StartMotLoad(FlashFileEdit->text());
   for (QPushButton *stop : StopButton)
@@ -98,6 +99,8 @@ void TKestruneUiForm::FlashCreate() {
     ParameterChange(channel);
   for (int channel = 0; channel < ChannelCount; ++channel)
     SetStatus(channel, ChannelRows[channel].IdleText);
+  if (!JobProblemAtStart.empty())
+    SetStatus(0, QString::fromStdString("ERROR " + JobProblemAtStart));
   ShowCounts();
   CheckFonts();
   StartPortRescan();
