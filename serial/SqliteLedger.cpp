@@ -11,6 +11,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <set>
 
 namespace kestrune::serial {
 namespace {
@@ -94,7 +95,30 @@ const char *StateName(ClaimEnd end) {
   return "spent";
 }
 
+// Runs a statement that must not fail for a savepoint to hold.
+bool Savepoint(sqlite3 *db, const char *sql) {
+  std::string ignored;
+  return Exec(db, sql, ignored);
+}
+
 } // namespace
+
+struct SqliteLedger::Call {
+  bool IsClaim = true;
+  // A claim's inputs and result.
+  const std::vector<PoolRequest> *Requests = nullptr;
+  const Claimant *Who = nullptr;
+  serial::Claim *Claimed = nullptr;
+  Outcome Result = Outcome::Failed;
+  std::string Pool;
+  // A settle's inputs and result.
+  const serial::Claim *Settled = nullptr;
+  ClaimEnd End = ClaimEnd::Spent;
+  bool SettledOk = false;
+
+  std::string Error;
+  bool Done = false; // under QueueMutex
+};
 
 std::string RangeUsedUpText(const PoolRequest &request) {
   std::string text = "Serial range of " + request.Field + " used up: ";
@@ -126,6 +150,8 @@ std::unique_ptr<SqliteLedger> SqliteLedger::Open(const std::string &path, std::s
     why = path + ": " + detail;
     return nullptr;
   }
+  std::string ignored;
+  ledger->ReadDb = OpenLedgerDatabase(path, ignored);
   ledger->Topper = std::thread([raw = ledger.get()] { raw->TopUpMain(); });
   return ledger;
 }
@@ -145,6 +171,7 @@ SqliteLedger::~SqliteLedger() {
   Transaction t(Db);
   if (t.Begin(ignored) && EndSession(Session, true, ignored))
     t.Commit(ignored);
+  sqlite3_close(ReadDb);
   sqlite3_close(Db);
 }
 
@@ -221,19 +248,120 @@ bool SqliteLedger::Claim(const std::vector<PoolRequest> &requests, const Claiman
 SqliteLedger::Outcome SqliteLedger::TryClaim(const std::vector<PoolRequest> &requests,
                                              const Claimant &who, serial::Claim &claim,
                                              std::string &error, std::string &pool) {
+  Call call;
+  call.Requests = &requests;
+  call.Who = &who;
+  call.Claimed = &claim;
+  Run(call);
+  error = std::move(call.Error);
+  pool = std::move(call.Pool);
+  return call.Result;
+}
+
+void SqliteLedger::Run(Call &call) {
+  std::unique_lock lock(QueueMutex);
+  Queue.push_back(&call);
+  while (!call.Done) {
+    if (Leading) {
+      QueueDone.wait(lock);
+      continue;
+    }
+    // No batch under way: this call leads the next, with all that waits.
+    Leading = true;
+    std::vector<Call *> batch;
+    batch.swap(Queue);
+    lock.unlock();
+    RunBatch(batch);
+    lock.lock();
+    Leading = false;
+    for (Call *done : batch)
+      done->Done = true;
+    QueueDone.notify_all();
+  }
+}
+
+void SqliteLedger::RunBatch(const std::vector<Call *> &batch) {
   std::lock_guard lock(Mutex);
-  // Most claims take a position reserved ahead and need not wait for the
-  // disk: a power cut losing one leaves its position reserved, withheld at
-  // the next start. Taking a position given back, or reserving, must be on
-  // the disk before the block leaves.
-  Outcome outcome = ClaimAll(requests, who, false, claim, error, pool);
-  if (outcome == Outcome::Durable && AwaitTopUps(requests))
-    outcome = ClaimAll(requests, who, false, claim, error, pool);
+  std::vector<Call *> durable;
+  {
+    // Most claims take a position reserved ahead and need not wait for the
+    // disk: a power cut losing one leaves its position reserved, withheld
+    // at the next start. A settle lost to a power cut leaves its values
+    // claimed or reserved, and so spent or withheld at the next start:
+    // never handed out twice. Taking a position given back, or reserving,
+    // must be on the disk before the block leaves: those claims follow the
+    // batch, one by one.
+    LightSync light(Db);
+    Transaction t(Db);
+    std::string why;
+    if (!t.Begin(why)) {
+      for (Call *call : batch) {
+        call->Error = Failure(call->IsClaim ? "Serial values cannot be claimed"
+                                            : "The serial values of a unit cannot be settled");
+        call->Result = Outcome::Failed;
+      }
+      return;
+    }
+    for (Call *call : batch) {
+      // Each call is its own step: one that fails takes back only its own
+      // writes.
+      if (!Savepoint(Db, "SAVEPOINT call")) {
+        call->Error = Failure("Serial values cannot be written");
+        continue;
+      }
+      bool keep = true;
+      if (call->IsClaim) {
+        call->Result = ClaimInTransaction(*call->Requests, *call->Who, false, *call->Claimed,
+                                          call->Error, call->Pool);
+        keep = call->Result == Outcome::Claimed;
+        if (call->Result == Outcome::Durable)
+          durable.push_back(call);
+      } else {
+        bool storeFailed = false;
+        call->SettledOk = SettleInTransaction(*call->Settled, call->End, call->Error, storeFailed);
+        keep = !storeFailed;
+      }
+      if (!keep)
+        Savepoint(Db, "ROLLBACK TO call");
+      Savepoint(Db, "RELEASE call");
+    }
+    if (!t.Commit(why)) {
+      for (Call *call : batch) {
+        if (call->IsClaim && call->Result == Outcome::Claimed) {
+          call->Result = Outcome::Failed;
+          *call->Claimed = {};
+          call->Error = Failure("Serial values cannot be claimed");
+        } else if (!call->IsClaim && call->SettledOk) {
+          call->SettledOk = false;
+          call->Error = Failure("The serial values of a unit cannot be settled");
+        }
+      }
+      durable.clear();
+    }
+  }
+  for (Call *call : durable)
+    ClaimDurably(*call);
+  // Reserving ahead is asked once a batch for each pool it claimed from.
+  std::vector<PoolRequest> claimed;
+  std::set<std::string> seen;
+  for (const Call *call : batch)
+    if (call->IsClaim && call->Result == Outcome::Claimed)
+      for (const PoolRequest &request : *call->Requests)
+        if (seen.insert(request.Pool).second)
+          claimed.push_back(request);
+  if (!claimed.empty())
+    TopUpIfLow(claimed);
+}
+
+void SqliteLedger::ClaimDurably(Call &call) {
+  const std::vector<PoolRequest> &requests = *call.Requests;
+  call.Error.clear();
+  Outcome outcome = Outcome::Durable;
+  if (AwaitTopUps(requests))
+    outcome = ClaimAll(requests, *call.Who, false, *call.Claimed, call.Error, call.Pool);
   if (outcome == Outcome::Durable)
-    outcome = ClaimAll(requests, who, true, claim, error, pool);
-  if (outcome == Outcome::Claimed)
-    TopUpIfLow(requests);
-  return outcome;
+    outcome = ClaimAll(requests, *call.Who, true, *call.Claimed, call.Error, call.Pool);
+  call.Result = outcome;
 }
 
 bool SqliteLedger::AwaitTopUps(const std::vector<PoolRequest> &requests) {
@@ -256,7 +384,7 @@ void SqliteLedger::TopUpIfLow(const std::vector<PoolRequest> &requests) {
   for (const PoolRequest &request : requests) {
     count.Reset();
     count.Text(1, request.Pool).Int(2, Session);
-    if (count.Step() != SQLITE_ROW || count.ColumnInt(0) >= ReserveAhead / 2)
+    if (count.Step() != SQLITE_ROW || count.ColumnInt(0) >= ReserveAhead)
       continue;
     std::lock_guard lock(TopMutex);
     if (!TopBusy.insert(request.Pool).second)
@@ -338,6 +466,22 @@ SqliteLedger::Outcome SqliteLedger::ClaimAll(const std::vector<PoolRequest> &req
     error = Failure("Serial values cannot be claimed");
     return Outcome::Failed;
   }
+  Outcome outcome = ClaimInTransaction(requests, who, durable, claim, error, pool);
+  if (outcome != Outcome::Claimed)
+    return outcome;
+  if (!t.Commit(why)) {
+    error = Failure("Serial values cannot be claimed");
+    claim = {};
+    return Outcome::Failed;
+  }
+  return Outcome::Claimed;
+}
+
+SqliteLedger::Outcome SqliteLedger::ClaimInTransaction(const std::vector<PoolRequest> &requests,
+                                                       const Claimant &who, bool durable,
+                                                       serial::Claim &claim, std::string &error,
+                                                       std::string &pool) {
+  claim = {};
   Statement add(Db, "INSERT INTO serial_claims (session) VALUES (?)");
   add.Int(1, Session);
   if (add.Step() != SQLITE_DONE) {
@@ -356,11 +500,6 @@ SqliteLedger::Outcome SqliteLedger::ClaimAll(const std::vector<PoolRequest> &req
       return outcome;
     }
     claim.Values.push_back(value);
-  }
-  if (!t.Commit(why)) {
-    error = Failure("Serial values cannot be claimed");
-    claim = {};
-    return Outcome::Failed;
   }
   claim.Id = uint64_t(id);
   return Outcome::Claimed;
@@ -530,18 +669,20 @@ SqliteLedger::Outcome SqliteLedger::ClaimOne(const PoolRequest &request, const C
 }
 
 bool SqliteLedger::Settle(const serial::Claim &claim, ClaimEnd end, std::string &error) {
-  std::lock_guard lock(Mutex);
+  Call call;
+  call.IsClaim = false;
+  call.Settled = &claim;
+  call.End = end;
+  Run(call);
+  if (!call.SettledOk)
+    error = std::move(call.Error);
+  return call.SettledOk;
+}
+
+bool SqliteLedger::SettleInTransaction(const serial::Claim &claim, ClaimEnd end,
+                                       std::string &error, bool &storeFailed) {
   const std::string failed = "The serial values of a unit cannot be settled";
-  std::string why;
-  // A settle lost to a power cut leaves its values claimed or reserved,
-  // and so spent or withheld at the next start: never handed out twice. It need not wait
-  // for the disk; the reservation before it did.
-  LightSync light(Db);
-  Transaction t(Db);
-  if (!t.Begin(why)) {
-    error = Failure(failed);
-    return false;
-  }
+  storeFailed = true;
   const bool back = end == ClaimEnd::Returned;
   Statement s(Db, "UPDATE serial_values SET state = ?, settled_at = ?, reported = ?, "
                   "claim = CASE WHEN ? THEN 0 ELSE claim END "
@@ -555,10 +696,11 @@ bool SqliteLedger::Settle(const serial::Claim &claim, ClaimEnd end, std::string 
   const int changed = sqlite3_changes(Db);
   Statement done(Db, "DELETE FROM serial_claims WHERE id = ?");
   done.Int(1, int64_t(claim.Id));
-  if (done.Step() != SQLITE_DONE || !t.Commit(why)) {
+  if (done.Step() != SQLITE_DONE) {
     error = Failure(failed);
     return false;
   }
+  storeFailed = false;
   if (changed != int(claim.Values.size())) {
     error = failed + ": the ledger holds " + std::to_string(changed) + " of its " +
             std::to_string(claim.Values.size()) + " values as claimed";
@@ -702,8 +844,16 @@ std::vector<LocalLease> SqliteLedger::Leases(const std::string &pool) {
 }
 
 uint64_t SqliteLedger::LeaseLeft(const std::string &pool) {
-  std::lock_guard lock(Mutex);
-  Statement s(Db, "SELECT (SELECT coalesce(sum(end - next), 0) FROM serial_leases WHERE pool = ?1 "
+  std::unique_lock read(ReadMutex, std::defer_lock);
+  std::unique_lock write(Mutex, std::defer_lock);
+  sqlite3 *db = ReadDb;
+  if (db)
+    read.lock();
+  else {
+    write.lock();
+    db = Db;
+  }
+  Statement s(db, "SELECT (SELECT coalesce(sum(end - next), 0) FROM serial_leases WHERE pool = ?1 "
                   "AND released = 0 AND next < end) + (SELECT count(*) FROM serial_values "
                   "WHERE pool = ?1 AND state IN ('returned', 'reserved', 'reserving'))");
   s.Text(1, pool);

@@ -91,6 +91,24 @@ private:
   bool RecoverEndedSessions(std::string &why);
   Outcome ClaimAll(const std::vector<PoolRequest> &requests, const Claimant &who, bool durable,
                    serial::Claim &claim, std::string &error, std::string &pool);
+  // As ClaimAll, inside a transaction already begun.
+  Outcome ClaimInTransaction(const std::vector<PoolRequest> &requests, const Claimant &who,
+                             bool durable, serial::Claim &claim, std::string &error,
+                             std::string &pool);
+  // A settle's writes, inside a transaction already begun; storeFailed
+  // tells a write that failed from a claim not held as claimed.
+  bool SettleInTransaction(const serial::Claim &claim, ClaimEnd end, std::string &error,
+                           bool &storeFailed);
+
+  // Group commit: the channels' claims and settles wait in a queue; the
+  // first channel to find no batch under way writes every call waiting in
+  // one transaction, and the others wait only for the batch holding their
+  // own call.
+  struct Call;
+  void Run(Call &call);
+  void RunBatch(const std::vector<Call *> &batch);
+  // The claims of a batch that need the disk, one by one after it.
+  void ClaimDurably(Call &call);
   Outcome ClaimOne(const PoolRequest &request, const Claimant &who, int64_t claimId,
                    const std::string &now, bool durable, ClaimedValue &value, std::string &error);
   // Reserves positions ahead on db, in the given state.
@@ -106,6 +124,16 @@ private:
   void TopUpMain();
   bool TopUp(sqlite3 *db, const PoolRequest &request);
   std::string Failure(const std::string &what) const;
+
+  std::mutex QueueMutex;
+  std::condition_variable QueueDone;
+  std::vector<Call *> Queue; // calls not yet taken into a batch
+  bool Leading = false;      // a batch is under way
+
+  // Reads on the claims' path (how much the leases hold) go through a
+  // connection of their own, so that they never wait for a batch.
+  std::mutex ReadMutex;
+  sqlite3 *ReadDb = nullptr;
 
   std::mutex Mutex; // one connection, one thread at a time
   sqlite3 *Db;
