@@ -22,8 +22,7 @@ constexpr int ReserveAhead = 64;
 std::string Now() { return IsoUtcTime(std::chrono::system_clock::now()); }
 
 // The text at a position; false with error when the source cannot give it.
-bool TextOf(const PoolRequest &request, uint64_t position, std::string &text,
-            std::string &error) {
+bool TextOf(const PoolRequest &request, uint64_t position, std::string &text, std::string &error) {
   if (!request.TextAt) {
     error = "Serial values of " + request.Field + " have no source";
     return false;
@@ -134,7 +133,8 @@ std::string RangeUsedUpText(const PoolRequest &request) {
 }
 
 SqliteLedger::SqliteLedger(sqlite3 *db, std::string path, Source source)
-    : Db(db), FilePath(std::move(path)), From(source) {}
+    : Db(db), Cached(std::make_unique<StatementCache>(db)), FilePath(std::move(path)),
+      From(source) {}
 
 std::unique_ptr<SqliteLedger> SqliteLedger::Open(const std::string &path, std::string &why,
                                                  Source source) {
@@ -172,14 +172,16 @@ SqliteLedger::~SqliteLedger() {
   if (t.Begin(ignored) && EndSession(Session, true, ignored))
     t.Commit(ignored);
   sqlite3_close(ReadDb);
+  Cached.reset();
   sqlite3_close(Db);
 }
 
 std::string SqliteLedger::Failure(const std::string &what) const { return FailureOf(Db, what); }
 
 bool SqliteLedger::StartSession(std::string &why) {
-  Statement s(Db, "INSERT INTO serial_sessions (host, pid, opened) VALUES (?, ?, ?)");
-  s.Text(1, records::HostStationName()).Int(2, CurrentProcessId()).Text(3, Now());
+  Statement s(Db, "INSERT INTO serial_sessions (host, pid, opened, started) VALUES (?, ?, ?, ?)");
+  const int64_t pid = CurrentProcessId();
+  s.Text(1, records::HostStationName()).Int(2, pid).Text(3, Now()).Text(4, ProcessStartMark(pid));
   if (s.Step() != SQLITE_DONE) {
     why = sqlite3_errmsg(Db);
     return false;
@@ -219,11 +221,12 @@ bool SqliteLedger::RecoverEndedSessions(std::string &why) {
     return false;
   std::vector<int64_t> ended;
   {
-    Statement s(Db, "SELECT id, pid FROM serial_sessions WHERE host = ?");
+    // A session of an older program has no start kept: its number alone.
+    Statement s(Db, "SELECT id, pid, started FROM serial_sessions WHERE host = ?");
     s.Text(1, records::HostStationName());
     int rc;
     while ((rc = s.Step()) == SQLITE_ROW)
-      if (!ProcessAlive(s.ColumnInt(1)))
+      if (!ProcessAlive(s.ColumnInt(1), s.ColumnText(2)))
         ended.push_back(s.ColumnInt(0));
     if (rc != SQLITE_DONE) {
       why = sqlite3_errmsg(Db);
@@ -379,8 +382,8 @@ bool SqliteLedger::AwaitTopUps(const std::vector<PoolRequest> &requests) {
 }
 
 void SqliteLedger::TopUpIfLow(const std::vector<PoolRequest> &requests) {
-  Statement count(Db, "SELECT count(*) FROM serial_values WHERE pool = ? AND session = ? AND "
-                      "state = 'reserved'");
+  Statement count(*Cached, "SELECT count(*) FROM serial_values WHERE pool = ? AND session = ? AND "
+                           "state = 'reserved'");
   for (const PoolRequest &request : requests) {
     count.Reset();
     count.Text(1, request.Pool).Int(2, Session);
@@ -482,7 +485,7 @@ SqliteLedger::Outcome SqliteLedger::ClaimInTransaction(const std::vector<PoolReq
                                                        serial::Claim &claim, std::string &error,
                                                        std::string &pool) {
   claim = {};
-  Statement add(Db, "INSERT INTO serial_claims (session) VALUES (?)");
+  Statement add(*Cached, "INSERT INTO serial_claims (session) VALUES (?)");
   add.Int(1, Session);
   if (add.Step() != SQLITE_DONE) {
     error = Failure("Serial values cannot be claimed");
@@ -588,26 +591,27 @@ SqliteLedger::Outcome SqliteLedger::Reserve(sqlite3 *db, const PoolRequest &requ
 }
 
 SqliteLedger::Outcome SqliteLedger::ClaimOne(const PoolRequest &request, const Claimant &who,
-                                             int64_t claimId, const std::string &now,
-                                             bool durable, ClaimedValue &value,
-                                             std::string &error) {
+                                             int64_t claimId, const std::string &now, bool durable,
+                                             ClaimedValue &value, std::string &error) {
   const std::string failed = "Serial values cannot be claimed";
-  Statement pool(Db, "INSERT OR IGNORE INTO serial_pools (pool, field, next) VALUES (?, ?, 0)");
+  Statement pool(*Cached,
+                 "INSERT OR IGNORE INTO serial_pools (pool, field, next) VALUES (?, ?, 0)");
   pool.Text(1, request.Pool).Text(2, request.Field);
   if (pool.Step() != SQLITE_DONE) {
     error = Failure(failed);
     return Outcome::Failed;
   }
-  Statement returned(Db, "SELECT position FROM serial_values WHERE pool = ? AND "
-                         "state = 'returned' ORDER BY position LIMIT 1");
-  Statement reserved(Db, "SELECT position FROM serial_values WHERE pool = ? AND "
-                         "state = 'reserved' AND session = ? ORDER BY position LIMIT 1");
-  Statement taken(Db, "SELECT 1 FROM serial_values WHERE field = ? AND text = ? AND "
-                      "state IN ('claimed', 'passed', 'spent', 'withheld') "
-                      "AND NOT (pool = ? AND position = ?) LIMIT 1");
-  Statement update(Db, "UPDATE serial_values SET state = ?, claim = ?, station = ?, channel = ?, "
-                       "claimed_at = ?, settled_at = '', reported = ?, text = ?, session = 0 "
-                       "WHERE pool = ? AND position = ?");
+  Statement returned(*Cached, "SELECT position FROM serial_values WHERE pool = ? AND "
+                              "state = 'returned' ORDER BY position LIMIT 1");
+  Statement reserved(*Cached, "SELECT position FROM serial_values WHERE pool = ? AND "
+                              "state = 'reserved' AND session = ? ORDER BY position LIMIT 1");
+  Statement taken(*Cached, "SELECT 1 FROM serial_values WHERE field = ? AND text = ? AND "
+                           "state IN ('claimed', 'passed', 'spent', 'withheld') "
+                           "AND NOT (pool = ? AND position = ?) LIMIT 1");
+  Statement update(*Cached,
+                   "UPDATE serial_values SET state = ?, claim = ?, station = ?, channel = ?, "
+                   "claimed_at = ?, settled_at = '', reported = ?, text = ?, session = 0 "
+                   "WHERE pool = ? AND position = ?");
   for (;;) {
     // Given back first, then what this program reserved, then reserve more.
     returned.Reset();
@@ -679,14 +683,14 @@ bool SqliteLedger::Settle(const serial::Claim &claim, ClaimEnd end, std::string 
   return call.SettledOk;
 }
 
-bool SqliteLedger::SettleInTransaction(const serial::Claim &claim, ClaimEnd end,
-                                       std::string &error, bool &storeFailed) {
+bool SqliteLedger::SettleInTransaction(const serial::Claim &claim, ClaimEnd end, std::string &error,
+                                       bool &storeFailed) {
   const std::string failed = "The serial values of a unit cannot be settled";
   storeFailed = true;
   const bool back = end == ClaimEnd::Returned;
-  Statement s(Db, "UPDATE serial_values SET state = ?, settled_at = ?, reported = ?, "
-                  "claim = CASE WHEN ? THEN 0 ELSE claim END "
-                  "WHERE claim = ? AND state = 'claimed'");
+  Statement s(*Cached, "UPDATE serial_values SET state = ?, settled_at = ?, reported = ?, "
+                       "claim = CASE WHEN ? THEN 0 ELSE claim END "
+                       "WHERE claim = ? AND state = 'claimed'");
   s.Text(1, StateName(end)).Text(2, Now()).Int(3, back ? 1 : 0).Int(4, back ? 1 : 0);
   s.Int(5, int64_t(claim.Id));
   if (s.Step() != SQLITE_DONE) {
@@ -694,7 +698,7 @@ bool SqliteLedger::SettleInTransaction(const serial::Claim &claim, ClaimEnd end,
     return false;
   }
   const int changed = sqlite3_changes(Db);
-  Statement done(Db, "DELETE FROM serial_claims WHERE id = ?");
+  Statement done(*Cached, "DELETE FROM serial_claims WHERE id = ?");
   done.Int(1, int64_t(claim.Id));
   if (done.Step() != SQLITE_DONE) {
     error = Failure(failed);
@@ -718,7 +722,8 @@ std::vector<PoolStatus> SqliteLedger::Status(const std::vector<PoolRequest> &req
     status.Field = request.Field;
     uint64_t returned = 0;
     {
-      Statement s(Db, "SELECT state, count(*) FROM serial_values WHERE pool = ? GROUP BY state");
+      Statement s(Db, "SELECT state, count(*) FROM serial_values WHERE pool = "
+                      "? GROUP BY state");
       s.Text(1, request.Pool);
       while (s.Step() == SQLITE_ROW) {
         const std::string state = s.ColumnText(0);
@@ -748,7 +753,8 @@ std::vector<PoolStatus> SqliteLedger::Status(const std::vector<PoolRequest> &req
         freshLeft = request.Capacity - next;
       }
     } else {
-      Statement s(Db, "SELECT lease, first, end, next, released FROM serial_leases WHERE pool = ? "
+      Statement s(Db, "SELECT lease, first, end, next, released FROM "
+                      "serial_leases WHERE pool = ? "
                       "ORDER BY first");
       s.Text(1, request.Pool);
       while (s.Step() == SQLITE_ROW) {
@@ -759,8 +765,8 @@ std::vector<PoolStatus> SqliteLedger::Status(const std::vector<PoolRequest> &req
         if (left && !fresh)
           fresh = next;
         freshLeft += left;
-        status.Leases.push_back("lease " + std::to_string(s.ColumnInt(0)) + " held here: positions " +
-                                std::to_string(s.ColumnInt(1)) + " to " +
+        status.Leases.push_back("lease " + std::to_string(s.ColumnInt(0)) +
+                                " held here: positions " + std::to_string(s.ColumnInt(1)) + " to " +
                                 std::to_string(s.ColumnInt(2) - 1) + ", " + std::to_string(left) +
                                 " left" + (released ? " (released)" : ""));
       }
@@ -768,8 +774,10 @@ std::vector<PoolStatus> SqliteLedger::Status(const std::vector<PoolRequest> &req
     status.Left = freshLeft + returned;
     if (returned) {
       // Given back first, then reserved by a program.
-      Statement s(Db, "SELECT text, position FROM serial_values WHERE pool = ? AND state IN "
-                      "('returned', 'reserved', 'reserving') ORDER BY state <> 'returned', position "
+      Statement s(Db, "SELECT text, position FROM serial_values WHERE pool = ? "
+                      "AND state IN "
+                      "('returned', 'reserved', 'reserving') ORDER BY state <> "
+                      "'returned', position "
                       "LIMIT 1");
       s.Text(1, request.Pool);
       std::string text, ignored;
@@ -790,8 +798,8 @@ std::vector<PoolStatus> SqliteLedger::Status(const std::vector<PoolRequest> &req
     spent.Text(1, request.Pool);
     while (spent.Step() == SQLITE_ROW) {
       status.SpentTexts.push_back(spent.ColumnText(0));
-      status.SpentOn.push_back({spent.ColumnText(0), spent.ColumnText(1),
-                                int(spent.ColumnInt(2)), spent.ColumnText(3)});
+      status.SpentOn.push_back(
+          {spent.ColumnText(0), spent.ColumnText(1), int(spent.ColumnInt(2)), spent.ColumnText(3)});
     }
     out.push_back(std::move(status));
   }
@@ -800,7 +808,8 @@ std::vector<PoolStatus> SqliteLedger::Status(const std::vector<PoolRequest> &req
 
 bool SqliteLedger::AddLease(const LocalLease &lease, std::string &why) {
   std::lock_guard lock(Mutex);
-  Statement s(Db, "INSERT OR IGNORE INTO serial_leases (pool, lease, first, end, next, released) "
+  Statement s(Db, "INSERT OR IGNORE INTO serial_leases (pool, lease, first, "
+                  "end, next, released) "
                   "VALUES (?, ?, ?, ?, ?, 0)");
   s.Text(1, lease.Pool).Int(2, lease.Lease).Int(3, int64_t(lease.First)).Int(4, int64_t(lease.End));
   s.Int(5, int64_t(lease.First));
@@ -819,9 +828,11 @@ bool SqliteLedger::MarkLeaseReleased(const std::string &pool, int64_t lease, std
   // Its positions not yet claimed here are the line's no longer.
   Statement s(Db, "UPDATE serial_leases SET released = 1 WHERE pool = ? AND lease = ?");
   Statement held(Db, "UPDATE serial_values SET state = 'withheld', session = 0, reported = 0 "
-                     "WHERE pool = ?1 AND state IN ('returned', 'reserved', 'reserving') AND position >= "
+                     "WHERE pool = ?1 AND state IN ('returned', 'reserved', 'reserving') AND "
+                     "position >= "
                      "(SELECT first FROM serial_leases WHERE pool = ?1 AND lease = ?2) AND "
-                     "position < (SELECT end FROM serial_leases WHERE pool = ?1 AND lease = ?2)");
+                     "position < (SELECT end FROM serial_leases WHERE pool = ?1 AND lease = "
+                     "?2)");
   s.Text(1, pool).Int(2, lease);
   held.Text(1, pool).Int(2, lease);
   if (s.Step() != SQLITE_DONE || held.Step() != SQLITE_DONE || !t.Commit(why)) {
@@ -853,7 +864,8 @@ uint64_t SqliteLedger::LeaseLeft(const std::string &pool) {
     write.lock();
     db = Db;
   }
-  Statement s(db, "SELECT (SELECT coalesce(sum(end - next), 0) FROM serial_leases WHERE pool = ?1 "
+  Statement s(db, "SELECT (SELECT coalesce(sum(end - next), 0) FROM serial_leases WHERE "
+                  "pool = ?1 "
                   "AND released = 0 AND next < end) + (SELECT count(*) FROM serial_values "
                   "WHERE pool = ?1 AND state IN ('returned', 'reserved', 'reserving'))");
   s.Text(1, pool);

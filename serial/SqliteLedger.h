@@ -6,6 +6,7 @@
 #pragma once
 
 #include "serial/Checkpointer.h"
+#include "serial/LedgerDatabase.h"
 #include "serial/SerialLedger.h"
 
 #include <condition_variable>
@@ -13,8 +14,8 @@
 #include <memory>
 #include <mutex>
 #include <set>
-#include <thread>
 #include <string>
+#include <thread>
 #include <vector>
 
 struct sqlite3;
@@ -137,6 +138,7 @@ private:
 
   std::mutex Mutex; // one connection, one thread at a time
   sqlite3 *Db;
+  std::unique_ptr<StatementCache> Cached; // Db's, for claims and settles
   std::string FilePath;
   Source From;
   int64_t Session = 0;
