@@ -152,6 +152,8 @@ std::unique_ptr<SqliteLedger> SqliteLedger::Open(const std::string &path, std::s
   }
   std::string ignored;
   ledger->ReadDb = OpenLedgerDatabase(path, ignored);
+  if (ledger->ReadDb)
+    ledger->ReadCached = std::make_unique<StatementCache>(ledger->ReadDb);
   ledger->Topper = std::thread([raw = ledger.get()] { raw->TopUpMain(); });
   return ledger;
 }
@@ -171,6 +173,7 @@ SqliteLedger::~SqliteLedger() {
   Transaction t(Db);
   if (t.Begin(ignored) && EndSession(Session, true, ignored))
     t.Commit(ignored);
+  ReadCached.reset();
   sqlite3_close(ReadDb);
   Cached.reset();
   sqlite3_close(Db);
@@ -855,6 +858,25 @@ std::vector<LocalLease> SqliteLedger::Leases(const std::string &pool) {
 }
 
 uint64_t SqliteLedger::LeaseLeft(const std::string &pool) {
+  static const char *const Sql =
+      "SELECT (SELECT coalesce(sum(end - next), 0) FROM serial_leases WHERE pool = ?1 "
+      "AND released = 0 AND next < end) + (SELECT count(*) FROM serial_values "
+      "WHERE pool = ?1 AND state IN ('returned', 'reserved', 'reserving'))";
+  if (ReadDb) {
+    std::lock_guard lock(ReadMutex);
+    Statement s(*ReadCached, Sql);
+    s.Text(1, pool);
+    return s.Step() == SQLITE_ROW ? uint64_t(s.ColumnInt(0)) : 0;
+  }
+  std::lock_guard lock(Mutex);
+  Statement s(Db, Sql);
+  s.Text(1, pool);
+  return s.Step() == SQLITE_ROW ? uint64_t(s.ColumnInt(0)) : 0;
+}
+
+bool SqliteLedger::Unreported(size_t limit, std::vector<UnreportedValue> &out, std::string &why) {
+  // What was committed is enough: a value settled meanwhile is told next
+  // time.
   std::unique_lock read(ReadMutex, std::defer_lock);
   std::unique_lock write(Mutex, std::defer_lock);
   sqlite3 *db = ReadDb;
@@ -864,18 +886,8 @@ uint64_t SqliteLedger::LeaseLeft(const std::string &pool) {
     write.lock();
     db = Db;
   }
-  Statement s(db, "SELECT (SELECT coalesce(sum(end - next), 0) FROM serial_leases WHERE "
-                  "pool = ?1 "
-                  "AND released = 0 AND next < end) + (SELECT count(*) FROM serial_values "
-                  "WHERE pool = ?1 AND state IN ('returned', 'reserved', 'reserving'))");
-  s.Text(1, pool);
-  return s.Step() == SQLITE_ROW ? uint64_t(s.ColumnInt(0)) : 0;
-}
-
-bool SqliteLedger::Unreported(size_t limit, std::vector<UnreportedValue> &out, std::string &why) {
-  std::lock_guard lock(Mutex);
   out.clear();
-  Statement s(Db, "SELECT pool, field, position, text, state, station, channel, settled_at "
+  Statement s(db, "SELECT pool, field, position, text, state, station, channel, settled_at "
                   "FROM serial_values WHERE reported = 0 AND "
                   "state IN ('passed', 'spent', 'skipped', 'withheld') LIMIT ?");
   s.Int(1, int64_t(limit));
@@ -884,7 +896,7 @@ bool SqliteLedger::Unreported(size_t limit, std::vector<UnreportedValue> &out, s
     out.push_back({s.ColumnText(0), s.ColumnText(1), uint64_t(s.ColumnInt(2)), s.ColumnText(3),
                    s.ColumnText(4), s.ColumnText(5), int(s.ColumnInt(6)), s.ColumnText(7)});
   if (rc != SQLITE_DONE) {
-    why = Failure("Settled serial values cannot be read");
+    why = FailureOf(db, "Settled serial values cannot be read");
     return false;
   }
   return true;

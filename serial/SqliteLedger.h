@@ -135,6 +135,7 @@ private:
   // connection of their own, so that they never wait for a batch.
   std::mutex ReadMutex;
   sqlite3 *ReadDb = nullptr;
+  std::unique_ptr<StatementCache> ReadCached;
 
   std::mutex Mutex; // one connection, one thread at a time
   sqlite3 *Db;
