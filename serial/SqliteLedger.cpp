@@ -16,8 +16,9 @@
 namespace kestrune::serial {
 namespace {
 
-// Positions a program reserves at a time, on the disk before any is used.
-constexpr int ReserveAhead = 64;
+// Channels that take the reserved positions faster than the disk makes the
+// next ones durable have the program reserve more at a time, up to this.
+constexpr int MostAhead = 1024;
 
 std::string Now() { return IsoUtcTime(std::chrono::system_clock::now()); }
 
@@ -363,8 +364,14 @@ void SqliteLedger::ClaimDurably(Call &call) {
   const std::vector<PoolRequest> &requests = *call.Requests;
   call.Error.clear();
   Outcome outcome = Outcome::Durable;
-  if (AwaitTopUps(requests))
+  if (AwaitTopUps(requests)) {
+    // The reserve ran dry while the next positions were on their way to
+    // the disk: reserve more at a time from now on.
+    int ahead = Ahead.load();
+    while (ahead < MostAhead && !Ahead.compare_exchange_weak(ahead, ahead * 2)) {
+    }
     outcome = ClaimAll(requests, *call.Who, false, *call.Claimed, call.Error, call.Pool);
+  }
   if (outcome == Outcome::Durable)
     outcome = ClaimAll(requests, *call.Who, true, *call.Claimed, call.Error, call.Pool);
   call.Result = outcome;
@@ -390,7 +397,7 @@ void SqliteLedger::TopUpIfLow(const std::vector<PoolRequest> &requests) {
   for (const PoolRequest &request : requests) {
     count.Reset();
     count.Text(1, request.Pool).Int(2, Session);
-    if (count.Step() != SQLITE_ROW || count.ColumnInt(0) >= ReserveAhead)
+    if (count.Step() != SQLITE_ROW || count.ColumnInt(0) >= Ahead.load())
       continue;
     std::lock_guard lock(TopMutex);
     if (!TopBusy.insert(request.Pool).second)
@@ -565,7 +572,8 @@ SqliteLedger::Outcome SqliteLedger::Reserve(sqlite3 *db, const PoolRequest &requ
                                             const char *state, std::string &error) {
   Statement insert(db, "INSERT INTO serial_values (pool, position, field, text, state, session, "
                        "reported) VALUES (?, ?, ?, ?, ?, ?, 1)");
-  for (int i = 0; i < ReserveAhead; ++i) {
+  const int ahead = Ahead.load();
+  for (int i = 0; i < ahead; ++i) {
     uint64_t position = 0;
     Outcome outcome = Outcome::Failed;
     std::string why;

@@ -9,6 +9,7 @@
 #include "serial/LedgerDatabase.h"
 #include "serial/SerialLedger.h"
 
+#include <atomic>
 #include <condition_variable>
 #include <map>
 #include <memory>
@@ -150,6 +151,10 @@ private:
   std::thread Topper;
   std::mutex TopMutex;
   std::condition_variable TopChanged;
+  // Positions reserved at a time, on the disk before any is used, and kept
+  // at least reserved ahead: 64, doubled (up to 1024) each time the
+  // channels ran through them before the next were on the disk.
+  std::atomic<int> Ahead{64};
   std::map<std::string, PoolRequest> TopWanted; // pools to top up, without texts
   std::set<std::string> TopBusy;                // asked for or under way
   bool TopStopping = false;
