@@ -911,24 +911,32 @@ bool SqliteLedger::Unreported(size_t limit, std::vector<UnreportedValue> &out, s
 }
 
 bool SqliteLedger::MarkReported(const std::vector<UnreportedValue> &values, std::string &why) {
-  std::lock_guard lock(Mutex);
-  // A mark lost to a power cut only tells the server once more.
-  LightSync light(Db);
-  Transaction t(Db);
-  if (!t.Begin(why))
-    return false;
-  // Only as it was read: a value settled again meanwhile is told again.
-  Statement s(Db, "UPDATE serial_values SET reported = 1 WHERE pool = ? AND position = ? "
-                  "AND state = ?");
-  for (const UnreportedValue &v : values) {
-    s.Reset();
-    s.Text(1, v.Pool).Int(2, int64_t(v.Position)).Text(3, v.State);
-    if (s.Step() != SQLITE_DONE) {
-      why = Failure("Reported serial values cannot be marked");
+  // In short transactions, the connection let go between them, so that the
+  // channels' batches never wait behind a long one.
+  constexpr size_t Chunk = 50;
+  for (size_t first = 0; first < values.size(); first += Chunk) {
+    std::lock_guard lock(Mutex);
+    // A mark lost to a power cut only tells the server once more.
+    LightSync light(Db);
+    Transaction t(Db);
+    if (!t.Begin(why))
       return false;
+    // Only as it was read: a value settled again meanwhile is told again.
+    Statement s(*Cached, "UPDATE serial_values SET reported = 1 WHERE pool = ? AND position = ? "
+                         "AND state = ?");
+    for (size_t i = first; i < std::min(values.size(), first + Chunk); ++i) {
+      const UnreportedValue &v = values[i];
+      s.Reset();
+      s.Text(1, v.Pool).Int(2, int64_t(v.Position)).Text(3, v.State);
+      if (s.Step() != SQLITE_DONE) {
+        why = Failure("Reported serial values cannot be marked");
+        return false;
+      }
     }
+    if (!t.Commit(why))
+      return false;
   }
-  return t.Commit(why);
+  return true;
 }
 
 } // namespace kestrune::serial
