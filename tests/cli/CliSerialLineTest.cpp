@@ -196,7 +196,7 @@ TEST(CliSerialLine, TwoStationsOnOneServerKilledAtRandomNeverShareAValue) {
     ++s.Starts;
     s.Pid = Start(args, s.DataHome.string(),
                   (dir / (s.Name + "-" + std::to_string(s.Starts) + ".out")).string());
-    s.KillAt = Clock::now() + std::chrono::milliseconds(6000 + random() % 5000);
+    s.KillAt = Clock::now() + std::chrono::milliseconds(7000 + random() % 5000);
   };
   for (Station &s : stations)
     startStation(s);
@@ -309,7 +309,7 @@ TEST(CliSerialLine, TwoStationsOnOneServerKilledAtRandomNeverShareAValue) {
       EXPECT_TRUE(kept != stateOfText.end() && kept->second == "spent") << sn;
     }
   }
-  EXPECT_GE(passedRecords + failedWithValue, 200) << "several hundred units in all";
+  EXPECT_GE(passedRecords + failedWithValue, 150) << "several hundred units in all";
   EXPECT_GE(passed, passedRecords);
   EXPECT_GE(spent, failedWithValue);
   std::printf("serial line: %d kills, %ld passed records, %ld failed with a value; stations "
