@@ -16,6 +16,8 @@
 namespace kestrune::serial {
 namespace {
 
+// Positions reserved in one transaction.
+constexpr int ReserveBlock = 64;
 // Channels that take the reserved positions faster than the disk makes the
 // next ones durable have the program reserve more at a time, up to this.
 constexpr int MostAhead = 1024;
@@ -417,6 +419,8 @@ void SqliteLedger::TopUpMain() {
     // Durable by the flush below, taken with no lock held.
     Exec(db, "PRAGMA synchronous = NORMAL", why);
     Exec(db, "PRAGMA wal_autocheckpoint = 0", why);
+    TopCached = std::make_unique<StatementCache>(db);
+    TopDb = db;
   }
   std::unique_lock lock(TopMutex);
   for (;;) {
@@ -434,17 +438,25 @@ void SqliteLedger::TopUpMain() {
     TopChanged.notify_all();
   }
   lock.unlock();
+  TopDb = nullptr;
+  TopCached.reset();
   sqlite3_close(db);
 }
 
 bool SqliteLedger::TopUp(sqlite3 *db, const PoolRequest &request) {
   std::string why;
-  {
+  // A block to a transaction, so that the channels' writes never wait
+  // behind a long one; one flush for them all.
+  bool any = false;
+  for (int reserved = 0; reserved < Ahead.load(); reserved += ReserveBlock) {
     Transaction t(db);
     if (!t.Begin(why) || Reserve(db, request, "reserving", why) != Outcome::Claimed ||
         !t.Commit(why))
-      return false;
+      break;
+    any = true;
   }
+  if (!any)
+    return false;
   // Only once on the disk may they be claimed: a claim's own write need
   // not wait for the disk only because its position already is.
   if (!FlushFile(FilePath + "-wal") || !FlushFile(FilePath))
@@ -522,7 +534,7 @@ bool SqliteLedger::NextFresh(sqlite3 *db, const PoolRequest &request, uint64_t &
                              Outcome &outcome, std::string &error) {
   outcome = Outcome::Failed;
   if (From == Source::Counter) {
-    Statement next(db, "SELECT next FROM serial_pools WHERE pool = ?");
+    Statement next(CacheOf(db), "SELECT next FROM serial_pools WHERE pool = ?");
     next.Text(1, request.Pool);
     if (next.Step() != SQLITE_ROW) {
       error = FailureOf(db, "Serial values cannot be claimed");
@@ -533,7 +545,7 @@ bool SqliteLedger::NextFresh(sqlite3 *db, const PoolRequest &request, uint64_t &
       error = RangeUsedUpText(request);
       return false;
     }
-    Statement step(db, "UPDATE serial_pools SET next = next + 1 WHERE pool = ?");
+    Statement step(CacheOf(db), "UPDATE serial_pools SET next = next + 1 WHERE pool = ?");
     step.Text(1, request.Pool);
     if (step.Step() != SQLITE_DONE) {
       error = FailureOf(db, "Serial values cannot be claimed");
@@ -541,8 +553,9 @@ bool SqliteLedger::NextFresh(sqlite3 *db, const PoolRequest &request, uint64_t &
     }
     return true;
   }
-  Statement lease(db, "SELECT lease, next FROM serial_leases WHERE pool = ? AND released = 0 "
-                      "AND next < end ORDER BY first LIMIT 1");
+  Statement lease(CacheOf(db),
+                  "SELECT lease, next FROM serial_leases WHERE pool = ? AND released = 0 "
+                  "AND next < end ORDER BY first LIMIT 1");
   lease.Text(1, request.Pool);
   int rc = lease.Step();
   if (rc == SQLITE_DONE) {
@@ -559,7 +572,8 @@ bool SqliteLedger::NextFresh(sqlite3 *db, const PoolRequest &request, uint64_t &
     error = RangeUsedUpText(request);
     return false;
   }
-  Statement step(db, "UPDATE serial_leases SET next = next + 1 WHERE pool = ? AND lease = ?");
+  Statement step(CacheOf(db),
+                 "UPDATE serial_leases SET next = next + 1 WHERE pool = ? AND lease = ?");
   step.Text(1, request.Pool).Int(2, lease.ColumnInt(0));
   if (step.Step() != SQLITE_DONE) {
     error = FailureOf(db, "Serial values cannot be claimed");
@@ -570,10 +584,10 @@ bool SqliteLedger::NextFresh(sqlite3 *db, const PoolRequest &request, uint64_t &
 
 SqliteLedger::Outcome SqliteLedger::Reserve(sqlite3 *db, const PoolRequest &request,
                                             const char *state, std::string &error) {
-  Statement insert(db, "INSERT INTO serial_values (pool, position, field, text, state, session, "
-                       "reported) VALUES (?, ?, ?, ?, ?, ?, 1)");
-  const int ahead = Ahead.load();
-  for (int i = 0; i < ahead; ++i) {
+  Statement insert(CacheOf(db),
+                   "INSERT INTO serial_values (pool, position, field, text, state, session, "
+                   "reported) VALUES (?, ?, ?, ?, ?, ?, 1)");
+  for (int i = 0; i < ReserveBlock; ++i) {
     uint64_t position = 0;
     Outcome outcome = Outcome::Failed;
     std::string why;

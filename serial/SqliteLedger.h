@@ -141,6 +141,10 @@ private:
   std::mutex Mutex; // one connection, one thread at a time
   sqlite3 *Db;
   std::unique_ptr<StatementCache> Cached; // Db's, for claims and settles
+  // The reserving thread's connection and its statements.
+  std::atomic<sqlite3 *> TopDb{nullptr};
+  std::unique_ptr<StatementCache> TopCached;
+  StatementCache &CacheOf(sqlite3 *db) { return db == TopDb.load() ? *TopCached : *Cached; }
   std::string FilePath;
   Source From;
   int64_t Session = 0;
