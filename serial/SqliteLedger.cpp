@@ -20,7 +20,7 @@ namespace {
 constexpr int ReserveBlock = 64;
 // Channels that take the reserved positions faster than the disk makes the
 // next ones durable have the program reserve more at a time, up to this.
-constexpr int MostAhead = 1024;
+constexpr int MostAhead = 256;
 
 std::string Now() { return IsoUtcTime(std::chrono::system_clock::now()); }
 
@@ -461,11 +461,24 @@ bool SqliteLedger::TopUp(sqlite3 *db, const PoolRequest &request) {
   // not wait for the disk only because its position already is.
   if (!FlushFile(FilePath + "-wal") || !FlushFile(FilePath))
     return false;
-  Transaction t(db);
-  Statement ready(db, "UPDATE serial_values SET state = 'reserved' WHERE pool = ? AND "
-                      "session = ? AND state = 'reserving'");
-  ready.Text(1, request.Pool).Int(2, Session);
-  return t.Begin(why) && ready.Step() == SQLITE_DONE && t.Commit(why);
+  // Made ready a block at a time too, lowest positions first.
+  Statement ready(CacheOf(db),
+                  "UPDATE serial_values SET state = 'reserved' WHERE pool = ?1 AND session = ?2 "
+                  "AND state = 'reserving' AND position IN (SELECT position FROM serial_values "
+                  "WHERE pool = ?1 AND session = ?2 AND state = 'reserving' ORDER BY position "
+                  "LIMIT ?3)");
+  for (;;) {
+    Transaction t(db);
+    ready.Reset();
+    ready.Text(1, request.Pool).Int(2, Session).Int(3, ReserveBlock);
+    if (!t.Begin(why) || ready.Step() != SQLITE_DONE)
+      return false;
+    const int changed = sqlite3_changes(db);
+    if (!t.Commit(why))
+      return false;
+    if (changed < ReserveBlock)
+      return true;
+  }
 }
 
 SqliteLedger::Outcome SqliteLedger::ClaimAll(const std::vector<PoolRequest> &requests,

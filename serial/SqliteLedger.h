@@ -156,7 +156,7 @@ private:
   std::mutex TopMutex;
   std::condition_variable TopChanged;
   // Positions reserved at a time, on the disk before any is used, and kept
-  // at least reserved ahead: 64, doubled (up to 1024) each time the
+  // at least reserved ahead: 64, doubled (up to 256) each time the
   // channels ran through them before the next were on the disk.
   std::atomic<int> Ahead{64};
   std::map<std::string, PoolRequest> TopWanted; // pools to top up, without texts
