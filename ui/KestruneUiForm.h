@@ -49,6 +49,8 @@ class QToolButton;
 namespace kestrune {
 
 class ChannelLogDialog;
+class LiveStateFeed;
+struct LiveChannel;
 class RunOptionsPanel;
 class SerialSchemePanel;
 class SettingsStore;
@@ -164,6 +166,9 @@ private:
   void AddStationShortcuts();
   void FlashCreate();
   void StartRecords();
+  // The channels' live state for the line's dashboard (FormLiveState.cpp).
+  void StartLiveState();
+  std::vector<LiveChannel> LiveChannels() const;
   void FlashDestroy();
   void WaitForQuiet();
   void QuitQuietLoopWhenDone();
@@ -289,6 +294,7 @@ private:
   bool ReloadBeforeStart(const std::vector<int> &channels);
   // A record of every run; the records dialog on the window's context menu.
   std::unique_ptr<WindowRecords> Records;
+  std::unique_ptr<LiveStateFeed> LiveState;
 
   enum class Lifecycle { Open, Closing, Closed };
   Lifecycle State = Lifecycle::Open;
