@@ -6,12 +6,14 @@
 #include "image/MotLoaderThread.h"
 #include "tests/records/PgServer.h"
 #include "tests/ui/UiTestSupport.h"
+#include "records/StateWriter.h"
 #include "ui/IniSettingsStore.h"
 #include "ui/LiveStateFeed.h"
 #include "ui/WindowRecords.h"
 
 #include <gtest/gtest.h>
 
+#include <QMessageBox>
 #include <QPushButton>
 #include <QWidget>
 
@@ -77,6 +79,25 @@ TEST(LiveStateFeedBoard, RecordsKeptOnTheStationStartNoFeed) {
   }
   QTest::qWait(600);
   EXPECT_EQ(looks.load(), 0);
+}
+
+// Nothing listens at the URL: the operator is told once, however many
+// writes fail, in a notice that leaves the window free.
+TEST(LiveStateFeedBoard, AServerThatIsNotThereIsToldOnce) {
+  QWidget window;
+  LiveStateFeed feed("postgresql://127.0.0.1:1/kestrune", "s", [] {
+    return std::vector<LiveChannel>{Seen(1, std::nullopt, "idle")};
+  }, &window, milliseconds(100));
+  ASSERT_TRUE(QTest::qWaitFor(
+      [&] { return !window.findChildren<QMessageBox *>("LineStateNotice").isEmpty(); }, 5000));
+  // Past the writer's next try.
+  QTest::qWait(int(records::StateWriter::DefaultInterval.count()) + 500);
+  const auto notices = window.findChildren<QMessageBox *>("LineStateNotice");
+  ASSERT_EQ(notices.size(), 1);
+  EXPECT_TRUE(notices[0]->text().startsWith("channel state is not reaching the server ("))
+      << notices[0]->text().toStdString();
+  EXPECT_FALSE(notices[0]->isModal());
+  feed.Stop();
 }
 
 class LiveStateOnServer : public ::testing::Test {
@@ -163,6 +184,11 @@ TEST_F(LiveStateOnServer, AHungServerHoldsUpNeitherTheFeedNorTheStop) {
   const auto took = steady_clock::now() - started;
   EXPECT_LT(took, milliseconds(1000)) << duration_cast<milliseconds>(took).count() << " ms";
   ASSERT_TRUE(Server.Resume()) << Server.Error();
+  // Stopped means stopped: the server answering again gets no more writes.
+  const std::string updated = Scalar("SELECT updated::text FROM kestrune_station_state");
+  ASSERT_FALSE(updated.empty());
+  QTest::qWait(int(records::StateWriter::DefaultInterval.count()) + 500);
+  EXPECT_EQ(Scalar("SELECT updated::text FROM kestrune_station_state"), updated);
 }
 
 } // namespace
