@@ -16,19 +16,18 @@ void TKestruneUiForm::StartLiveState() {
                                               [this] { return LiveChannels(); }, this);
 }
 
-std::vector<LiveChannel> TKestruneUiForm::LiveChannels() const {
-  std::vector<LiveChannel> channels;
+std::vector<records::ChannelState> TKestruneUiForm::LiveChannels() const {
+  std::vector<records::ChannelState> channels;
   const std::string image = Image ? Image->Sha256 : std::string();
   for (int i = 0; i < ChannelCount; ++i) {
     const ProgressSnapshot progress = Panel[i]->RunProgressState().Snapshot();
-    LiveChannel channel;
-    channel.State.Channel = ChannelRows[i].Number;
-    channel.State.Port = PortText(i).toStdString();
-    channel.State.Phase = RunPhaseName(progress.Phase);
-    channel.State.Percent = progress.RunPercent;
-    channel.State.LastText = StatusBar[i]->currentMessage().toStdString();
-    channel.State.ImageSha256 = image;
-    channel.Outcome = Outcome[i];
+    records::ChannelState channel;
+    channel.Channel = ChannelRows[i].Number;
+    channel.Port = PortText(i).toStdString();
+    channel.Phase = RunPhaseName(progress.Phase);
+    channel.Percent = progress.RunPercent;
+    channel.LastText = StatusBar[i]->currentMessage().toStdString();
+    channel.ImageSha256 = image;
     channels.push_back(std::move(channel));
   }
   return channels;

@@ -248,6 +248,8 @@ void TKestruneUiForm::BeginRunView(int channel) {
 
 void TKestruneUiForm::ShowRunResult(int channel, const RunReport &report) {
   Outcome[channel] = report.Outcome;
+  if (LiveState)
+    LiveState->TakeOutcome(channel, report.Outcome);
   Tallies[channel].Count(report);
   Panel[channel]->RunProgressState().Finish(report.Outcome);
   double seconds = std::chrono::duration<double>(report.Ended - report.Started).count();

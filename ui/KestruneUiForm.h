@@ -50,7 +50,9 @@ namespace kestrune {
 
 class ChannelLogDialog;
 class LiveStateFeed;
-struct LiveChannel;
+namespace records {
+struct ChannelState;
+}
 class RunOptionsPanel;
 class SerialSchemePanel;
 class SettingsStore;
@@ -168,7 +170,7 @@ private:
   void StartRecords();
   // The channels' live state for the line's dashboard (FormLiveState.cpp).
   void StartLiveState();
-  std::vector<LiveChannel> LiveChannels() const;
+  std::vector<records::ChannelState> LiveChannels() const;
   void FlashDestroy();
   void WaitForQuiet();
   void QuitQuietLoopWhenDone();

@@ -45,21 +45,21 @@ void LiveStateFeed::TakeUnitValues(int index,
   UnitValues[index] = std::move(text);
 }
 
+void LiveStateFeed::TakeOutcome(int index, RunOutcome outcome) {
+  if (index < 0)
+    return;
+  if (LastOutcomes.size() <= size_t(index))
+    LastOutcomes.resize(index + 1);
+  LastOutcomes[index] = RunOutcomeName(outcome);
+}
+
 void LiveStateFeed::Feed() {
-  std::vector<LiveChannel> seen = LookAtChannels();
-  UnitValues.resize(std::max(UnitValues.size(), seen.size()));
-  LastOutcomes.resize(std::max(LastOutcomes.size(), seen.size()));
-  std::vector<records::ChannelState> channels;
-  channels.reserve(seen.size());
-  for (size_t i = 0; i < seen.size(); ++i) {
-    // The window clears its mark while a channel runs; the board keeps the
-    // last run's outcome until the next one ends.
-    if (seen[i].Outcome)
-      LastOutcomes[i] = RunOutcomeName(*seen[i].Outcome);
-    records::ChannelState state = std::move(seen[i].State);
-    state.Serials = UnitValues[i];
-    state.LastOutcome = LastOutcomes[i];
-    channels.push_back(std::move(state));
+  std::vector<records::ChannelState> channels = LookAtChannels();
+  UnitValues.resize(std::max(UnitValues.size(), channels.size()));
+  LastOutcomes.resize(std::max(LastOutcomes.size(), channels.size()));
+  for (size_t i = 0; i < channels.size(); ++i) {
+    channels[i].Serials = UnitValues[i];
+    channels[i].LastOutcome = LastOutcomes[i];
   }
   StateBoard.Publish(std::move(channels));
 }

@@ -16,7 +16,6 @@
 #include <functional>
 #include <memory>
 #include <mutex>
-#include <optional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -30,19 +29,13 @@ namespace records {
 class StateWriter;
 }
 
-// One channel as the window sees it now. Serials and LastOutcome in State
-// are the feed's to fill: it keeps them between runs.
-struct LiveChannel {
-  records::ChannelState State;
-  // The outcome the window shows; nothing while the channel runs.
-  std::optional<RunOutcome> Outcome;
-};
-
 class LiveStateFeed : public QObject {
   Q_OBJECT
 
 public:
-  using Look = std::function<std::vector<LiveChannel>()>;
+  // The channels as the window shows them now; Serials and LastOutcome
+  // are the feed's to fill, from what it was given.
+  using Look = std::function<std::vector<records::ChannelState>()>;
   static constexpr std::chrono::milliseconds DefaultInterval{500};
 
   // Starts feeding when url is one of the line's servers, otherwise does
@@ -56,6 +49,9 @@ public:
   // The values going into a channel's current unit (index 0 for channel
   // 1); empty values for none.
   void TakeUnitValues(int index, const std::vector<std::pair<std::string, std::string>> &values);
+  // A run that has ended: its outcome stays on the board while the next
+  // run runs.
+  void TakeOutcome(int index, RunOutcome outcome);
   // One copy into the board (the timer's work).
   void Feed();
   // Ends the writer at once, cutting a write still under way.

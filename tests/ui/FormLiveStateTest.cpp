@@ -29,37 +29,36 @@ using handset::VirtualHandset;
 using records::test::PgScalar;
 using records::test::PgServer;
 
-LiveChannel Seen(int number, std::optional<RunOutcome> outcome, const std::string &phase) {
-  LiveChannel channel;
-  channel.State.Channel = number;
-  channel.State.Port = "/dev/ttyUSB" + std::to_string(number - 1);
-  channel.State.Phase = phase;
-  channel.Outcome = outcome;
+records::ChannelState Seen(int number, const std::string &phase) {
+  records::ChannelState channel;
+  channel.Channel = number;
+  channel.Port = "/dev/ttyUSB" + std::to_string(number - 1);
+  channel.Phase = phase;
   return channel;
 }
 
 // No server: the board alone, fed by hand.
 TEST(LiveStateFeedBoard, KeepsTheLastOutcomeWhileTheNextRunRunsAndTheUnitsValues) {
-  std::optional<RunOutcome> outcome = RunOutcome::Failed;
-  std::string phase = "idle";
+  std::string phase = "finished";
   QWidget window;
   LiveStateFeed feed("postgresql://127.0.0.1:1/none", "s", [&] {
-    return std::vector<LiveChannel>{Seen(1, outcome, phase), Seen(2, std::nullopt, "idle")};
+    return std::vector<records::ChannelState>{Seen(1, phase), Seen(2, "idle")};
   }, &window, hours(1));
   feed.Stop();
+  feed.TakeOutcome(0, RunOutcome::Failed);
   feed.TakeUnitValues(0, {{"sn", "0000001000"}, {"mac", "00:11:22:33:44:55"}});
-  outcome.reset();
   phase = "programming";
   feed.Feed();
   std::vector<records::ChannelState> board = feed.Board().Snapshot();
   ASSERT_EQ(board.size(), 2u);
   EXPECT_EQ(board[0].Phase, "programming");
+  EXPECT_EQ(board[0].Port, "/dev/ttyUSB0");
   EXPECT_EQ(board[0].LastOutcome, "failed");
   EXPECT_EQ(board[0].Serials, "sn=0000001000 mac=00:11:22:33:44:55");
   EXPECT_EQ(board[1].LastOutcome, "");
   EXPECT_EQ(board[1].Serials, "");
 
-  outcome = RunOutcome::Passed;
+  feed.TakeOutcome(0, RunOutcome::Passed);
   feed.TakeUnitValues(0, {});
   feed.Feed();
   board = feed.Board().Snapshot();
@@ -73,7 +72,7 @@ TEST(LiveStateFeedBoard, RecordsKeptOnTheStationStartNoFeed) {
   for (const std::string place : {"", "none", "/tmp/records.sqlite"}) {
     LiveStateFeed feed(place, "s", [&] {
       ++looks;
-      return std::vector<LiveChannel>{};
+      return std::vector<records::ChannelState>{};
     }, &window);
     EXPECT_FALSE(feed.Feeding()) << place;
   }
@@ -86,7 +85,7 @@ TEST(LiveStateFeedBoard, RecordsKeptOnTheStationStartNoFeed) {
 TEST(LiveStateFeedBoard, AServerThatIsNotThereIsToldOnce) {
   QWidget window;
   LiveStateFeed feed("postgresql://127.0.0.1:1/kestrune", "s", [] {
-    return std::vector<LiveChannel>{Seen(1, std::nullopt, "idle")};
+    return std::vector<records::ChannelState>{Seen(1, "idle")};
   }, &window, milliseconds(100));
   ASSERT_TRUE(QTest::qWaitFor(
       [&] { return !window.findChildren<QMessageBox *>("LineStateNotice").isEmpty(); }, 5000));
@@ -169,7 +168,7 @@ TEST_F(LiveStateOnServer, TheWindowWritesItsChannelsAndTheLastOutcome) {
 TEST_F(LiveStateOnServer, AHungServerHoldsUpNeitherTheFeedNorTheStop) {
   QWidget window;
   LiveStateFeed feed(Server.Url(), "hung-station", [] {
-    return std::vector<LiveChannel>{Seen(1, RunOutcome::Passed, "idle")};
+    return std::vector<records::ChannelState>{Seen(1, "idle")};
   }, &window);
   ASSERT_TRUE(WaitForScalar("SELECT count(*) FROM kestrune_station_state", "1"));
   ASSERT_TRUE(Server.Pause()) << Server.Error();
