@@ -7,6 +7,7 @@
 #include "ui/PlatformSettings.h"
 #include "ui/PortLists.h"
 #include "ui/SignalCloser.h"
+#include "ui/LiveStateFeed.h"
 #include "ui/WindowRecords.h"
 
 #include <QAction>
@@ -108,6 +109,7 @@ void TKestruneUiForm::FlashCreate() {
 
 void TKestruneUiForm::StartRecords() {
   Records = std::make_unique<WindowRecords>(*Registry, this);
+  StartLiveState();
   auto *action = new QAction("Run records...", this);
   action->setObjectName("RecordsAction");
   action->setShortcut(QKeySequence("Ctrl+R"));
@@ -166,6 +168,7 @@ void TKestruneUiForm::FlashDestroy() {
   // it serves them until every end handler has run, so no worker outlives
   // the controls it reports to.
   WaitForQuiet();
+  LiveState->Stop();
   Records->Close();
   SaveSettings();
   Registry.reset();

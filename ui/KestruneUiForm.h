@@ -52,6 +52,10 @@ namespace kestrune {
 
 class ChannelLogDialog;
 class JobModePanel;
+class LiveStateFeed;
+namespace records {
+struct ChannelState;
+}
 class RunOptionsPanel;
 class SerialSchemePanel;
 class SettingsStore;
@@ -175,6 +179,9 @@ private:
   void AddStationShortcuts();
   void FlashCreate();
   void StartRecords();
+  // The channels' live state for the line's dashboard (FormLiveState.cpp).
+  void StartLiveState();
+  std::vector<records::ChannelState> LiveChannels() const;
   void FlashDestroy();
   void WaitForQuiet();
   void QuitQuietLoopWhenDone();
@@ -317,6 +324,7 @@ private:
   bool ReloadBeforeStart(const std::vector<int> &channels);
   // A record of every run; the records dialog on the window's context menu.
   std::unique_ptr<WindowRecords> Records;
+  std::unique_ptr<LiveStateFeed> LiveState;
 
   enum class Lifecycle { Open, Closing, Closed };
   Lifecycle State = Lifecycle::Open;
