@@ -1,7 +1,9 @@
 // The window's channels for the line's dashboard (see LiveStateFeed).
 
 #include "engine/RunProgress.h"
+#include "job/JobFile.h"
 #include "records/Recorder.h"
+#include "ui/JobModePanel.h"
 #include "ui/KestruneUiForm.h"
 #include "ui/LiveStateFeed.h"
 #include "ui/WindowRecords.h"
@@ -19,6 +21,7 @@ void TKestruneUiForm::StartLiveState() {
 std::vector<records::ChannelState> TKestruneUiForm::LiveChannels() const {
   std::vector<records::ChannelState> channels;
   const std::string image = Image ? Image->Sha256 : std::string();
+  const std::string job = JobMode && JobMode->IsOpen() ? job::JobTitle(JobMode->Job()) : std::string();
   for (int i = 0; i < ChannelCount; ++i) {
     const ProgressSnapshot progress = Panel[i]->RunProgressState().Snapshot();
     records::ChannelState channel;
@@ -28,6 +31,7 @@ std::vector<records::ChannelState> TKestruneUiForm::LiveChannels() const {
     channel.Percent = progress.RunPercent;
     channel.LastText = StatusBar[i]->currentMessage().toStdString();
     channel.ImageSha256 = image;
+    channel.Job = job;
     channels.push_back(std::move(channel));
   }
   return channels;
