@@ -3,6 +3,7 @@
 #include "records/RecordTime.h"
 #include "records/SqliteFile.h"
 #include "records/SqliteSchema.h"
+#include "records/SqliteStatement.h"
 #include "serial/ProcessAlive.h"
 
 #include <sqlite3.h>
@@ -14,24 +15,7 @@ namespace kestrune::jobcount {
 namespace {
 
 using records::Exec;
-
-class Statement {
-public:
-  Statement(sqlite3 *db, const char *sql) {
-    if (sqlite3_prepare_v2(db, sql, -1, &S, nullptr) != SQLITE_OK)
-      S = nullptr;
-  }
-  ~Statement() { sqlite3_finalize(S); }
-  explicit operator bool() const { return S != nullptr; }
-  sqlite3_stmt *get() const { return S; }
-  void Text(int i, const std::string &v) {
-    sqlite3_bind_text(S, i, v.c_str(), int(v.size()), SQLITE_TRANSIENT);
-  }
-  void Int(int i, int64_t v) { sqlite3_bind_int64(S, i, v); }
-
-private:
-  sqlite3_stmt *S = nullptr;
-};
+using records::Statement;
 
 class SqliteJobUnits : public JobUnitStore {
 public:

@@ -3,6 +3,7 @@
 #include "records/SerialsText.h"
 #include "records/SqliteFile.h"
 #include "records/SqliteSchema.h"
+#include "records/SqliteStatement.h"
 
 #include <sqlite3.h>
 
@@ -19,25 +20,6 @@ const char *const Columns =
     "image_sha256, ram_program_sha256, speed, identification, outcome, final_status, "
     "error_code, failure_c, failure_s, blocks_resent, bytes_sent, seconds, program_version, unit, "
     "chosen_file, serials, sent_sha256, job_name, job_version, job_sha256";
-
-// A prepared statement, finalised on every path.
-class Statement {
-public:
-  Statement(sqlite3 *db, const std::string &sql) {
-    if (sqlite3_prepare_v2(db, sql.c_str(), -1, &S, nullptr) != SQLITE_OK)
-      S = nullptr;
-  }
-  ~Statement() { sqlite3_finalize(S); }
-  explicit operator bool() const { return S != nullptr; }
-  sqlite3_stmt *get() const { return S; }
-  void Text(int i, const std::string &v) {
-    sqlite3_bind_text(S, i, v.c_str(), int(v.size()), SQLITE_TRANSIENT);
-  }
-  void Int(int i, int64_t v) { sqlite3_bind_int64(S, i, v); }
-
-private:
-  sqlite3_stmt *S = nullptr;
-};
 
 std::string ColumnText(sqlite3_stmt *s, int i) {
   const unsigned char *text = sqlite3_column_text(s, i);
