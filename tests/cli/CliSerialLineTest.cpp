@@ -5,6 +5,7 @@
 // range is passed, spent, skipped, withheld, still free in a station's
 // leases or never leased.
 #include "handset/VirtualHandset.h"
+#include "tests/cli/CliProcess.h"
 #include "tests/records/PgServer.h"
 
 #include <gtest/gtest.h>
@@ -42,22 +43,7 @@ namespace {
 // Runs the program with the environment given, its output in a file.
 pid_t Start(const std::vector<std::string> &args, const std::string &dataHome,
             const std::string &outPath) {
-  pid_t pid = fork();
-  if (pid == 0) {
-    setenv("XDG_DATA_HOME", dataHome.c_str(), 1);
-    FILE *out = fopen(outPath.c_str(), "w");
-    if (out) {
-      dup2(fileno(out), 1);
-      dup2(fileno(out), 2);
-    }
-    std::vector<char *> argv{const_cast<char *>(KESTRUNE_CLI)};
-    for (const std::string &a : args)
-      argv.push_back(const_cast<char *>(a.c_str()));
-    argv.push_back(nullptr);
-    execv(KESTRUNE_CLI, argv.data());
-    _exit(127);
-  }
-  return pid;
+  return kestrune::testing::StartCli(args, outPath, dataHome);
 }
 
 std::string ReadAll(const std::vector<std::string> &args, int &exit) {
