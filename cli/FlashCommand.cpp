@@ -16,6 +16,7 @@
 #include "engine/StationRows.h"
 #ifdef KESTRUNE_HAVE_RECORDS
 #include "records/Recorder.h"
+#include "records/StationState.h"
 #endif
 
 #include <array>
@@ -109,7 +110,10 @@ int RunFlash(const FlashOptions &options, std::ostream &out, std::ostream &progr
     std::string why;
     unitValues = options.UnitValuesFor(*image, why);
     if (!unitValues) {
-      progress << "kestrune-cli: " << why << '\n' << std::flush;
+      progress << "kestrune-cli: "
+               << (options.JobTitle.empty() ? "" : "job " + options.JobTitle + " refused: ")
+               << why << '\n'
+               << std::flush;
       return 1;
     }
   }
@@ -120,6 +124,7 @@ int RunFlash(const FlashOptions &options, std::ostream &out, std::ostream &progr
   std::vector<ChannelResult> outcome(count);
   std::vector<TCommsThread *> slots(count, nullptr);
   std::vector<bool> running(count, false);
+  std::vector<std::string> lastOutcome(count); // main thread only
   const SpeedButtons speed = ButtonsForRow(options.SpeedRow);
   const auto started = Clock::now();
 
@@ -146,6 +151,10 @@ int RunFlash(const FlashOptions &options, std::ostream &out, std::ostream &progr
       json.RunStart(outcome[i].Channel, options.Ports[i], 1);
     RunPlan plan = PlanRun(image, options.SpeedRow, options.Repeat);
     plan.Values = unitValues;
+    plan.JobName = options.JobName;
+    plan.JobVersion = options.JobVersion;
+    plan.JobSha256 = options.JobSha256;
+    plan.Gate = options.Gate;
     slots[i] = TCommsThread::Start(StationRow(i), *panels[i], std::move(plan),
                                    [&, i](TCommsThread &worker) {
       ChannelResult &r = outcome[i];
@@ -153,6 +162,7 @@ int RunFlash(const FlashOptions &options, std::ostream &out, std::ostream &progr
       r.Seconds = std::chrono::duration<double>(Clock::now() - started).count();
       TakeRun(r, report, panels[i]->LastText(), worker.EndedWhileWaiting(), options.Repeat.On);
       panels[i]->RunProgressState().Finish(report.Outcome);
+      lastOutcome[i] = RunOutcomeName(report.Outcome);
       const bool unit = report.Unit && report.Outcome != RunOutcome::Stopped;
       if (options.Json)
         json.Outcome(r.Channel, worker.RunNumber(), report, worker.EndedWhileWaiting());
@@ -174,6 +184,25 @@ int RunFlash(const FlashOptions &options, std::ostream &out, std::ostream &progr
     });
   }
 
+  // The channels' state for the line's dashboard, published from this
+  // thread, which alone reads the panels' texts.
+  auto publishState = [&] {
+#ifdef KESTRUNE_HAVE_RECORDS
+    if (!options.State)
+      return;
+    std::vector<records::ChannelState> channels;
+    for (size_t i = 0; i < count; ++i) {
+      const ProgressSnapshot p = panels[i]->RunProgressState().Snapshot();
+      channels.push_back({outcome[i].Channel, options.Ports[i], RunPhaseName(p.Phase),
+                          p.RunPercent, panels[i]->UnitValuesText(), lastOutcome[i],
+                          panels[i]->LastText(), image ? image->Sha256 : std::string(),
+                          options.JobTitle});
+    }
+    options.State->Publish(std::move(channels));
+#endif
+  };
+  publishState();
+
   bool stopsSent = false;
   auto allEnded = [&] {
     if (stopWanted && !stopsSent) {
@@ -189,26 +218,42 @@ int RunFlash(const FlashOptions &options, std::ostream &out, std::ostream &progr
   };
   if (options.Progress) {
     LiveLines live(progress, TerminalWidth(2));
-    while (!queue.ServeUntil(allEnded, std::chrono::milliseconds(200)))
+    while (!queue.ServeUntil(allEnded, std::chrono::milliseconds(200))) {
       DrawProgress(live, panels);
+      publishState();
+    }
     DrawProgress(live, panels);
+  } else if (options.State) {
+    while (!queue.ServeUntil(allEnded, std::chrono::milliseconds(500)))
+      publishState();
   } else {
     queue.ServeUntil(allEnded);
   }
+  publishState();
   TCommsThread::WaitForAllWorkers();
 
   PrintResultTable(progress, outcome, options.Repeat.On);
   bool allCompleted = true;
   for (const ChannelResult &r : outcome)
     allCompleted = allCompleted && r.Outcome == ChannelOutcome::Completed;
-  if (!options.SummaryFile.empty() && !WriteSummary(options.SummaryFile, outcome)) {
+  const bool summaryWritten =
+      options.SummaryFile.empty() || WriteSummary(options.SummaryFile, outcome);
+  if (!summaryWritten) {
     progress << "kestrune-cli: could not write summary '" << options.SummaryFile << "'\n"
              << std::flush;
     allCompleted = false;
   }
+  // The job's count reached ends the job: each channel ended for it or
+  // completed, and no unit failed.
+  bool built = options.AllBuilt && options.AllBuilt();
+  for (const ChannelResult &r : outcome)
+    built = built && r.Failed == 0 &&
+            (r.Outcome == ChannelOutcome::Completed || r.Run == RunOutcome::Failed);
   if (results)
     *results = std::move(outcome);
-  return allCompleted ? 0 : 1;
+  if (!summaryWritten)
+    return 1;
+  return built ? UnitsBuiltExit : allCompleted ? 0 : 1;
 }
 
 } // namespace kestrune

@@ -4,6 +4,7 @@
 
 #include "engine/RepeatPlan.h"
 #include "engine/RunReport.h"
+#include "engine/UnitGate.h"
 #include "engine/UnitValues.h"
 #include "image/ImageBytes.h"
 
@@ -17,6 +18,7 @@
 namespace kestrune {
 namespace records {
 class Recorder;
+class StationStateBoard;
 }
 class StopSignals;
 
@@ -28,12 +30,20 @@ struct FlashOptions {
   bool Progress = false;          // draw progress bars (a terminal)
   std::string SummaryFile;        // tab-separated outcome per channel
   records::Recorder *Records = nullptr; // keeps a record of every run
+  // Told every channel's state about twice a second while they run, for
+  // the line's dashboard; null: none is kept.
+  records::StationStateBoard *State = nullptr;
   RepeatPlan Repeat;              // off: one run per channel
   bool Json = false;              // JSON event lines on out instead of text lines
   // Set by a job: the loaded image must have this SHA-256, or no channel
   // starts; the job's title names it in the refusal.
   std::string ImageSha256;
   std::string JobTitle;
+  std::string JobName, JobVersion, JobSha256; // on every run's report and record
+  // The job's count of units, asked before each unit; and whether it was
+  // found reached, which ends the job (exit status 3).
+  std::shared_ptr<UnitGate> Gate;
+  std::function<bool()> AllBuilt;
   // The program's own, taken over while the channels run and handed back
   // after; null: the run takes the signals itself.
   StopSignals *Signals = nullptr;
@@ -70,6 +80,9 @@ struct ChannelResult {
 // Exit status: 0 when every channel completed, 1 otherwise (a failed load
 // or a summary that could not be written included). SIGINT, SIGTERM and
 // SIGHUP stop every channel.
+// The exit status once a job's count of units is reached.
+constexpr int UnitsBuiltExit = 3;
+
 int RunFlash(const FlashOptions &options, std::ostream &out, std::ostream &progress,
              std::vector<ChannelResult> *results = nullptr);
 

@@ -168,6 +168,16 @@ std::unique_ptr<records::Recorder> StartRecorder(const RecordsCliOptions &option
       options.Target, options.Station, [&errors](const std::string &t) { Say(errors, t); }});
 }
 
+std::unique_ptr<records::StateWriter> StartStateWriter(const records::Recorder &recorder,
+                                                       const records::StationStateBoard &board,
+                                                       std::ostream &errors) {
+  if (!records::IsServerUrl(recorder.ServerUrl()))
+    return nullptr;
+  return std::make_unique<records::StateWriter>(
+      recorder.ServerUrl(), recorder.Station(), board,
+      [&errors](const std::string &t) { Say(errors, t); });
+}
+
 CLI::App *AddRecordsCommand(CLI::App &app, RecordsListOptions &options) {
   CLI::App *command = app.add_subcommand("records", "List the run records, newest first, and a "
                                                     "summary per station and channel");
@@ -181,6 +191,10 @@ CLI::App *AddRecordsCommand(CLI::App &app, RecordsListOptions &options) {
   command->add_option("--serial-value", options.Serial,
                       "Only the runs that wrote this serial value into their unit "
                       "(as records show it, e.g. 0000001000)");
+  command->add_option("--job", options.JobName,
+                      "Only the runs of the production job of this name, every version");
+  command->add_option("--job-version", options.JobVersion,
+                      "With --job: only the runs of this version of the job");
   command->add_option("--format", options.Format, "table, csv or json");
   return command;
 }
@@ -195,6 +209,12 @@ int RunRecordsCommand(const RecordsListOptions &options, std::ostream &out,
   records::RecordFilter filter;
   filter.Station = options.Station;
   filter.Serial = options.Serial;
+  if (!options.JobVersion.empty() && options.JobName.empty()) {
+    Say(errors, "--job-version needs --job");
+    return 2;
+  }
+  filter.JobName = options.JobName;
+  filter.JobVersion = options.JobVersion;
   if (!options.Since.empty()) {
     auto since = records::NormaliseSince(options.Since);
     if (!since) {

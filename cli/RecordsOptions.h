@@ -3,6 +3,7 @@
 #pragma once
 
 #include "records/Recorder.h"
+#include "records/StateWriter.h"
 
 #include <CLI/CLI.hpp>
 
@@ -27,11 +28,19 @@ std::string RecordsTargetProblem(const std::string &target);
 std::unique_ptr<records::Recorder> StartRecorder(const RecordsCliOptions &options,
                                                  std::ostream &errors);
 
+// With a server address: the writer of this station's live channel state
+// for the line's dashboard, its notices to errors. Null otherwise.
+std::unique_ptr<records::StateWriter> StartStateWriter(const records::Recorder &recorder,
+                                                       const records::StationStateBoard &board,
+                                                       std::ostream &errors);
+
 struct RecordsListOptions {
   std::string Target;
   std::string Since;
   std::string Station;
   std::string Serial; // only the runs that wrote this serial value
+  std::string JobName;    // only the runs of this job, every version
+  std::string JobVersion; // with JobName: only this version of it
   std::string Format = "table";
 };
 

@@ -7,6 +7,7 @@
 #include "cli/RecordsOptions.h"
 #include "engine/UnitValues.h"
 #include "image/ImageBytes.h"
+#include "job/JobFile.h"
 #include "serial/SerialScheme.h"
 
 #include <CLI/CLI.hpp>
@@ -34,5 +35,11 @@ using UnitValuesMaker =
 // it says on notes the next value and what is left of each field.
 std::string PrepareSerials(const SerialCliOptions &options, const RecordsCliOptions &records,
                            std::ostream &notes, UnitValuesMaker &maker);
+
+// The same for the scheme a job pins: inline, or its file, whose bytes must
+// have the SHA-256 the job names. The lease size is the options' own.
+std::string PrepareJobSerials(const job::JobFile &job, const SerialCliOptions &options,
+                              const RecordsCliOptions &records, std::ostream &notes,
+                              UnitValuesMaker &maker);
 
 } // namespace kestrune

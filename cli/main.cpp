@@ -13,6 +13,9 @@
 #ifdef KESTRUNE_HAVE_SERIAL
 #include "cli/SerialOptions.h"
 #endif
+#ifdef KESTRUNE_HAVE_JOB_COUNT
+#include "cli/JobUnits.h"
+#endif
 #ifdef KESTRUNE_HAVE_SERIAL_COMMANDS
 #include "cli/SerialCommand.h"
 #endif
@@ -63,7 +66,7 @@ int main(int argc, char **argv) {
              "       kestrune-cli job keygen|sign|verify ...\n"
 #ifdef KESTRUNE_HAVE_RECORDS
              "       kestrune-cli records [--records URL|FILE] [--since TIME] [--station S] "
-             "[--serial-value V] [--format table|csv|json]\n"
+             "[--serial-value V] [--job NAME [--job-version V]] [--format table|csv|json]\n"
 #endif
 #ifdef KESTRUNE_HAVE_SERIAL_COMMANDS
              "       kestrune-cli serial status --serial SCHEME.json [--records URL|FILE] "
@@ -72,7 +75,8 @@ int main(int argc, char **argv) {
              "--records URL\n"
 #endif
              "Exit status: 0 every channel completed, 1 a channel failed or was stopped (or the "
-             "summary could not be written), 2 usage error.\n"
+             "summary could not be written), 2 usage error, 3 the job's count of units is "
+             "reached (no unit failed).\n"
              + std::string(StopRequestsText) + " stop every channel.");
   std::string speed = "920K";
   FlashOptions options;
@@ -182,6 +186,9 @@ int main(int argc, char **argv) {
     options.Image = job->ImagePath;
     options.ImageSha256 = job->ImageSha256;
     options.JobTitle = job::JobTitle(*job);
+    options.JobName = job->Name;
+    options.JobVersion = job->Version;
+    options.JobSha256 = job->FileSha256;
     speed = job->Speed;
     stationOptions.WatchdogSeconds = job->WatchdogSeconds;
     stationOptions.ResendLimit = job->ResendLimit;
@@ -249,6 +256,20 @@ int main(int argc, char **argv) {
     }
   }
   options.Progress = !options.Json && LiveLinesPossible();
+#ifndef KESTRUNE_HAVE_JOB_COUNT
+  if (job && job->Units) {
+    std::cerr << "kestrune-cli: job " << options.JobTitle
+              << " refused: it sets a count of units and this build cannot keep one\n";
+    return 1;
+  }
+#endif
+#ifndef KESTRUNE_HAVE_SERIAL
+  if (job && job::HasSerialScheme(*job)) {
+    std::cerr << "kestrune-cli: job " << options.JobTitle
+              << " refused: it pins a serial scheme and this build writes no serial values\n";
+    return 1;
+  }
+#endif
 #ifdef KESTRUNE_HAVE_RECORDS
   std::string recordsProblem = RecordsTargetProblem(recordsOptions.Target);
   if (!recordsProblem.empty())
@@ -258,10 +279,33 @@ int main(int argc, char **argv) {
   // is refused before any port opens.
   if (app.count("--serial-lease") > 0 && serialOptions.Scheme.empty())
     return Usage("--serial-lease needs --serial");
+  if (job) {
+    // The job's scheme goes the way --serial's does: the same ledger, the
+    // same checks; one that does not hold refuses the job.
+    std::string problem =
+        PrepareJobSerials(*job, serialOptions, recordsOptions, std::cerr, options.UnitValuesFor);
+    if (!problem.empty()) {
+      std::cerr << "kestrune-cli: job " << options.JobTitle << " refused: " << problem << '\n';
+      return 1;
+    }
+  }
   std::string serialProblem =
-      PrepareSerials(serialOptions, recordsOptions, std::cerr, options.UnitValuesFor);
+      job ? std::string()
+          : PrepareSerials(serialOptions, recordsOptions, std::cerr, options.UnitValuesFor);
   if (!serialProblem.empty())
     return Usage(serialProblem);
+#endif
+#ifdef KESTRUNE_HAVE_JOB_COUNT
+  if (job) {
+    std::string problem;
+    std::shared_ptr<jobcount::JobCountGate> gate = PrepareJobCount(*job, recordsOptions, problem);
+    if (!problem.empty()) {
+      std::cerr << "kestrune-cli: job " << options.JobTitle << " refused: " << problem << '\n';
+      return 1;
+    }
+    options.Gate = gate;
+    options.AllBuilt = [gate] { return gate && gate->AllBuilt(); };
+  }
 #endif
   auto recorder = StartRecorder(recordsOptions, std::cerr);
   // While the channels run a stop request stops them; after that, while
@@ -269,7 +313,14 @@ int main(int argc, char **argv) {
   StopSignals signals([keeper = recorder.get()] { keeper->CutShort(); });
   options.Records = recorder.get();
   options.Signals = &signals;
+  // The line's dashboard sees this station's channels while they run.
+  records::StationStateBoard stateBoard;
+  auto stateWriter = StartStateWriter(*recorder, stateBoard, std::cerr);
+  if (stateWriter)
+    options.State = &stateBoard;
   int status = RunFlash(options, std::cout, std::cerr);
+  if (stateWriter)
+    stateWriter->Stop();
   // Every record is written before the program ends; sending waits briefly.
   recorder->Close();
   return status;

@@ -77,6 +77,7 @@ bool TCommsThread::RunOnce() {
   SettleUnitValues();
   // On the worker's thread: a slow disk holds up this channel only.
   Panel.KeepRecord(LastReport);
+  FinishUnit();
   MoreRuns = false;
   // Decided on the window's thread, where Stop is pressed: a stop that comes
   // after this call finds the next run started and ends it. A queue that
@@ -125,6 +126,9 @@ void TCommsThread::RunDownload() {
   Watch.Arm(Plan.Limits);
   LastReport.LineRate = Plan.Speed.Rate;
   LastReport.RamProgramSha256 = Plan.RamProgramSha256;
+  LastReport.JobName = Plan.JobName;
+  LastReport.JobVersion = Plan.JobVersion;
+  LastReport.JobSha256 = Plan.JobSha256;
   if (Plan.Image) {
     LastReport.ChosenFile = Plan.Image->ChosenPath;
     LastReport.ImagePath = Plan.Image->Path;
@@ -136,6 +140,10 @@ void TCommsThread::RunDownload() {
   ValuesClaimed = false;
   ValuesSent = false;
   Panel.RunOnGuiThread([this] { SetBusyColour(); });
+  if (!AdmitUnit()) {
+    Panel.RunOnGuiThread([this] { SetDoneColour(); });
+    return;
+  }
   OpenCommPort();
   if (RunsDone == 0) {
     SyncWithTarget();

@@ -27,6 +27,7 @@ constexpr uint32_t StopCodeRunning = 0;
 constexpr uint32_t StopCodeOperator = 210;
 constexpr uint32_t StopCodeGeneralFailure = 31;  // the failure's own code was 0
 constexpr uint32_t StopCodeBadDevice = 1200;     // the RAM program refused the flash
+constexpr uint32_t StopCodeUnitsBuilt = 1210;    // the job's gate let no unit start
 
 // A repeating channel's text while the handset it flashed still answers.
 constexpr const char *RemoveHandsetText = "Handset still connected: remove it";
@@ -134,6 +135,11 @@ private:
   // settled by the run's end before its record is kept.
   bool ClaimUnitValues();
   void SettleUnitValues();
+  // The job's count of units: a place asked for before the unit starts
+  // (waiting, stoppably, while others hold every place), given back with
+  // the unit's outcome. False, the run failed or stopped, when none came.
+  bool AdmitUnit();
+  void FinishUnit();
 
   // Sleeps that a stop does not shorten are only a few milliseconds long.
   static void SleepMs(unsigned ms);
@@ -162,6 +168,7 @@ private:
   UnitValueClaim ValueClaim;
   bool ValuesClaimed = false;
   bool ValuesSent = false;
+  bool UnitAdmitted = false; // this run holds a place of the plan's gate
 
   // Repeat mode: the plan's at first, then what the panel gave after the
   // latest run.

@@ -8,6 +8,7 @@
 #include "engine/LineSpeed.h"
 #include "engine/RamProgramSource.h"
 #include "engine/RepeatPlan.h"
+#include "engine/UnitGate.h"
 #include "engine/UnitValues.h"
 #include "engine/Watchdog.h"
 #include "image/ImageBytes.h"
@@ -29,6 +30,12 @@ struct RunPlan {
   // The values written into each unit; null: every unit gets the image as
   // it is.
   std::shared_ptr<UnitValues> Values;
+  // Asked before each unit starts; null: every unit starts.
+  std::shared_ptr<UnitGate> Gate;
+  // The production job the run is part of; empty names: none.
+  std::string JobName;
+  std::string JobVersion;
+  std::string JobSha256; // of the job file's bytes
 };
 
 // The plan of a run starting now: the given image and speed row with the

@@ -53,6 +53,9 @@ struct RunReport {
   // The values written into this unit (field name, text), once claimed.
   std::vector<std::pair<std::string, std::string>> Serials;
   std::string RamProgramSha256; // of the RAM program sent
+  std::string JobName;          // the production job's, empty without one
+  std::string JobVersion;
+  std::string JobSha256;        // of the job file's bytes
   std::vector<uint8_t> Identification; // bytes received during identification
 
   RunOutcome Outcome = RunOutcome::Failed;
@@ -77,6 +80,9 @@ template <typename Visit> void VisitRunUsed(const RunReport &report, Visit &&vis
   visit("sent_sha256", report.SentSha256);
   visit("ram_program_sha256", report.RamProgramSha256);
   visit("speed", report.LineRate);
+  visit("job_name", report.JobName);
+  visit("job_version", report.JobVersion);
+  visit("job_sha256", report.JobSha256);
 }
 
 } // namespace kestrune

@@ -17,7 +17,8 @@ using nlohmann::json;
 
 const std::set<std::string> KnownMembers{
     "name",   "version", "image",  "ram_program", "speed",   "watchdog",  "resend_limit",
-    "repeat", "swap_silence", "serial", "units", "records", "station", "signature"};
+    "repeat", "swap_silence", "serial", "units", "records", "station", "signature",
+    "confirm_digest"};
 
 bool IsDigest(const std::string &text) {
   if (text.size() != 64)
@@ -136,9 +137,17 @@ std::string CheckJob(const json &document, const std::string &folder, JobFile &j
     made.SwapSilenceSeconds = silence.get<double>();
   }
   if (document.contains("serial")) {
-    if (!document["serial"].is_object())
-      return "job member 'serial' must be an object";
-    made.Serial = document["serial"];
+    const json &serial = document["serial"];
+    if (!serial.is_object())
+      return "job member 'serial' must be an object: a serial scheme, or 'path' and 'sha256'";
+    if (serial.contains("path") || serial.contains("sha256")) {
+      if (problem = FileMember(document, "serial", folder, made.SerialPath, made.SerialSha256);
+          !problem.empty())
+        return problem;
+    } else {
+      // Its form is the scheme's own, checked whole when the job runs.
+      made.Serial = serial;
+    }
   }
   if (document.contains("units")) {
     if (problem = Count(document, "units", 1, UINT32_MAX, number); !problem.empty())
@@ -149,12 +158,18 @@ std::string CheckJob(const json &document, const std::string &folder, JobFile &j
     return problem;
   if (document.contains("station") && (problem = Text(document, "station", made.Station)) != "")
     return problem;
+  if (document.contains("confirm_digest")) {
+    if (!document["confirm_digest"].is_boolean())
+      return "job member 'confirm_digest' must be true or false";
+    made.ConfirmDigest = document["confirm_digest"].get<bool>();
+  }
   if (document.contains("signature")) {
     if (!document["signature"].is_object())
       return "job member 'signature' must be an object";
     made.Signature = document["signature"];
   }
   made.Document = document;
+  made.Folder = folder;
   job = std::move(made);
   return {};
 }
@@ -183,6 +198,10 @@ std::string CanonicalContent(const json &document) {
     content.erase("signature");
   return content.dump();
 }
+
+bool HasSerialScheme(const JobFile &job) { return !job.Serial.is_null() || !job.SerialPath.empty(); }
+
+std::string DigestPrefix(const JobFile &job) { return job.ImageSha256.substr(0, 8); }
 
 std::string JobTitle(const JobFile &job) { return job.Name + " " + job.Version; }
 

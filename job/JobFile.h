@@ -24,13 +24,21 @@ struct JobFile {
   uint32_t ResendLimit;
   std::optional<uint32_t> Repeat; // runs per channel; 0 until stopped; absent: one run
   std::optional<double> SwapSilenceSeconds;
-  nlohmann::json Serial;          // null when the job names no serial scheme
+  // The serial scheme: inline (Serial, its list files named from Folder),
+  // or a scheme file and the SHA-256 of its bytes. Neither: no values.
+  nlohmann::json Serial;          // null when the scheme is not inline
+  std::string SerialPath;         // absolute, like ImagePath
+  std::string SerialSha256;
   std::optional<uint64_t> Units;  // how many units may pass under this job
   std::string Records;            // empty: the station's own records
   std::string Station;            // empty: the host's name
+  // The operator types the image digest's first 8 hex digits before the
+  // first unit (the window).
+  bool ConfirmDigest = false;
   nlohmann::json Signature;       // null when unsigned
   nlohmann::json Document;        // the whole object as read
   std::string FileSha256;         // of the job file's bytes, lower-case hex
+  std::string Folder;             // the job file's folder: relative names start there
   JobFile();
 };
 
@@ -44,6 +52,13 @@ std::string ReadJobFile(const std::string &path, JobFile &job);
 // What is signed: the object without its "signature" member, keys sorted, no
 // whitespace.
 std::string CanonicalContent(const nlohmann::json &document);
+
+// Whether the job pins a serial scheme.
+bool HasSerialScheme(const JobFile &job);
+
+// The image digest's first 8 hex digits, as the window shows them and the
+// operator types them.
+std::string DigestPrefix(const JobFile &job);
 
 // "fw-line-a 1" for texts.
 std::string JobTitle(const JobFile &job);

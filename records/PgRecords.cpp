@@ -39,6 +39,9 @@ ALTER TABLE kestrune_records ADD COLUMN IF NOT EXISTS unit boolean NOT NULL DEFA
 ALTER TABLE kestrune_records ADD COLUMN IF NOT EXISTS chosen_file text NOT NULL DEFAULT '';
 ALTER TABLE kestrune_records ADD COLUMN IF NOT EXISTS serials json NOT NULL DEFAULT '{}';
 ALTER TABLE kestrune_records ADD COLUMN IF NOT EXISTS sent_sha256 text NOT NULL DEFAULT '';
+ALTER TABLE kestrune_records ADD COLUMN IF NOT EXISTS job_name text NOT NULL DEFAULT '';
+ALTER TABLE kestrune_records ADD COLUMN IF NOT EXISTS job_version text NOT NULL DEFAULT '';
+ALTER TABLE kestrune_records ADD COLUMN IF NOT EXISTS job_sha256 text NOT NULL DEFAULT '';
 CREATE INDEX IF NOT EXISTS kestrune_records_started ON kestrune_records (started);
 CREATE INDEX IF NOT EXISTS kestrune_records_station ON kestrune_records (station, channel);
 )sql";
@@ -50,14 +53,16 @@ const char *const InsertColumns =
     "INSERT INTO kestrune_records (id, started, ended, station, channel, port, "
     "port_stable_name, image_path, image_size, image_sha256, ram_program_sha256, speed, "
     "identification, outcome, final_status, error_code, failure_c, failure_s, blocks_resent, "
-    "bytes_sent, seconds, program_version, unit, chosen_file, serials, sent_sha256) VALUES ";
+    "bytes_sent, seconds, program_version, unit, chosen_file, serials, sent_sha256, job_name, "
+    "job_version, job_sha256) VALUES ";
 
 const char *const Select =
     "SELECT id::text, to_char(started AT TIME ZONE 'UTC', 'YYYY-MM-DD\"T\"HH24:MI:SS.MS\"Z\"'), "
     "to_char(ended AT TIME ZONE 'UTC', 'YYYY-MM-DD\"T\"HH24:MI:SS.MS\"Z\"'), station, channel, "
     "port, port_stable_name, image_path, image_size, image_sha256, ram_program_sha256, speed, "
     "identification, outcome, final_status, error_code, failure_c, failure_s, blocks_resent, "
-    "bytes_sent, seconds, program_version, unit, chosen_file, serials::text, sent_sha256 "
+    "bytes_sent, seconds, program_version, unit, chosen_file, serials::text, sent_sha256, "
+    "job_name, job_version, job_sha256 "
     "FROM kestrune_records WHERE true";
 
 // Rows fetched from the cursor at a time: the memory a listing takes.
@@ -72,6 +77,10 @@ std::string WithValues(pqxx::transaction_base &work, const RecordFilter &filter)
   if (!filter.Serial.empty())
     sql += " AND EXISTS (SELECT 1 FROM json_each_text(serials) WHERE value = " +
            work.quote(filter.Serial) + ")";
+  if (!filter.JobName.empty())
+    sql += " AND job_name = " + work.quote(filter.JobName);
+  if (!filter.JobVersion.empty())
+    sql += " AND job_version = " + work.quote(filter.JobVersion);
   return sql + " ORDER BY started DESC, channel DESC";
 }
 
@@ -129,7 +138,8 @@ void InsertPg(pqxx::connection_base &connection, std::vector<Record> records) {
            optional(r.FailureC) + "," + optional(r.FailureS) + "," + q(r.BlocksResent) + "," +
            q(r.BytesSent) + "," + q(r.Seconds) + "," + q(r.ProgramVersion) + "," +
            (r.Unit ? "true" : "false") + "," + q(r.ChosenFile) + "," +
-           q(SerialsToJson(r.Serials)) + "::json," + q(r.SentSha256) + ")";
+           q(SerialsToJson(r.Serials)) + "::json," + q(r.SentSha256) + "," + q(r.JobName) + "," +
+           q(r.JobVersion) + "," + q(r.JobSha256) + ")";
   }
   sql += " ON CONFLICT (id) DO NOTHING";
   work.exec(sql);
@@ -175,6 +185,9 @@ void ForEachPg(pqxx::connection_base &connection, const RecordFilter &filter,
       r.ChosenFile = row[23].as<std::string>();
       r.Serials = SerialsFromJson(row[24].as<std::string>());
       r.SentSha256 = row[25].as<std::string>();
+      r.JobName = row[26].as<std::string>();
+      r.JobVersion = row[27].as<std::string>();
+      r.JobSha256 = row[28].as<std::string>();
       take(r);
     }
   }

@@ -39,6 +39,11 @@ struct Record {
   uint64_t BytesSent = 0;
   double Seconds = 0;
   std::string ProgramVersion;
+  // The production job the run was part of (empty: none), and the SHA-256
+  // of the job file's bytes.
+  std::string JobName;
+  std::string JobVersion;
+  std::string JobSha256;
   // Whether a handset answered the boot ROM call: false for a run that
   // never reached one (port busy or gone, stopped while calling), which no
   // count or yield takes in.

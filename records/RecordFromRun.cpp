@@ -39,6 +39,9 @@ Record RecordFromRun(const RunReport &report, const RunContext &context) {
   r.Seconds = std::chrono::duration<double>(report.Ended - report.Started).count();
   r.ProgramVersion = ProgramVersion();
   r.Unit = report.Unit;
+  r.JobName = report.JobName;
+  r.JobVersion = report.JobVersion;
+  r.JobSha256 = report.JobSha256;
   return r;
 }
 

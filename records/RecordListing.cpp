@@ -42,7 +42,7 @@ const char *const CsvHeader =
     "id,started,ended,station,channel,port,port_stable_name,image_path,image_size,"
     "image_sha256,ram_program_sha256,speed,identification,outcome,final_status,error_code,"
     "failure_c,failure_s,blocks_resent,bytes_sent,seconds,program_version,unit,chosen_file,"
-    "serials,sent_sha256";
+    "serials,sent_sha256,job_name,job_version,job_sha256";
 
 void WriteCsvRow(std::ostream &out, const Record &r) {
   const std::string fields[] = {r.Id, r.Started, r.Ended, r.Station,
@@ -54,7 +54,8 @@ void WriteCsvRow(std::ostream &out, const Record &r) {
                                 std::to_string(r.BlocksResent), std::to_string(r.BytesSent),
                                 Fixed(r.Seconds, 3), r.ProgramVersion,
                                 r.Unit ? "true" : "false", r.ChosenFile,
-                                SerialsToJson(r.Serials), r.SentSha256};
+                                SerialsToJson(r.Serials), r.SentSha256, r.JobName,
+                                r.JobVersion, r.JobSha256};
   bool first = true;
   for (const std::string &f : fields) {
     out << (first ? "" : ",") << CsvField(f);
@@ -75,7 +76,8 @@ nlohmann::json JsonOf(const Record &r) {
                       {"blocks_resent", r.BlocksResent}, {"bytes_sent", r.BytesSent},
                       {"seconds", r.Seconds}, {"program_version", r.ProgramVersion},
                       {"unit", r.Unit}, {"chosen_file", r.ChosenFile},
-                      {"sent_sha256", r.SentSha256}};
+                      {"sent_sha256", r.SentSha256}, {"job_name", r.JobName},
+                      {"job_version", r.JobVersion}, {"job_sha256", r.JobSha256}};
   j["serials"] = nlohmann::json::object();
   for (const auto &[field, text] : r.Serials)
     j["serials"][field] = text;

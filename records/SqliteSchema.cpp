@@ -73,8 +73,29 @@ ALTER TABLE runs ADD COLUMN sent_sha256 TEXT NOT NULL DEFAULT '';
 UPDATE runs SET sent_sha256 = image_sha256;
 )sql";
 
+// Version 6: the production job the run was part of, and the units each
+// job has under way or passed, which its count of units is held to.
+// Records kept before were of no job.
+const char *const Version6 = R"sql(
+ALTER TABLE runs ADD COLUMN job_name TEXT NOT NULL DEFAULT '';
+ALTER TABLE runs ADD COLUMN job_version TEXT NOT NULL DEFAULT '';
+ALTER TABLE runs ADD COLUMN job_sha256 TEXT NOT NULL DEFAULT '';
+CREATE INDEX runs_job ON runs (job_name) WHERE job_name <> '';
+CREATE TABLE job_units (
+  id INTEGER PRIMARY KEY,
+  job_name TEXT NOT NULL,
+  job_version TEXT NOT NULL,
+  state TEXT NOT NULL,
+  station TEXT NOT NULL,
+  process INTEGER NOT NULL,
+  channel INTEGER NOT NULL,
+  at TEXT NOT NULL
+);
+CREATE INDEX job_units_job ON job_units (job_name, job_version);
+)sql";
+
 const std::array<const char *, CurrentSchemaVersion> Steps = {Version1, Version2, Version3,
-                                                              Version4, Version5};
+                                                              Version4, Version5, Version6};
 
 bool ReadVersion(sqlite3 *db, int &version, std::string &why) {
   sqlite3_stmt *statement = nullptr;

@@ -9,7 +9,7 @@
 
 namespace kestrune::records {
 
-constexpr int CurrentSchemaVersion = 5;
+constexpr int CurrentSchemaVersion = 6;
 
 // Runs one or more SQL statements; false with why set to SQLite's message.
 bool Exec(sqlite3 *db, const char *sql, std::string &why);

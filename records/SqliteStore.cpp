@@ -3,6 +3,7 @@
 #include "records/SerialsText.h"
 #include "records/SqliteFile.h"
 #include "records/SqliteSchema.h"
+#include "records/SqliteStatement.h"
 
 #include <sqlite3.h>
 
@@ -18,26 +19,7 @@ const char *const Columns =
     "id, started, ended, station, channel, port, port_stable_name, image_path, image_size, "
     "image_sha256, ram_program_sha256, speed, identification, outcome, final_status, "
     "error_code, failure_c, failure_s, blocks_resent, bytes_sent, seconds, program_version, unit, "
-    "chosen_file, serials, sent_sha256";
-
-// A prepared statement, finalised on every path.
-class Statement {
-public:
-  Statement(sqlite3 *db, const std::string &sql) {
-    if (sqlite3_prepare_v2(db, sql.c_str(), -1, &S, nullptr) != SQLITE_OK)
-      S = nullptr;
-  }
-  ~Statement() { sqlite3_finalize(S); }
-  explicit operator bool() const { return S != nullptr; }
-  sqlite3_stmt *get() const { return S; }
-  void Text(int i, const std::string &v) {
-    sqlite3_bind_text(S, i, v.c_str(), int(v.size()), SQLITE_TRANSIENT);
-  }
-  void Int(int i, int64_t v) { sqlite3_bind_int64(S, i, v); }
-
-private:
-  sqlite3_stmt *S = nullptr;
-};
+    "chosen_file, serials, sent_sha256, job_name, job_version, job_sha256";
 
 std::string ColumnText(sqlite3_stmt *s, int i) {
   const unsigned char *text = sqlite3_column_text(s, i);
@@ -78,6 +60,9 @@ Record ReadRow(sqlite3_stmt *s) {
   r.ChosenFile = ColumnText(s, 23);
   r.Serials = SerialsFromJson(ColumnText(s, 24));
   r.SentSha256 = ColumnText(s, 25);
+  r.JobName = ColumnText(s, 26);
+  r.JobVersion = ColumnText(s, 27);
+  r.JobSha256 = ColumnText(s, 28);
   return r;
 }
 
@@ -111,7 +96,7 @@ SqliteStore::~SqliteStore() { sqlite3_close(Db); }
 
 bool SqliteStore::Insert(const Record &r, std::string &why) {
   Statement s(Db, std::string("INSERT OR IGNORE INTO runs (") + Columns +
-                      ") VALUES (?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?)");
+                      ") VALUES (?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?)");
   if (!s) {
     why = sqlite3_errmsg(Db);
     return false;
@@ -144,6 +129,9 @@ bool SqliteStore::Insert(const Record &r, std::string &why) {
   s.Text(24, r.ChosenFile);
   s.Text(25, SerialsToJson(r.Serials));
   s.Text(26, r.SentSha256);
+  s.Text(27, r.JobName);
+  s.Text(28, r.JobVersion);
+  s.Text(29, r.JobSha256);
   // A single statement is its own transaction.
   if (sqlite3_step(s.get()) != SQLITE_DONE) {
     why = sqlite3_errmsg(Db);
@@ -234,6 +222,7 @@ bool SqliteStore::ForEach(const RecordFilter &filter,
                       " FROM runs WHERE started >= ? AND (? = '' OR station = ?)"
                       " AND (? = '' OR EXISTS (SELECT 1 FROM json_each(runs.serials)"
                       " WHERE json_each.value = ?))"
+                      " AND (? = '' OR job_name = ?) AND (? = '' OR job_version = ?)"
                       " ORDER BY started DESC, channel DESC");
   if (!s) {
     why = sqlite3_errmsg(Db);
@@ -244,6 +233,10 @@ bool SqliteStore::ForEach(const RecordFilter &filter,
   s.Text(3, filter.Station);
   s.Text(4, filter.Serial);
   s.Text(5, filter.Serial);
+  s.Text(6, filter.JobName);
+  s.Text(7, filter.JobName);
+  s.Text(8, filter.JobVersion);
+  s.Text(9, filter.JobVersion);
   int rc;
   while ((rc = sqlite3_step(s.get())) == SQLITE_ROW)
     take(ReadRow(s.get()));

@@ -19,6 +19,8 @@ struct RecordFilter {
   std::string Since;   // a NormaliseSince() value; empty: all
   std::string Station; // empty: every station
   std::string Serial;  // a serial value's text; empty: any or none
+  std::string JobName;    // empty: of any job or none
+  std::string JobVersion; // empty: any version of the job
 };
 
 class SqliteStore {

@@ -22,7 +22,7 @@ phase "default build done"
 
 tsan_targets=(engine_tests platform_tests cli_tests cli_view_tests handset_tests e2e_tests
   image_thread_tests ui_channels_test ui_download_test ui_ports_test ramprogram_tests
-  records_tests)
+  records_tests serial_tests serial_ledger_tests jobcount_tests)
 cmake --preset tsan -DKESTRUNE_BUILD_UI=ON
 
 # The two builds run one after the other behind the tests, Windows first
@@ -88,5 +88,5 @@ phase "wine tests passed"
 # channel suites included. The long realistic-timing run is about waiting,
 # not threads, and is left to the default pass.
 finish_build tsan
-ctest --preset tsan -j "$test_jobs" -L 'engine|platform|cli|handset|e2e|sanitize|records|serial' -LE long
+ctest --preset tsan -j "$test_jobs" -L 'engine|platform|cli|handset|e2e|sanitize|records|serial|jobcount' -LE long
 phase "all passed"

@@ -71,7 +71,14 @@ CREATE INDEX serial_values_reserved ON serial_values (pool, session, position)
   WHERE state = 'reserved';
 )sql";
 
-const std::array<const char *, CurrentLedgerVersion> Steps = {Version1, Version2};
+// Version 3: the start of the program that opened a session, beside its
+// process number, so that a number given again to another program does not
+// keep the ended one's claims open.
+const char *const Version3 = R"sql(
+ALTER TABLE serial_sessions ADD COLUMN started TEXT NOT NULL DEFAULT '';
+)sql";
+
+const std::array<const char *, CurrentLedgerVersion> Steps = {Version1, Version2, Version3};
 
 // SQLite's own wait sleeps 1, 2, 5, 10 ms and longer between tries, so a
 // claim meeting the short write of the thread that reserves ahead would
@@ -85,7 +92,6 @@ int BusyWait(void *, int tries) {
   std::this_thread::sleep_for(BusyStep);
   return 1;
 }
-
 
 bool ReadVersion(sqlite3 *db, int &version, std::string &why) {
   Statement s(db, "SELECT max(version) FROM serial_schema");
@@ -123,7 +129,6 @@ bool Migrate(sqlite3 *db, std::string &why) {
 
 } // namespace
 
-
 sqlite3 *OpenLedgerDatabase(const std::string &path, std::string &why) {
   sqlite3 *db = OpenDurableSqliteFile(
       path, [](sqlite3 *file) { sqlite3_busy_handler(file, BusyWait, nullptr); }, why);
@@ -143,7 +148,36 @@ Statement::Statement(sqlite3 *db, const char *sql) {
     S = nullptr;
 }
 
-Statement::~Statement() { sqlite3_finalize(S); }
+Statement::Statement(StatementCache &cache, const char *sql) : S(cache.Get(sql)), Owned(false) {}
+
+Statement::~Statement() {
+  if (Owned) {
+    sqlite3_finalize(S);
+    return;
+  }
+  // Back in the cache with no read left open and no value kept.
+  sqlite3_reset(S);
+  sqlite3_clear_bindings(S);
+}
+
+StatementCache::~StatementCache() {
+  for (auto &[sql, statement] : Prepared)
+    sqlite3_finalize(statement);
+}
+
+sqlite3_stmt *StatementCache::Get(const char *sql) {
+  auto found = Prepared.find(sql);
+  if (found != Prepared.end())
+    return found->second;
+  sqlite3_stmt *statement = nullptr;
+  if (sqlite3_prepare_v3(Db, sql, -1, SQLITE_PREPARE_PERSISTENT, &statement, nullptr) !=
+      SQLITE_OK) {
+    sqlite3_finalize(statement);
+    return nullptr;
+  }
+  Prepared[sql] = statement;
+  return statement;
+}
 
 Statement &Statement::Text(int i, const std::string &v) {
   sqlite3_bind_text(S, i, v.c_str(), int(v.size()), SQLITE_TRANSIENT);

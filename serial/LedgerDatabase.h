@@ -8,11 +8,12 @@
 #include <sqlite3.h>
 
 #include <cstdint>
+#include <map>
 #include <string>
 
 namespace kestrune::serial {
 
-constexpr int CurrentLedgerVersion = 2;
+constexpr int CurrentLedgerVersion = 3;
 
 // Opens (and creates) the file in WAL mode with full sync and a busy
 // timeout, and migrates the ledger's tables. Null with why set.
@@ -20,10 +21,28 @@ sqlite3 *OpenLedgerDatabase(const std::string &path, std::string &why);
 
 using records::Exec;
 
-// A prepared statement, finalised on every path.
+// Statements of one connection prepared once and kept for its hot paths,
+// by their text's address. Used from one thread at a time, as the
+// connection is.
+class StatementCache {
+public:
+  explicit StatementCache(sqlite3 *db) : Db(db) {}
+  ~StatementCache();
+  StatementCache(const StatementCache &) = delete;
+  StatementCache &operator=(const StatementCache &) = delete;
+  sqlite3_stmt *Get(const char *sql);
+
+private:
+  sqlite3 *Db;
+  std::map<const char *, sqlite3_stmt *> Prepared;
+};
+
+// A prepared statement, finalised on every path; one taken from a cache is
+// reset instead, and must be the only one of its text in use.
 class Statement {
 public:
   Statement(sqlite3 *db, const char *sql);
+  Statement(StatementCache &cache, const char *sql);
   ~Statement();
   Statement(const Statement &) = delete;
   Statement &operator=(const Statement &) = delete;
@@ -39,6 +58,7 @@ public:
 
 private:
   sqlite3_stmt *S = nullptr;
+  bool Owned = true;
 };
 
 } // namespace kestrune::serial

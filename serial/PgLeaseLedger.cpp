@@ -15,6 +15,10 @@ namespace kestrune::serial {
 namespace {
 
 constexpr std::chrono::milliseconds Interval{500};
+// Between two rounds of the thread while units keep coming: settled values
+// are told in batches, and the station's database is not kept busy with
+// marking them told while the channels write to it.
+constexpr std::chrono::milliseconds Pace{50};
 constexpr std::chrono::milliseconds LongestRetry{5000};
 constexpr std::chrono::milliseconds StopWait{2000};
 constexpr size_t ReportBatch = 500;
@@ -110,8 +114,10 @@ void PgLeaseLedger::Remember(const std::vector<PoolRequest> &requests) {
   }
   Woken = true;
   AllReported = false;
-  if (low)
+  if (low) {
+    Urgent = true;
     Changed.notify_all();
+  }
 }
 
 bool PgLeaseLedger::Claim(const std::vector<PoolRequest> &requests, const Claimant &who,
@@ -187,6 +193,8 @@ bool PgLeaseLedger::Settle(const serial::Claim &claim, ClaimEnd end, std::string
 bool PgLeaseLedger::WaitReported(std::chrono::milliseconds wait) {
   Wake();
   std::unique_lock lock(Mutex);
+  Urgent = true;
+  Changed.notify_all();
   return Changed.wait_for(lock, wait, [this] { return AllReported || Ended; }) && AllReported;
 }
 
@@ -264,6 +272,9 @@ void PgLeaseLedger::Main() {
       }
       Cycle(*server);
       retry = Interval;
+      std::unique_lock lock(Mutex);
+      Changed.wait_for(lock, Pace, [this] { return Urgent || Stopping; });
+      Urgent = false;
     } catch (const std::exception &failure) {
       SetSocket(-1);
       server.reset();

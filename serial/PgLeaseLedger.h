@@ -64,6 +64,9 @@ private:
   std::set<std::string> Watched;               // pools whose status was asked for
   std::map<std::string, ServerPool> LineState; // as the thread last read them
   bool Woken = true;
+  // A pool's leases run low, or settled values are waited for: the thread
+  // goes round again at once rather than after its pause.
+  bool Urgent = false;
   bool Stopping = false;
   bool Ended = false;
   bool Down = false;

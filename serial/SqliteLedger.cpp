@@ -11,18 +11,21 @@
 
 #include <algorithm>
 #include <chrono>
+#include <set>
 
 namespace kestrune::serial {
 namespace {
 
-// Positions a program reserves at a time, on the disk before any is used.
-constexpr int ReserveAhead = 64;
+// Positions reserved in one transaction.
+constexpr int ReserveBlock = 64;
+// Channels that take the reserved positions faster than the disk makes the
+// next ones durable have the program reserve more at a time, up to this.
+constexpr int MostAhead = 256;
 
 std::string Now() { return IsoUtcTime(std::chrono::system_clock::now()); }
 
 // The text at a position; false with error when the source cannot give it.
-bool TextOf(const PoolRequest &request, uint64_t position, std::string &text,
-            std::string &error) {
+bool TextOf(const PoolRequest &request, uint64_t position, std::string &text, std::string &error) {
   if (!request.TextAt) {
     error = "Serial values of " + request.Field + " have no source";
     return false;
@@ -94,7 +97,30 @@ const char *StateName(ClaimEnd end) {
   return "spent";
 }
 
+// Runs a statement that must not fail for a savepoint to hold.
+bool Savepoint(sqlite3 *db, const char *sql) {
+  std::string ignored;
+  return Exec(db, sql, ignored);
+}
+
 } // namespace
+
+struct SqliteLedger::Call {
+  bool IsClaim = true;
+  // A claim's inputs and result.
+  const std::vector<PoolRequest> *Requests = nullptr;
+  const Claimant *Who = nullptr;
+  serial::Claim *Claimed = nullptr;
+  Outcome Result = Outcome::Failed;
+  std::string Pool;
+  // A settle's inputs and result.
+  const serial::Claim *Settled = nullptr;
+  ClaimEnd End = ClaimEnd::Spent;
+  bool SettledOk = false;
+
+  std::string Error;
+  bool Done = false; // under QueueMutex
+};
 
 std::string RangeUsedUpText(const PoolRequest &request) {
   std::string text = "Serial range of " + request.Field + " used up: ";
@@ -110,7 +136,8 @@ std::string RangeUsedUpText(const PoolRequest &request) {
 }
 
 SqliteLedger::SqliteLedger(sqlite3 *db, std::string path, Source source)
-    : Db(db), FilePath(std::move(path)), From(source) {}
+    : Db(db), Cached(std::make_unique<StatementCache>(db)), FilePath(std::move(path)),
+      From(source) {}
 
 std::unique_ptr<SqliteLedger> SqliteLedger::Open(const std::string &path, std::string &why,
                                                  Source source) {
@@ -126,6 +153,10 @@ std::unique_ptr<SqliteLedger> SqliteLedger::Open(const std::string &path, std::s
     why = path + ": " + detail;
     return nullptr;
   }
+  std::string ignored;
+  ledger->ReadDb = OpenLedgerDatabase(path, ignored);
+  if (ledger->ReadDb)
+    ledger->ReadCached = std::make_unique<StatementCache>(ledger->ReadDb);
   ledger->Topper = std::thread([raw = ledger.get()] { raw->TopUpMain(); });
   return ledger;
 }
@@ -145,14 +176,18 @@ SqliteLedger::~SqliteLedger() {
   Transaction t(Db);
   if (t.Begin(ignored) && EndSession(Session, true, ignored))
     t.Commit(ignored);
+  ReadCached.reset();
+  sqlite3_close(ReadDb);
+  Cached.reset();
   sqlite3_close(Db);
 }
 
 std::string SqliteLedger::Failure(const std::string &what) const { return FailureOf(Db, what); }
 
 bool SqliteLedger::StartSession(std::string &why) {
-  Statement s(Db, "INSERT INTO serial_sessions (host, pid, opened) VALUES (?, ?, ?)");
-  s.Text(1, records::HostStationName()).Int(2, CurrentProcessId()).Text(3, Now());
+  Statement s(Db, "INSERT INTO serial_sessions (host, pid, opened, started) VALUES (?, ?, ?, ?)");
+  const int64_t pid = CurrentProcessId();
+  s.Text(1, records::HostStationName()).Int(2, pid).Text(3, Now()).Text(4, ProcessStartMark(pid));
   if (s.Step() != SQLITE_DONE) {
     why = sqlite3_errmsg(Db);
     return false;
@@ -192,11 +227,12 @@ bool SqliteLedger::RecoverEndedSessions(std::string &why) {
     return false;
   std::vector<int64_t> ended;
   {
-    Statement s(Db, "SELECT id, pid FROM serial_sessions WHERE host = ?");
+    // A session of an older program has no start kept: its number alone.
+    Statement s(Db, "SELECT id, pid, started FROM serial_sessions WHERE host = ?");
     s.Text(1, records::HostStationName());
     int rc;
     while ((rc = s.Step()) == SQLITE_ROW)
-      if (!ProcessAlive(s.ColumnInt(1)))
+      if (!ProcessAlive(s.ColumnInt(1), s.ColumnText(2)))
         ended.push_back(s.ColumnInt(0));
     if (rc != SQLITE_DONE) {
       why = sqlite3_errmsg(Db);
@@ -221,19 +257,126 @@ bool SqliteLedger::Claim(const std::vector<PoolRequest> &requests, const Claiman
 SqliteLedger::Outcome SqliteLedger::TryClaim(const std::vector<PoolRequest> &requests,
                                              const Claimant &who, serial::Claim &claim,
                                              std::string &error, std::string &pool) {
+  Call call;
+  call.Requests = &requests;
+  call.Who = &who;
+  call.Claimed = &claim;
+  Run(call);
+  error = std::move(call.Error);
+  pool = std::move(call.Pool);
+  return call.Result;
+}
+
+void SqliteLedger::Run(Call &call) {
+  std::unique_lock lock(QueueMutex);
+  Queue.push_back(&call);
+  while (!call.Done) {
+    if (Leading) {
+      QueueDone.wait(lock);
+      continue;
+    }
+    // No batch under way: this call leads the next, with all that waits.
+    Leading = true;
+    std::vector<Call *> batch;
+    batch.swap(Queue);
+    lock.unlock();
+    RunBatch(batch);
+    lock.lock();
+    Leading = false;
+    for (Call *done : batch)
+      done->Done = true;
+    QueueDone.notify_all();
+  }
+}
+
+void SqliteLedger::RunBatch(const std::vector<Call *> &batch) {
   std::lock_guard lock(Mutex);
-  // Most claims take a position reserved ahead and need not wait for the
-  // disk: a power cut losing one leaves its position reserved, withheld at
-  // the next start. Taking a position given back, or reserving, must be on
-  // the disk before the block leaves.
-  Outcome outcome = ClaimAll(requests, who, false, claim, error, pool);
-  if (outcome == Outcome::Durable && AwaitTopUps(requests))
-    outcome = ClaimAll(requests, who, false, claim, error, pool);
+  std::vector<Call *> durable;
+  {
+    // Most claims take a position reserved ahead and need not wait for the
+    // disk: a power cut losing one leaves its position reserved, withheld
+    // at the next start. A settle lost to a power cut leaves its values
+    // claimed or reserved, and so spent or withheld at the next start:
+    // never handed out twice. Taking a position given back, or reserving,
+    // must be on the disk before the block leaves: those claims follow the
+    // batch, one by one.
+    LightSync light(Db);
+    Transaction t(Db);
+    std::string why;
+    if (!t.Begin(why)) {
+      for (Call *call : batch) {
+        call->Error = Failure(call->IsClaim ? "Serial values cannot be claimed"
+                                            : "The serial values of a unit cannot be settled");
+        call->Result = Outcome::Failed;
+      }
+      return;
+    }
+    for (Call *call : batch) {
+      // Each call is its own step: one that fails takes back only its own
+      // writes.
+      if (!Savepoint(Db, "SAVEPOINT call")) {
+        call->Error = Failure("Serial values cannot be written");
+        continue;
+      }
+      bool keep = true;
+      if (call->IsClaim) {
+        call->Result = ClaimInTransaction(*call->Requests, *call->Who, false, *call->Claimed,
+                                          call->Error, call->Pool);
+        keep = call->Result == Outcome::Claimed;
+        if (call->Result == Outcome::Durable)
+          durable.push_back(call);
+      } else {
+        bool storeFailed = false;
+        call->SettledOk = SettleInTransaction(*call->Settled, call->End, call->Error, storeFailed);
+        keep = !storeFailed;
+      }
+      if (!keep)
+        Savepoint(Db, "ROLLBACK TO call");
+      Savepoint(Db, "RELEASE call");
+    }
+    if (!t.Commit(why)) {
+      for (Call *call : batch) {
+        if (call->IsClaim && call->Result == Outcome::Claimed) {
+          call->Result = Outcome::Failed;
+          *call->Claimed = {};
+          call->Error = Failure("Serial values cannot be claimed");
+        } else if (!call->IsClaim && call->SettledOk) {
+          call->SettledOk = false;
+          call->Error = Failure("The serial values of a unit cannot be settled");
+        }
+      }
+      durable.clear();
+    }
+  }
+  for (Call *call : durable)
+    ClaimDurably(*call);
+  // Reserving ahead is asked once a batch for each pool it claimed from.
+  std::vector<PoolRequest> claimed;
+  std::set<std::string> seen;
+  for (const Call *call : batch)
+    if (call->IsClaim && call->Result == Outcome::Claimed)
+      for (const PoolRequest &request : *call->Requests)
+        if (seen.insert(request.Pool).second)
+          claimed.push_back(request);
+  if (!claimed.empty())
+    TopUpIfLow(claimed);
+}
+
+void SqliteLedger::ClaimDurably(Call &call) {
+  const std::vector<PoolRequest> &requests = *call.Requests;
+  call.Error.clear();
+  Outcome outcome = Outcome::Durable;
+  if (AwaitTopUps(requests)) {
+    // The reserve ran dry while the next positions were on their way to
+    // the disk: reserve more at a time from now on.
+    int ahead = Ahead.load();
+    while (ahead < MostAhead && !Ahead.compare_exchange_weak(ahead, ahead * 2)) {
+    }
+    outcome = ClaimAll(requests, *call.Who, false, *call.Claimed, call.Error, call.Pool);
+  }
   if (outcome == Outcome::Durable)
-    outcome = ClaimAll(requests, who, true, claim, error, pool);
-  if (outcome == Outcome::Claimed)
-    TopUpIfLow(requests);
-  return outcome;
+    outcome = ClaimAll(requests, *call.Who, true, *call.Claimed, call.Error, call.Pool);
+  call.Result = outcome;
 }
 
 bool SqliteLedger::AwaitTopUps(const std::vector<PoolRequest> &requests) {
@@ -251,12 +394,12 @@ bool SqliteLedger::AwaitTopUps(const std::vector<PoolRequest> &requests) {
 }
 
 void SqliteLedger::TopUpIfLow(const std::vector<PoolRequest> &requests) {
-  Statement count(Db, "SELECT count(*) FROM serial_values WHERE pool = ? AND session = ? AND "
-                      "state = 'reserved'");
+  Statement count(*Cached, "SELECT count(*) FROM serial_values WHERE pool = ? AND session = ? AND "
+                           "state = 'reserved'");
   for (const PoolRequest &request : requests) {
     count.Reset();
     count.Text(1, request.Pool).Int(2, Session);
-    if (count.Step() != SQLITE_ROW || count.ColumnInt(0) >= ReserveAhead / 2)
+    if (count.Step() != SQLITE_ROW || count.ColumnInt(0) >= Ahead.load())
       continue;
     std::lock_guard lock(TopMutex);
     if (!TopBusy.insert(request.Pool).second)
@@ -276,6 +419,8 @@ void SqliteLedger::TopUpMain() {
     // Durable by the flush below, taken with no lock held.
     Exec(db, "PRAGMA synchronous = NORMAL", why);
     Exec(db, "PRAGMA wal_autocheckpoint = 0", why);
+    TopCached = std::make_unique<StatementCache>(db);
+    TopDb = db;
   }
   std::unique_lock lock(TopMutex);
   for (;;) {
@@ -293,26 +438,47 @@ void SqliteLedger::TopUpMain() {
     TopChanged.notify_all();
   }
   lock.unlock();
+  TopDb = nullptr;
+  TopCached.reset();
   sqlite3_close(db);
 }
 
 bool SqliteLedger::TopUp(sqlite3 *db, const PoolRequest &request) {
   std::string why;
-  {
+  // A block to a transaction, so that the channels' writes never wait
+  // behind a long one; one flush for them all.
+  bool any = false;
+  for (int reserved = 0; reserved < Ahead.load(); reserved += ReserveBlock) {
     Transaction t(db);
     if (!t.Begin(why) || Reserve(db, request, "reserving", why) != Outcome::Claimed ||
         !t.Commit(why))
-      return false;
+      break;
+    any = true;
   }
+  if (!any)
+    return false;
   // Only once on the disk may they be claimed: a claim's own write need
   // not wait for the disk only because its position already is.
   if (!FlushFile(FilePath + "-wal") || !FlushFile(FilePath))
     return false;
-  Transaction t(db);
-  Statement ready(db, "UPDATE serial_values SET state = 'reserved' WHERE pool = ? AND "
-                      "session = ? AND state = 'reserving'");
-  ready.Text(1, request.Pool).Int(2, Session);
-  return t.Begin(why) && ready.Step() == SQLITE_DONE && t.Commit(why);
+  // Made ready a block at a time too, lowest positions first.
+  Statement ready(CacheOf(db),
+                  "UPDATE serial_values SET state = 'reserved' WHERE pool = ?1 AND session = ?2 "
+                  "AND state = 'reserving' AND position IN (SELECT position FROM serial_values "
+                  "WHERE pool = ?1 AND session = ?2 AND state = 'reserving' ORDER BY position "
+                  "LIMIT ?3)");
+  for (;;) {
+    Transaction t(db);
+    ready.Reset();
+    ready.Text(1, request.Pool).Int(2, Session).Int(3, ReserveBlock);
+    if (!t.Begin(why) || ready.Step() != SQLITE_DONE)
+      return false;
+    const int changed = sqlite3_changes(db);
+    if (!t.Commit(why))
+      return false;
+    if (changed < ReserveBlock)
+      return true;
+  }
 }
 
 SqliteLedger::Outcome SqliteLedger::ClaimAll(const std::vector<PoolRequest> &requests,
@@ -338,7 +504,23 @@ SqliteLedger::Outcome SqliteLedger::ClaimAll(const std::vector<PoolRequest> &req
     error = Failure("Serial values cannot be claimed");
     return Outcome::Failed;
   }
-  Statement add(Db, "INSERT INTO serial_claims (session) VALUES (?)");
+  Outcome outcome = ClaimInTransaction(requests, who, durable, claim, error, pool);
+  if (outcome != Outcome::Claimed)
+    return outcome;
+  if (!t.Commit(why)) {
+    error = Failure("Serial values cannot be claimed");
+    claim = {};
+    return Outcome::Failed;
+  }
+  return Outcome::Claimed;
+}
+
+SqliteLedger::Outcome SqliteLedger::ClaimInTransaction(const std::vector<PoolRequest> &requests,
+                                                       const Claimant &who, bool durable,
+                                                       serial::Claim &claim, std::string &error,
+                                                       std::string &pool) {
+  claim = {};
+  Statement add(*Cached, "INSERT INTO serial_claims (session) VALUES (?)");
   add.Int(1, Session);
   if (add.Step() != SQLITE_DONE) {
     error = Failure("Serial values cannot be claimed");
@@ -357,11 +539,6 @@ SqliteLedger::Outcome SqliteLedger::ClaimAll(const std::vector<PoolRequest> &req
     }
     claim.Values.push_back(value);
   }
-  if (!t.Commit(why)) {
-    error = Failure("Serial values cannot be claimed");
-    claim = {};
-    return Outcome::Failed;
-  }
   claim.Id = uint64_t(id);
   return Outcome::Claimed;
 }
@@ -370,7 +547,7 @@ bool SqliteLedger::NextFresh(sqlite3 *db, const PoolRequest &request, uint64_t &
                              Outcome &outcome, std::string &error) {
   outcome = Outcome::Failed;
   if (From == Source::Counter) {
-    Statement next(db, "SELECT next FROM serial_pools WHERE pool = ?");
+    Statement next(CacheOf(db), "SELECT next FROM serial_pools WHERE pool = ?");
     next.Text(1, request.Pool);
     if (next.Step() != SQLITE_ROW) {
       error = FailureOf(db, "Serial values cannot be claimed");
@@ -381,7 +558,7 @@ bool SqliteLedger::NextFresh(sqlite3 *db, const PoolRequest &request, uint64_t &
       error = RangeUsedUpText(request);
       return false;
     }
-    Statement step(db, "UPDATE serial_pools SET next = next + 1 WHERE pool = ?");
+    Statement step(CacheOf(db), "UPDATE serial_pools SET next = next + 1 WHERE pool = ?");
     step.Text(1, request.Pool);
     if (step.Step() != SQLITE_DONE) {
       error = FailureOf(db, "Serial values cannot be claimed");
@@ -389,8 +566,9 @@ bool SqliteLedger::NextFresh(sqlite3 *db, const PoolRequest &request, uint64_t &
     }
     return true;
   }
-  Statement lease(db, "SELECT lease, next FROM serial_leases WHERE pool = ? AND released = 0 "
-                      "AND next < end ORDER BY first LIMIT 1");
+  Statement lease(CacheOf(db),
+                  "SELECT lease, next FROM serial_leases WHERE pool = ? AND released = 0 "
+                  "AND next < end ORDER BY first LIMIT 1");
   lease.Text(1, request.Pool);
   int rc = lease.Step();
   if (rc == SQLITE_DONE) {
@@ -407,7 +585,8 @@ bool SqliteLedger::NextFresh(sqlite3 *db, const PoolRequest &request, uint64_t &
     error = RangeUsedUpText(request);
     return false;
   }
-  Statement step(db, "UPDATE serial_leases SET next = next + 1 WHERE pool = ? AND lease = ?");
+  Statement step(CacheOf(db),
+                 "UPDATE serial_leases SET next = next + 1 WHERE pool = ? AND lease = ?");
   step.Text(1, request.Pool).Int(2, lease.ColumnInt(0));
   if (step.Step() != SQLITE_DONE) {
     error = FailureOf(db, "Serial values cannot be claimed");
@@ -418,9 +597,10 @@ bool SqliteLedger::NextFresh(sqlite3 *db, const PoolRequest &request, uint64_t &
 
 SqliteLedger::Outcome SqliteLedger::Reserve(sqlite3 *db, const PoolRequest &request,
                                             const char *state, std::string &error) {
-  Statement insert(db, "INSERT INTO serial_values (pool, position, field, text, state, session, "
-                       "reported) VALUES (?, ?, ?, ?, ?, ?, 1)");
-  for (int i = 0; i < ReserveAhead; ++i) {
+  Statement insert(CacheOf(db),
+                   "INSERT INTO serial_values (pool, position, field, text, state, session, "
+                   "reported) VALUES (?, ?, ?, ?, ?, ?, 1)");
+  for (int i = 0; i < ReserveBlock; ++i) {
     uint64_t position = 0;
     Outcome outcome = Outcome::Failed;
     std::string why;
@@ -449,26 +629,27 @@ SqliteLedger::Outcome SqliteLedger::Reserve(sqlite3 *db, const PoolRequest &requ
 }
 
 SqliteLedger::Outcome SqliteLedger::ClaimOne(const PoolRequest &request, const Claimant &who,
-                                             int64_t claimId, const std::string &now,
-                                             bool durable, ClaimedValue &value,
-                                             std::string &error) {
+                                             int64_t claimId, const std::string &now, bool durable,
+                                             ClaimedValue &value, std::string &error) {
   const std::string failed = "Serial values cannot be claimed";
-  Statement pool(Db, "INSERT OR IGNORE INTO serial_pools (pool, field, next) VALUES (?, ?, 0)");
+  Statement pool(*Cached,
+                 "INSERT OR IGNORE INTO serial_pools (pool, field, next) VALUES (?, ?, 0)");
   pool.Text(1, request.Pool).Text(2, request.Field);
   if (pool.Step() != SQLITE_DONE) {
     error = Failure(failed);
     return Outcome::Failed;
   }
-  Statement returned(Db, "SELECT position FROM serial_values WHERE pool = ? AND "
-                         "state = 'returned' ORDER BY position LIMIT 1");
-  Statement reserved(Db, "SELECT position FROM serial_values WHERE pool = ? AND "
-                         "state = 'reserved' AND session = ? ORDER BY position LIMIT 1");
-  Statement taken(Db, "SELECT 1 FROM serial_values WHERE field = ? AND text = ? AND "
-                      "state IN ('claimed', 'passed', 'spent', 'withheld') "
-                      "AND NOT (pool = ? AND position = ?) LIMIT 1");
-  Statement update(Db, "UPDATE serial_values SET state = ?, claim = ?, station = ?, channel = ?, "
-                       "claimed_at = ?, settled_at = '', reported = ?, text = ?, session = 0 "
-                       "WHERE pool = ? AND position = ?");
+  Statement returned(*Cached, "SELECT position FROM serial_values WHERE pool = ? AND "
+                              "state = 'returned' ORDER BY position LIMIT 1");
+  Statement reserved(*Cached, "SELECT position FROM serial_values WHERE pool = ? AND "
+                              "state = 'reserved' AND session = ? ORDER BY position LIMIT 1");
+  Statement taken(*Cached, "SELECT 1 FROM serial_values WHERE field = ? AND text = ? AND "
+                           "state IN ('claimed', 'passed', 'spent', 'withheld') "
+                           "AND NOT (pool = ? AND position = ?) LIMIT 1");
+  Statement update(*Cached,
+                   "UPDATE serial_values SET state = ?, claim = ?, station = ?, channel = ?, "
+                   "claimed_at = ?, settled_at = '', reported = ?, text = ?, session = 0 "
+                   "WHERE pool = ? AND position = ?");
   for (;;) {
     // Given back first, then what this program reserved, then reserve more.
     returned.Reset();
@@ -530,22 +711,24 @@ SqliteLedger::Outcome SqliteLedger::ClaimOne(const PoolRequest &request, const C
 }
 
 bool SqliteLedger::Settle(const serial::Claim &claim, ClaimEnd end, std::string &error) {
-  std::lock_guard lock(Mutex);
+  Call call;
+  call.IsClaim = false;
+  call.Settled = &claim;
+  call.End = end;
+  Run(call);
+  if (!call.SettledOk)
+    error = std::move(call.Error);
+  return call.SettledOk;
+}
+
+bool SqliteLedger::SettleInTransaction(const serial::Claim &claim, ClaimEnd end, std::string &error,
+                                       bool &storeFailed) {
   const std::string failed = "The serial values of a unit cannot be settled";
-  std::string why;
-  // A settle lost to a power cut leaves its values claimed or reserved,
-  // and so spent or withheld at the next start: never handed out twice. It need not wait
-  // for the disk; the reservation before it did.
-  LightSync light(Db);
-  Transaction t(Db);
-  if (!t.Begin(why)) {
-    error = Failure(failed);
-    return false;
-  }
+  storeFailed = true;
   const bool back = end == ClaimEnd::Returned;
-  Statement s(Db, "UPDATE serial_values SET state = ?, settled_at = ?, reported = ?, "
-                  "claim = CASE WHEN ? THEN 0 ELSE claim END "
-                  "WHERE claim = ? AND state = 'claimed'");
+  Statement s(*Cached, "UPDATE serial_values SET state = ?, settled_at = ?, reported = ?, "
+                       "claim = CASE WHEN ? THEN 0 ELSE claim END "
+                       "WHERE claim = ? AND state = 'claimed'");
   s.Text(1, StateName(end)).Text(2, Now()).Int(3, back ? 1 : 0).Int(4, back ? 1 : 0);
   s.Int(5, int64_t(claim.Id));
   if (s.Step() != SQLITE_DONE) {
@@ -553,12 +736,13 @@ bool SqliteLedger::Settle(const serial::Claim &claim, ClaimEnd end, std::string 
     return false;
   }
   const int changed = sqlite3_changes(Db);
-  Statement done(Db, "DELETE FROM serial_claims WHERE id = ?");
+  Statement done(*Cached, "DELETE FROM serial_claims WHERE id = ?");
   done.Int(1, int64_t(claim.Id));
-  if (done.Step() != SQLITE_DONE || !t.Commit(why)) {
+  if (done.Step() != SQLITE_DONE) {
     error = Failure(failed);
     return false;
   }
+  storeFailed = false;
   if (changed != int(claim.Values.size())) {
     error = failed + ": the ledger holds " + std::to_string(changed) + " of its " +
             std::to_string(claim.Values.size()) + " values as claimed";
@@ -576,7 +760,8 @@ std::vector<PoolStatus> SqliteLedger::Status(const std::vector<PoolRequest> &req
     status.Field = request.Field;
     uint64_t returned = 0;
     {
-      Statement s(Db, "SELECT state, count(*) FROM serial_values WHERE pool = ? GROUP BY state");
+      Statement s(Db, "SELECT state, count(*) FROM serial_values WHERE pool = "
+                      "? GROUP BY state");
       s.Text(1, request.Pool);
       while (s.Step() == SQLITE_ROW) {
         const std::string state = s.ColumnText(0);
@@ -606,7 +791,8 @@ std::vector<PoolStatus> SqliteLedger::Status(const std::vector<PoolRequest> &req
         freshLeft = request.Capacity - next;
       }
     } else {
-      Statement s(Db, "SELECT lease, first, end, next, released FROM serial_leases WHERE pool = ? "
+      Statement s(Db, "SELECT lease, first, end, next, released FROM "
+                      "serial_leases WHERE pool = ? "
                       "ORDER BY first");
       s.Text(1, request.Pool);
       while (s.Step() == SQLITE_ROW) {
@@ -617,8 +803,8 @@ std::vector<PoolStatus> SqliteLedger::Status(const std::vector<PoolRequest> &req
         if (left && !fresh)
           fresh = next;
         freshLeft += left;
-        status.Leases.push_back("lease " + std::to_string(s.ColumnInt(0)) + " held here: positions " +
-                                std::to_string(s.ColumnInt(1)) + " to " +
+        status.Leases.push_back("lease " + std::to_string(s.ColumnInt(0)) +
+                                " held here: positions " + std::to_string(s.ColumnInt(1)) + " to " +
                                 std::to_string(s.ColumnInt(2) - 1) + ", " + std::to_string(left) +
                                 " left" + (released ? " (released)" : ""));
       }
@@ -626,8 +812,10 @@ std::vector<PoolStatus> SqliteLedger::Status(const std::vector<PoolRequest> &req
     status.Left = freshLeft + returned;
     if (returned) {
       // Given back first, then reserved by a program.
-      Statement s(Db, "SELECT text, position FROM serial_values WHERE pool = ? AND state IN "
-                      "('returned', 'reserved', 'reserving') ORDER BY state <> 'returned', position "
+      Statement s(Db, "SELECT text, position FROM serial_values WHERE pool = ? "
+                      "AND state IN "
+                      "('returned', 'reserved', 'reserving') ORDER BY state <> "
+                      "'returned', position "
                       "LIMIT 1");
       s.Text(1, request.Pool);
       std::string text, ignored;
@@ -648,8 +836,8 @@ std::vector<PoolStatus> SqliteLedger::Status(const std::vector<PoolRequest> &req
     spent.Text(1, request.Pool);
     while (spent.Step() == SQLITE_ROW) {
       status.SpentTexts.push_back(spent.ColumnText(0));
-      status.SpentOn.push_back({spent.ColumnText(0), spent.ColumnText(1),
-                                int(spent.ColumnInt(2)), spent.ColumnText(3)});
+      status.SpentOn.push_back(
+          {spent.ColumnText(0), spent.ColumnText(1), int(spent.ColumnInt(2)), spent.ColumnText(3)});
     }
     out.push_back(std::move(status));
   }
@@ -658,7 +846,8 @@ std::vector<PoolStatus> SqliteLedger::Status(const std::vector<PoolRequest> &req
 
 bool SqliteLedger::AddLease(const LocalLease &lease, std::string &why) {
   std::lock_guard lock(Mutex);
-  Statement s(Db, "INSERT OR IGNORE INTO serial_leases (pool, lease, first, end, next, released) "
+  Statement s(Db, "INSERT OR IGNORE INTO serial_leases (pool, lease, first, "
+                  "end, next, released) "
                   "VALUES (?, ?, ?, ?, ?, 0)");
   s.Text(1, lease.Pool).Int(2, lease.Lease).Int(3, int64_t(lease.First)).Int(4, int64_t(lease.End));
   s.Int(5, int64_t(lease.First));
@@ -677,9 +866,11 @@ bool SqliteLedger::MarkLeaseReleased(const std::string &pool, int64_t lease, std
   // Its positions not yet claimed here are the line's no longer.
   Statement s(Db, "UPDATE serial_leases SET released = 1 WHERE pool = ? AND lease = ?");
   Statement held(Db, "UPDATE serial_values SET state = 'withheld', session = 0, reported = 0 "
-                     "WHERE pool = ?1 AND state IN ('returned', 'reserved', 'reserving') AND position >= "
+                     "WHERE pool = ?1 AND state IN ('returned', 'reserved', 'reserving') AND "
+                     "position >= "
                      "(SELECT first FROM serial_leases WHERE pool = ?1 AND lease = ?2) AND "
-                     "position < (SELECT end FROM serial_leases WHERE pool = ?1 AND lease = ?2)");
+                     "position < (SELECT end FROM serial_leases WHERE pool = ?1 AND lease = "
+                     "?2)");
   s.Text(1, pool).Int(2, lease);
   held.Text(1, pool).Int(2, lease);
   if (s.Step() != SQLITE_DONE || held.Step() != SQLITE_DONE || !t.Commit(why)) {
@@ -702,18 +893,36 @@ std::vector<LocalLease> SqliteLedger::Leases(const std::string &pool) {
 }
 
 uint64_t SqliteLedger::LeaseLeft(const std::string &pool) {
+  static const char *const Sql =
+      "SELECT (SELECT coalesce(sum(end - next), 0) FROM serial_leases WHERE pool = ?1 "
+      "AND released = 0 AND next < end) + (SELECT count(*) FROM serial_values "
+      "WHERE pool = ?1 AND state IN ('returned', 'reserved', 'reserving'))";
+  if (ReadDb) {
+    std::lock_guard lock(ReadMutex);
+    Statement s(*ReadCached, Sql);
+    s.Text(1, pool);
+    return s.Step() == SQLITE_ROW ? uint64_t(s.ColumnInt(0)) : 0;
+  }
   std::lock_guard lock(Mutex);
-  Statement s(Db, "SELECT (SELECT coalesce(sum(end - next), 0) FROM serial_leases WHERE pool = ?1 "
-                  "AND released = 0 AND next < end) + (SELECT count(*) FROM serial_values "
-                  "WHERE pool = ?1 AND state IN ('returned', 'reserved', 'reserving'))");
+  Statement s(Db, Sql);
   s.Text(1, pool);
   return s.Step() == SQLITE_ROW ? uint64_t(s.ColumnInt(0)) : 0;
 }
 
 bool SqliteLedger::Unreported(size_t limit, std::vector<UnreportedValue> &out, std::string &why) {
-  std::lock_guard lock(Mutex);
+  // What was committed is enough: a value settled meanwhile is told next
+  // time.
+  std::unique_lock read(ReadMutex, std::defer_lock);
+  std::unique_lock write(Mutex, std::defer_lock);
+  sqlite3 *db = ReadDb;
+  if (db)
+    read.lock();
+  else {
+    write.lock();
+    db = Db;
+  }
   out.clear();
-  Statement s(Db, "SELECT pool, field, position, text, state, station, channel, settled_at "
+  Statement s(db, "SELECT pool, field, position, text, state, station, channel, settled_at "
                   "FROM serial_values WHERE reported = 0 AND "
                   "state IN ('passed', 'spent', 'skipped', 'withheld') LIMIT ?");
   s.Int(1, int64_t(limit));
@@ -722,31 +931,39 @@ bool SqliteLedger::Unreported(size_t limit, std::vector<UnreportedValue> &out, s
     out.push_back({s.ColumnText(0), s.ColumnText(1), uint64_t(s.ColumnInt(2)), s.ColumnText(3),
                    s.ColumnText(4), s.ColumnText(5), int(s.ColumnInt(6)), s.ColumnText(7)});
   if (rc != SQLITE_DONE) {
-    why = Failure("Settled serial values cannot be read");
+    why = FailureOf(db, "Settled serial values cannot be read");
     return false;
   }
   return true;
 }
 
 bool SqliteLedger::MarkReported(const std::vector<UnreportedValue> &values, std::string &why) {
-  std::lock_guard lock(Mutex);
-  // A mark lost to a power cut only tells the server once more.
-  LightSync light(Db);
-  Transaction t(Db);
-  if (!t.Begin(why))
-    return false;
-  // Only as it was read: a value settled again meanwhile is told again.
-  Statement s(Db, "UPDATE serial_values SET reported = 1 WHERE pool = ? AND position = ? "
-                  "AND state = ?");
-  for (const UnreportedValue &v : values) {
-    s.Reset();
-    s.Text(1, v.Pool).Int(2, int64_t(v.Position)).Text(3, v.State);
-    if (s.Step() != SQLITE_DONE) {
-      why = Failure("Reported serial values cannot be marked");
+  // In short transactions, the connection let go between them, so that the
+  // channels' batches never wait behind a long one.
+  constexpr size_t Chunk = 50;
+  for (size_t first = 0; first < values.size(); first += Chunk) {
+    std::lock_guard lock(Mutex);
+    // A mark lost to a power cut only tells the server once more.
+    LightSync light(Db);
+    Transaction t(Db);
+    if (!t.Begin(why))
       return false;
+    // Only as it was read: a value settled again meanwhile is told again.
+    Statement s(*Cached, "UPDATE serial_values SET reported = 1 WHERE pool = ? AND position = ? "
+                         "AND state = ?");
+    for (size_t i = first; i < std::min(values.size(), first + Chunk); ++i) {
+      const UnreportedValue &v = values[i];
+      s.Reset();
+      s.Text(1, v.Pool).Int(2, int64_t(v.Position)).Text(3, v.State);
+      if (s.Step() != SQLITE_DONE) {
+        why = Failure("Reported serial values cannot be marked");
+        return false;
+      }
     }
+    if (!t.Commit(why))
+      return false;
   }
-  return t.Commit(why);
+  return true;
 }
 
 } // namespace kestrune::serial

@@ -6,15 +6,17 @@
 #pragma once
 
 #include "serial/Checkpointer.h"
+#include "serial/LedgerDatabase.h"
 #include "serial/SerialLedger.h"
 
+#include <atomic>
 #include <condition_variable>
 #include <map>
 #include <memory>
 #include <mutex>
 #include <set>
-#include <thread>
 #include <string>
+#include <thread>
 #include <vector>
 
 struct sqlite3;
@@ -91,6 +93,24 @@ private:
   bool RecoverEndedSessions(std::string &why);
   Outcome ClaimAll(const std::vector<PoolRequest> &requests, const Claimant &who, bool durable,
                    serial::Claim &claim, std::string &error, std::string &pool);
+  // As ClaimAll, inside a transaction already begun.
+  Outcome ClaimInTransaction(const std::vector<PoolRequest> &requests, const Claimant &who,
+                             bool durable, serial::Claim &claim, std::string &error,
+                             std::string &pool);
+  // A settle's writes, inside a transaction already begun; storeFailed
+  // tells a write that failed from a claim not held as claimed.
+  bool SettleInTransaction(const serial::Claim &claim, ClaimEnd end, std::string &error,
+                           bool &storeFailed);
+
+  // Group commit: the channels' claims and settles wait in a queue; the
+  // first channel to find no batch under way writes every call waiting in
+  // one transaction, and the others wait only for the batch holding their
+  // own call.
+  struct Call;
+  void Run(Call &call);
+  void RunBatch(const std::vector<Call *> &batch);
+  // The claims of a batch that need the disk, one by one after it.
+  void ClaimDurably(Call &call);
   Outcome ClaimOne(const PoolRequest &request, const Claimant &who, int64_t claimId,
                    const std::string &now, bool durable, ClaimedValue &value, std::string &error);
   // Reserves positions ahead on db, in the given state.
@@ -107,8 +127,24 @@ private:
   bool TopUp(sqlite3 *db, const PoolRequest &request);
   std::string Failure(const std::string &what) const;
 
+  std::mutex QueueMutex;
+  std::condition_variable QueueDone;
+  std::vector<Call *> Queue; // calls not yet taken into a batch
+  bool Leading = false;      // a batch is under way
+
+  // Reads on the claims' path (how much the leases hold) go through a
+  // connection of their own, so that they never wait for a batch.
+  std::mutex ReadMutex;
+  sqlite3 *ReadDb = nullptr;
+  std::unique_ptr<StatementCache> ReadCached;
+
   std::mutex Mutex; // one connection, one thread at a time
   sqlite3 *Db;
+  std::unique_ptr<StatementCache> Cached; // Db's, for claims and settles
+  // The reserving thread's connection and its statements.
+  std::atomic<sqlite3 *> TopDb{nullptr};
+  std::unique_ptr<StatementCache> TopCached;
+  StatementCache &CacheOf(sqlite3 *db) { return db == TopDb.load() ? *TopCached : *Cached; }
   std::string FilePath;
   Source From;
   int64_t Session = 0;
@@ -119,6 +155,10 @@ private:
   std::thread Topper;
   std::mutex TopMutex;
   std::condition_variable TopChanged;
+  // Positions reserved at a time, on the disk before any is used, and kept
+  // at least reserved ahead: 64, doubled (up to 256) each time the
+  // channels ran through them before the next were on the disk.
+  std::atomic<int> Ahead{64};
   std::map<std::string, PoolRequest> TopWanted; // pools to top up, without texts
   std::set<std::string> TopBusy;                // asked for or under way
   bool TopStopping = false;

@@ -1,6 +1,7 @@
 // Starting and stopping channels, and tidying a panel when its worker ends.
 #include "engine/CommsThread.h"
 #include "engine/RunPlan.h"
+#include "ui/JobModePanel.h"
 #include "ui/KestruneUiForm.h"
 #include "ui/RunOptionsPanel.h"
 #include "ui/SerialSchemePanel.h"
@@ -92,6 +93,8 @@ bool TKestruneUiForm::RunOptionsReady(int channel) {
   if (problem.empty())
     problem = Serials->CheckScheme();
   if (problem.empty())
+    problem = JobStartProblem();
+  if (problem.empty())
     return true;
   SetStatus(channel, QString::fromStdString("ERROR " + problem));
   return false;
@@ -101,7 +104,11 @@ void TKestruneUiForm::StartChannel(int channel) {
   // The scheme placed in the image this run sends, and its ledger: one that
   // does not fit refuses the start before the port opens.
   std::shared_ptr<UnitValues> values;
-  std::string serialProblem = Serials->ValuesFor(Image, values);
+  // A start after a reload of a changed file comes here without the job's
+  // checks: the image must still be the job's.
+  std::string serialProblem = JobImageProblem();
+  if (serialProblem.empty())
+    serialProblem = Serials->ValuesFor(Image, values);
   if (!serialProblem.empty()) {
     SetStatus(channel, QString::fromStdString("ERROR " + serialProblem));
     UpdateFileControls();
@@ -118,6 +125,12 @@ void TKestruneUiForm::StartChannel(int channel) {
   RunPlan plan = PlanRun(Image, RowForButtons(Panel[channel]->SpeedButtonStates()),
                          Panel[channel]->RepeatChoice());
   plan.Values = std::move(values);
+  if (JobMode->IsOpen()) {
+    plan.JobName = JobMode->Job().Name;
+    plan.JobVersion = JobMode->Job().Version;
+    plan.JobSha256 = JobMode->Job().FileSha256;
+    plan.Gate = JobGate;
+  }
   CommsThread[channel] = TCommsThread::Start(ChannelRows[channel], *Panel[channel],
                                              std::move(plan),
                                              [this, channel](TCommsThread &worker) {

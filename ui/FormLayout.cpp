@@ -4,6 +4,7 @@
 #include "ui/ButtonIcons.h"
 #include "ui/ElidingStatusBar.h"
 #include "ui/FontCheck.h"
+#include "ui/JobModePanel.h"
 #include "ui/KestruneUiForm.h"
 #include "ui/RunOptionsPanel.h"
 #include "ui/SerialSchemePanel.h"
@@ -210,9 +211,12 @@ void TKestruneUiForm::BuildControls() {
   FontWarningLabel->setStyleSheet("QLabel { color: #8e1b1b; }");
   FontWarningLabel->hide();
 
+  BuildJobControls();
+
   auto *left = new QVBoxLayout;
   left->addLayout(globalRow);
   left->addWidget(TypePageControl);
+  left->addWidget(JobMode);
   left->addWidget(BuildStationRow());
   left->addWidget(FontWarningLabel);
   auto *right = new QVBoxLayout;

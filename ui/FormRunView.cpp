@@ -9,6 +9,7 @@
 #include "ui/ChannelLogDialog.h"
 #include "ui/FontCheck.h"
 #include "ui/KestruneUiForm.h"
+#include "ui/LiveStateFeed.h"
 #include "ui/SerialSchemePanel.h"
 
 #include <QGuiApplication>
@@ -138,6 +139,8 @@ void TKestruneUiForm::AddRunViewControls(int channel, QWidget *panel) {
                   QString::fromStdString(value);
         SerialLabel[channel]->setText(text);
         SerialLabel[channel]->setVisible(!text.isEmpty());
+        if (LiveState)
+          LiveState->TakeUnitValues(channel, values);
       });
   Panel[channel]->SetUnitHook([this, channel] { BeginNextUnit(channel); });
 
@@ -245,6 +248,8 @@ void TKestruneUiForm::BeginRunView(int channel) {
 
 void TKestruneUiForm::ShowRunResult(int channel, const RunReport &report) {
   Outcome[channel] = report.Outcome;
+  if (LiveState)
+    LiveState->TakeOutcome(channel, report.Outcome);
   Tallies[channel].Count(report);
   Panel[channel]->RunProgressState().Finish(report.Outcome);
   double seconds = std::chrono::duration<double>(report.Ended - report.Started).count();

@@ -3,6 +3,7 @@
 // named on the command line. A saved port that is not present stays chosen,
 // marked missing, and is saved again as it was.
 #include "platform/SettingsStore.h"
+#include "ui/JobModePanel.h"
 #include "ui/KestruneUiForm.h"
 #include "ui/PortLists.h"
 #include "ui/RunOptionsPanel.h"
@@ -62,6 +63,9 @@ void TKestruneUiForm::LoadSettings() {
   Serials->SetLedgerPlace(Registry->ReadString(RecordsValue).value_or(""),
                           Registry->ReadString(StationValue).value_or(""));
   Serials->Load(*Registry);
+  JobMode->Load(*Registry);
+  JobMode->SetRecordsPlace(Registry->ReadString(RecordsValue).value_or(""),
+                           Registry->ReadString(StationValue).value_or(""));
   if (!Registry->CloseSettings())
     qWarning("Kestrune: the settings could not be written back");
 }
@@ -89,6 +93,7 @@ void TKestruneUiForm::SaveSettings() {
   WriteRepeatSetting();
   RunOptions->Save(*Registry);
   Serials->Save(*Registry);
+  JobMode->Save(*Registry);
   if (!Registry->CloseSettings())
     qWarning("Kestrune: the settings could not be saved");
 }

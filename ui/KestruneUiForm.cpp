@@ -7,6 +7,7 @@
 #include "ui/PlatformSettings.h"
 #include "ui/PortLists.h"
 #include "ui/SignalCloser.h"
+#include "ui/LiveStateFeed.h"
 #include "ui/WindowRecords.h"
 
 #include <QAction>
@@ -90,6 +91,7 @@ void TKestruneUiForm::FlashCreate() {
   LoadSettings();
   StartRecords();
   TakeCommandLineFile();
+  TakeCommandLineJob();
   if (!FlashFileEdit->text().isEmpty())
     StartMotLoad(FlashFileEdit->text());
   for (QPushButton *stop : StopButton)
@@ -98,6 +100,8 @@ void TKestruneUiForm::FlashCreate() {
     ParameterChange(channel);
   for (int channel = 0; channel < ChannelCount; ++channel)
     SetStatus(channel, ChannelRows[channel].IdleText);
+  if (!JobProblemAtStart.empty())
+    SetStatus(0, QString::fromStdString("ERROR " + JobProblemAtStart));
   ShowCounts();
   CheckFonts();
   StartPortRescan();
@@ -105,6 +109,7 @@ void TKestruneUiForm::FlashCreate() {
 
 void TKestruneUiForm::StartRecords() {
   Records = std::make_unique<WindowRecords>(*Registry, this);
+  StartLiveState();
   auto *action = new QAction("Run records...", this);
   action->setObjectName("RecordsAction");
   action->setShortcut(QKeySequence("Ctrl+R"));
@@ -163,6 +168,7 @@ void TKestruneUiForm::FlashDestroy() {
   // it serves them until every end handler has run, so no worker outlives
   // the controls it reports to.
   WaitForQuiet();
+  LiveState->Stop();
   Records->Close();
   SaveSettings();
   Registry.reset();

@@ -10,10 +10,12 @@
 #include "engine/RepeatPlan.h"
 #include "engine/RunReport.h"
 #include "engine/RunTally.h"
+#include "engine/UnitGate.h"
 #include "ui/ChannelLog.h"
 #include "platform/PortList.h"
 #include "image/ImageBytes.h"
 #include "image/MotLoader.h"
+#include "job/JobFile.h"
 #include "ui/QtChannelPanel.h"
 
 #include <QStringList>
@@ -49,6 +51,11 @@ class QToolButton;
 namespace kestrune {
 
 class ChannelLogDialog;
+class JobModePanel;
+class LiveStateFeed;
+namespace records {
+struct ChannelState;
+}
 class RunOptionsPanel;
 class SerialSchemePanel;
 class SettingsStore;
@@ -153,6 +160,14 @@ public:
   // The station's repeat mode as the next run end will see it.
   RepeatPlan RepeatChoice() const;
 
+  // Operator mode: opens the production job (while no channel runs),
+  // applies it to the controls and locks every control it pins; load:
+  // loads its image at once. Empty when open, else the reason.
+  std::string OpenJob(const QString &path, bool load = true);
+  // Asks for the supervisor's password; true when the job was closed.
+  bool CloseJob();
+  const JobModePanel &JobModeView() const;
+
 protected:
   void closeEvent(QCloseEvent *event) override;
   bool eventFilter(QObject *watched, QEvent *event) override;
@@ -164,6 +179,9 @@ private:
   void AddStationShortcuts();
   void FlashCreate();
   void StartRecords();
+  // The channels' live state for the line's dashboard (FormLiveState.cpp).
+  void StartLiveState();
+  std::vector<records::ChannelState> LiveChannels() const;
   void FlashDestroy();
   void WaitForQuiet();
   void QuitQuietLoopWhenDone();
@@ -205,6 +223,18 @@ private:
   void SaveCounts();
   void WriteCounts(); // into the open settings
 
+  // The production job.
+  void BuildJobControls();
+  void ActivateJobDialog();
+  std::string ApplyJob(const job::JobFile &job);
+  void LockPinnedControls();
+  // Empty when the open job (if any) lets a unit start: its image's and RAM
+  // program's digests, and the digest the operator types when it asks.
+  std::string JobStartProblem();
+  std::string JobImageProblem() const; // the digests only
+
+  void TakeCommandLineJob();
+
   // Repeat mode.
   // The check box with the swap silence below it.
   QLayout *BuildRepeatControls();
@@ -243,6 +273,11 @@ private:
   // RAM program, watchdog and re-send limit, under the file controls.
   RunOptionsPanel *RunOptions = nullptr;
   SerialSchemePanel *Serials = nullptr;
+  JobModePanel *JobMode = nullptr;
+  // The open job's count of units, asked before each unit; null without.
+  std::shared_ptr<UnitGate> JobGate;
+  std::string OpenJobCount(const job::JobFile &job);
+  std::string JobProblemAtStart; // the command line's job that could not be opened
 
   // Channel panels, indexed by channel (0 for channel 1).
   std::array<QLabel *, ChannelCount> ChannelLabel{};
@@ -289,6 +324,7 @@ private:
   bool ReloadBeforeStart(const std::vector<int> &channels);
   // A record of every run; the records dialog on the window's context menu.
   std::unique_ptr<WindowRecords> Records;
+  std::unique_ptr<LiveStateFeed> LiveState;
 
   enum class Lifecycle { Open, Closing, Closed };
   Lifecycle State = Lifecycle::Open;

@@ -159,4 +159,9 @@ void RunOptionsPanel::BrowseRamProgram() {
     ChooseRamProgram(path);
 }
 
+void RunOptionsPanel::SetLimits(uint32_t watchdogSeconds, uint32_t resendLimit) {
+  WatchdogSpinBox->setValue(int(watchdogSeconds));
+  ResendLimitSpinBox->setValue(int(resendLimit));
+}
+
 } // namespace kestrune

@@ -6,6 +6,7 @@
 
 #include <QWidget>
 
+#include <cstdint>
 #include <string>
 
 class QLabel;
@@ -39,6 +40,8 @@ public:
   // reason, and then nothing may start.
   std::string PrepareStart();
   QString RamProgramPath() const;
+  // The watchdog's seconds and the re-send limit, as a job pins them.
+  void SetLimits(uint32_t watchdogSeconds, uint32_t resendLimit);
 
 private:
   void ShowRamProgramProblem(const std::string &problem);

@@ -2,6 +2,7 @@
 // again: every run shown is on record, and both changes are said with the
 // count of records waiting. The disk is a small tmpfs the test mounts.
 #include "handset/VirtualHandset.h"
+#include "tests/cli/CliProcess.h"
 
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
@@ -76,19 +77,7 @@ bool FillUp(const fs::path &path) {
 }
 
 pid_t Spawn(const std::vector<std::string> &args, const fs::path &out) {
-  pid_t pid = fork();
-  if (pid == 0) {
-    int fd = open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    dup2(fd, STDOUT_FILENO);
-    dup2(fd, STDERR_FILENO);
-    std::vector<char *> argv{const_cast<char *>(KESTRUNE_CLI)};
-    for (const std::string &a : args)
-      argv.push_back(const_cast<char *>(a.c_str()));
-    argv.push_back(nullptr);
-    execv(KESTRUNE_CLI, argv.data());
-    _exit(127);
-  }
-  return pid;
+  return kestrune::testing::StartCli(args, out.string());
 }
 
 // Waits until the output holds count of part; false after timeout.

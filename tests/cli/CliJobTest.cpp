@@ -11,7 +11,9 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
+#include <memory>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -199,6 +201,171 @@ TEST_F(Jobs, OptionsTheJobPinsAreUsageErrors) {
   Result lone = Run({"--trusted-keys", Path("trusted"), "--image", Path("image.bin"),
                      "/dev/kestrune-none"});
   EXPECT_EQ(lone.Exit, 2);
+}
+
+// Reads the first count bytes of a file.
+std::vector<uint8_t> Head(const fs::path &path, size_t count) {
+  std::vector<uint8_t> bytes(count);
+  std::ifstream in(path, std::ios::binary);
+  in.read(reinterpret_cast<char *>(bytes.data()), std::streamsize(count));
+  bytes.resize(size_t(in.gcount()));
+  return bytes;
+}
+
+const char *const CounterScheme =
+    R"({"fields":[{"name":"sn","offset":"0x1000","length":6,"encoding":"ascii",
+                   "counter":{"start":500,"step":1,"last":999999}}]})";
+
+TEST_F(Jobs, TheJobsSerialSchemeGivesEachUnitItsOwnValue) {
+  Document["serial"] = json::parse(CounterScheme);
+  Document["records"] = Path("station.sqlite");
+  const std::string job = SignedJob();
+  std::vector<std::unique_ptr<VirtualHandset>> handsets;
+  for (int c = 1; c <= 2; ++c) {
+    fs::create_directory(Directory / ("h" + std::to_string(c)));
+    kestrune::handset::HandsetOptions options;
+    options.Model = kestrune::handset::RamModel::Host;
+    options.FlashDumpDir = Path("h" + std::to_string(c));
+    handsets.push_back(std::make_unique<VirtualHandset>(options));
+    ASSERT_TRUE(handsets.back()->StartOnPty());
+  }
+  Result r = Run({"--job", job, "--trusted-keys", Path("trusted"), "--json",
+                  handsets[0]->DevicePath(), handsets[1]->DevicePath()});
+  ASSERT_EQ(r.Exit, 0) << r.Out << r.Err;
+  std::vector<std::string> values;
+  for (int c = 1; c <= 2; ++c) {
+    std::vector<uint8_t> flash = Head(Directory / ("h" + std::to_string(c)) / "run-1.bin",
+                                      ImageBytes.size());
+    ASSERT_EQ(flash.size(), ImageBytes.size());
+    const std::string value(flash.begin() + 0x1000, flash.begin() + 0x1006);
+    values.push_back(value);
+    // Everything but the value is the image's.
+    std::vector<uint8_t> expected = ImageBytes;
+    std::copy(value.begin(), value.end(), expected.begin() + 0x1000);
+    EXPECT_EQ(flash, expected) << "channel " << c;
+  }
+  std::sort(values.begin(), values.end());
+  EXPECT_EQ(values, (std::vector<std::string>{"000500", "000501"}));
+
+  // The next run goes on from the same ledger, as --serial does.
+  fs::remove_all(Directory / "h1");
+  fs::create_directory(Directory / "h1");
+  kestrune::handset::HandsetOptions options;
+  options.Model = kestrune::handset::RamModel::Host;
+  options.FlashDumpDir = Path("h1");
+  VirtualHandset again(options);
+  ASSERT_TRUE(again.StartOnPty());
+  ASSERT_EQ(Run({"--job", job, "--trusted-keys", Path("trusted"), again.DevicePath()}).Exit, 0);
+  std::vector<uint8_t> flash = Head(Directory / "h1" / "run-1.bin", ImageBytes.size());
+  ASSERT_GE(flash.size(), 0x1006u);
+  EXPECT_EQ(std::string(flash.begin() + 0x1000, flash.begin() + 0x1006), "000502");
+
+  Result both = Run({"--job", job, "--trusted-keys", Path("trusted"), "--serial",
+                     Path("scheme.json"), "/dev/kestrune-none"});
+  EXPECT_EQ(both.Exit, 2);
+  EXPECT_NE(both.Err.find("the job pins --serial; it cannot be given with --job"),
+            std::string::npos)
+      << both.Err;
+}
+
+TEST_F(Jobs, ASchemeFileWhoseBytesDifferOrASchemeThatDoesNotFitIsRefused) {
+  Document["records"] = Path("station.sqlite");
+  std::ofstream(Directory / "scheme.json") << CounterScheme;
+  const std::string own = Read(Directory / "scheme.json");
+  Document["serial"] = {{"path", "scheme.json"}, {"sha256", std::string(64, '0')}};
+  ExpectRefused(SignedJob(), "job fw-line-a 1 refused: serial scheme '" + Path("scheme.json") +
+                                 "' has SHA-256 " +
+                                 kestrune::Sha256Hex(
+                                     reinterpret_cast<const uint8_t *>(own.data()), own.size()) +
+                                 ", the job pins " + std::string(64, '0'));
+  // A field past the image's end: the scheme's own check, before any port.
+  json far = json::parse(CounterScheme);
+  far["fields"][0]["offset"] = "0x20000";
+  Document["serial"] = far;
+  ExpectRefused(SignedJob(), "job fw-line-a 1 refused: ");
+  Document["serial"] = {{"path", "scheme.json"}};
+  std::ofstream(Directory / "job.json") << Document.dump();
+  Result r = Run({"job", "verify", "--allow-unsigned-jobs", Path("job.json")});
+  EXPECT_EQ(r.Exit, 1);
+  EXPECT_NE(r.Err.find("job member 'serial' needs a 'sha256'"), std::string::npos) << r.Err;
+}
+
+// Handsets that go away after each run and come back as the next unit.
+std::vector<std::unique_ptr<VirtualHandset>> SwappingHandsets(int count) {
+  std::vector<std::unique_ptr<VirtualHandset>> handsets;
+  for (int c = 0; c < count; ++c) {
+    kestrune::handset::HandsetOptions options;
+    options.SwapAfterRunMs = 1500;
+    handsets.push_back(std::make_unique<VirtualHandset>(options));
+    if (!handsets.back()->StartOnPty())
+      return {};
+  }
+  return handsets;
+}
+
+int PassedOutcomes(const std::string &events) {
+  std::istringstream lines(events);
+  std::string line;
+  int passed = 0;
+  while (std::getline(lines, line)) {
+    json event = json::parse(line, nullptr, false);
+    if (event.is_object() && event["event"] == "outcome" && event["outcome"] == "passed" &&
+        event["job_name"] == "fw-line-a")
+      ++passed;
+  }
+  return passed;
+}
+
+TEST_F(Jobs, SeveralRepeatingChannelsBuildTheJobsUnitsAndNoMoreEvenAfterARestart) {
+  Document["records"] = Path("station.sqlite");
+  Document["units"] = 5;
+  Document["repeat"] = 0;
+  Document["swap_silence"] = 0.3;
+  const std::string job = SignedJob();
+  auto handsets = SwappingHandsets(3);
+  ASSERT_EQ(handsets.size(), 3u);
+  std::vector<std::string> args{"--job", job, "--trusted-keys", Path("trusted"), "--json"};
+  for (auto &h : handsets)
+    args.push_back(h->DevicePath());
+  Result r = Run(args);
+  EXPECT_EQ(r.Exit, 3) << r.Out << r.Err;
+  EXPECT_EQ(PassedOutcomes(r.Out), 5) << r.Out;
+  int flashed = 0;
+  for (auto &h : handsets)
+    flashed += h->CompletedRuns();
+  EXPECT_EQ(flashed, 5);
+  EXPECT_NE(r.Out.find("Job fw-line-a: all 5 units built"), std::string::npos) << r.Out;
+
+  // Started again, the count is where it was: no unit is touched.
+  VirtualHandset more;
+  ASSERT_TRUE(more.StartOnPty());
+  Result again = Run({"--job", job, "--trusted-keys", Path("trusted"), more.DevicePath()});
+  EXPECT_EQ(again.Exit, 3) << again.Out << again.Err;
+  EXPECT_NE((again.Out + again.Err).find("Job fw-line-a: all 5 units built"), std::string::npos)
+      << again.Out << again.Err;
+  EXPECT_TRUE(Untouched(more));
+
+  // The records name the job; --job finds its runs, every version.
+  Result listed = Run({"records", "--records", Path("station.sqlite"), "--job", "fw-line-a",
+                       "--format", "json"});
+  ASSERT_EQ(listed.Exit, 0) << listed.Err;
+  json records = json::parse(listed.Out)["records"];
+  const std::string jobBytes = Read(job);
+  const std::string jobDigest = kestrune::Sha256Hex(
+      reinterpret_cast<const uint8_t *>(jobBytes.data()), jobBytes.size());
+  int passed = 0;
+  for (const json &record : records) {
+    EXPECT_EQ(record["job_version"], "1");
+    EXPECT_EQ(record["job_sha256"], jobDigest);
+    passed += record["outcome"] == "passed" ? 1 : 0;
+  }
+  EXPECT_EQ(passed, 5);
+  Result other = Run({"records", "--records", Path("station.sqlite"), "--job", "fw-line-b",
+                      "--format", "json"});
+  EXPECT_TRUE(json::parse(other.Out)["records"].empty()) << other.Out;
+  Result version = Run({"records", "--records", Path("station.sqlite"), "--job", "fw-line-a",
+                        "--job-version", "2", "--format", "json"});
+  EXPECT_TRUE(json::parse(version.Out)["records"].empty()) << version.Out;
 }
 
 } // namespace

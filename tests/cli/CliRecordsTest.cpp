@@ -203,7 +203,9 @@ TEST(CliRecords, TheChosenFileIsOnRecordAbsoluteBesideTheFileSent) {
   EXPECT_EQ(fs::path(sent).stem(), "phone") << sent;
 
   Output csv = RunCli({"records", "--records", w.Db(), "--format", "csv"});
-  EXPECT_NE(csv.Text.find(",unit,chosen_file,serials,sent_sha256\r\n"), std::string::npos)
+  EXPECT_NE(csv.Text.find(",unit,chosen_file,serials,sent_sha256,job_name,job_version,"
+                          "job_sha256\r\n"),
+            std::string::npos)
       << csv.Text;
   EXPECT_NE(csv.Text.find(",true," + chosen + ",{},"), std::string::npos) << csv.Text;
 }

@@ -3,6 +3,7 @@
 // is ever on two units that passed, and every value of the range is
 // accounted for as passed, spent, withheld or still free.
 #include "handset/VirtualHandset.h"
+#include "tests/cli/CliProcess.h"
 
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
@@ -54,21 +55,7 @@ std::string Quoted(const std::vector<std::string> &args) {
 
 // Starts the program with its output in a file of its own.
 pid_t Start(const std::vector<std::string> &args, const std::string &outPath) {
-  pid_t pid = fork();
-  if (pid == 0) {
-    FILE *out = fopen(outPath.c_str(), "w");
-    if (out) {
-      dup2(fileno(out), 1);
-      dup2(fileno(out), 2);
-    }
-    std::vector<char *> argv{const_cast<char *>(KESTRUNE_CLI)};
-    for (const std::string &a : args)
-      argv.push_back(const_cast<char *>(a.c_str()));
-    argv.push_back(nullptr);
-    execv(KESTRUNE_CLI, argv.data());
-    _exit(127);
-  }
-  return pid;
+  return kestrune::testing::StartCli(args, outPath);
 }
 
 constexpr long RangeFirst = 1, RangeLast = 99999;

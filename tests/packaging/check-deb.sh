@@ -29,6 +29,8 @@ has() {
 }
 
 programs=(kestrune-cli kestrune-handset)
+# The dashboard, where its web server library was there to build it.
+[ -x "$build/line/kestrune-line" ] && programs+=(kestrune-line)
 [ "$window" = ON ] && programs+=(kestrune)
 for p in "${programs[@]}"; do
   has "/usr/bin/$p" -rwxr-xr-x

@@ -105,7 +105,8 @@ TEST(Listing, RunsThatReachedNoHandsetAreListedButNotCounted) {
   EXPECT_EQ(parsed["summary"][0]["no_unit"], 2);
   std::ostringstream csv;
   WriteListing(csv, sample, ListFormat::Csv);
-  EXPECT_NE(csv.str().find(",program_version,unit,chosen_file,serials,sent_sha256\r\n"),
+  EXPECT_NE(csv.str().find(",program_version,unit,chosen_file,serials,sent_sha256,job_name,"
+                           "job_version,job_sha256\r\n"),
             std::string::npos);
   EXPECT_NE(csv.str().find(",false," + sample.back().ChosenFile + ",{},"), std::string::npos);
 }

@@ -175,6 +175,10 @@ TEST(SqliteStore, ThirdSchemaGainsTheChosenFileKeepingItsRows) {
     sqlite3 *db = nullptr;
     ASSERT_EQ(sqlite3_open(path.c_str(), &db), SQLITE_OK);
     ASSERT_EQ(sqlite3_exec(db,
+                           "DROP INDEX runs_job; DROP TABLE job_units; "
+                           "ALTER TABLE runs DROP COLUMN job_name; "
+                           "ALTER TABLE runs DROP COLUMN job_version; "
+                           "ALTER TABLE runs DROP COLUMN job_sha256; "
                            "ALTER TABLE runs DROP COLUMN chosen_file; "
                            "ALTER TABLE runs DROP COLUMN serials; "
                            "ALTER TABLE runs DROP COLUMN sent_sha256; PRAGMA user_version = 3",

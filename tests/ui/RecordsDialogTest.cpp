@@ -215,8 +215,8 @@ TEST_F(RecordsDialogFixture, ExportWritesTheRunsShownAsOneTableAndTheSummaryBesi
   EXPECT_TRUE(runs[0].startsWith("id,started,ended,station,channel,")) << runs[0].toStdString();
   EXPECT_TRUE(runs[0].contains(",outcome,final_status,")) << runs[0].toStdString();
   EXPECT_TRUE(runs[1].contains(",ERROR Erase failed,")) << runs[1].toStdString();
-  // No unit, no file chosen, no serial values, nothing sent.
-  EXPECT_TRUE(runs[2].endsWith(",false,,{},")) << runs[2].toStdString();
+  // No unit, no file chosen, no serial values, nothing sent, no job.
+  EXPECT_TRUE(runs[2].endsWith(",false,,{},,,,")) << runs[2].toStdString();
   for (int i = 1; i < 4; ++i)
     EXPECT_TRUE(runs[i].contains(",bench,2,/dev/ttyUSB1,")) << runs[i].toStdString();
   EXPECT_EQ(CsvLines(summaryPath),

@@ -1,0 +1,67 @@
+#include "jobcount/JobCountGate.h"
+
+namespace kestrune::jobcount {
+
+JobCountGate::JobCountGate(const JobKey &key, std::unique_ptr<JobUnitStore> store)
+    : Key(key), Store(std::move(store)) {}
+
+std::string JobCountGate::BuiltText() const {
+  return "Job " + Key.Name + ": all " + std::to_string(Key.Units) + " units built";
+}
+
+UnitAdmission JobCountGate::Admit(int channel, std::string &text) {
+  std::lock_guard lock(Lock);
+  if (!Broken.empty()) {
+    text = Broken;
+    return UnitAdmission::Refused;
+  }
+  // This program's own units under way fill the places first: the store
+  // need not be asked while they do.
+  if (Flying >= Key.Units) {
+    text = "Job " + Key.Name + ": " + std::to_string(uint64_t(Flying)) + " units under way";
+    return UnitAdmission::Wait;
+  }
+  UnitPlace place;
+  std::string why;
+  if (!Store->Take(channel, place, why)) {
+    text = "Job " + Key.Name + ": cannot count its units, so no unit starts: " + why;
+    return UnitAdmission::Refused;
+  }
+  if (place.Passed >= Key.Units) {
+    Built = true;
+    text = BuiltText();
+    return UnitAdmission::Refused;
+  }
+  if (!place.Taken) {
+    text = "Job " + Key.Name + ": " + std::to_string(place.Passed) + " of " +
+           std::to_string(Key.Units) + " units built, " + std::to_string(place.UnderWay) +
+           " under way";
+    return UnitAdmission::Wait;
+  }
+  Places[channel] = place.Ticket;
+  const uint64_t now = ++Flying;
+  uint64_t most = MostFlying;
+  while (now > most && !MostFlying.compare_exchange_weak(most, now)) {
+  }
+  return UnitAdmission::Admitted;
+}
+
+void JobCountGate::Finish(int channel, bool passed) {
+  std::lock_guard lock(Lock);
+  auto it = Places.find(channel);
+  if (it == Places.end())
+    return;
+  const int64_t ticket = it->second;
+  Places.erase(it);
+  --Flying;
+  std::string why;
+  if (Store->Settle(ticket, passed, why))
+    return;
+  // A passed unit the store did not take would let the count be passed;
+  // a failed one only keeps its place taken.
+  if (passed)
+    Broken = "Job " + Key.Name + ": a passed unit could not be counted, so no unit starts: " +
+             why;
+}
+
+} // namespace kestrune::jobcount

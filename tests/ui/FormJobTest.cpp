@@ -1,0 +1,258 @@
+// The window in operator mode: a signed job opened from "Open job..." (or
+// the window's command line) locks every control it pins, only the
+// supervisor's password closes it, the password is kept as a salted hash,
+// unsigned jobs open only once the supervisor allows them, and a job that
+// asks for it makes the operator type its image digest before the first
+// unit: a wrong entry starts nothing, the right one flashes.
+#include "engine/CommsThread.h"
+#include "engine/RamProgramSource.h"
+#include "handset/VirtualHandset.h"
+#include "image/ImageDigest.h"
+#include "image/MotLoaderThread.h"
+#include "job/JobSignature.h"
+#include "tests/ui/UiTestSupport.h"
+#include "ui/JobModePanel.h"
+
+#include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QDir>
+#include <QDoubleSpinBox>
+#include <QFile>
+#include <QGroupBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QSpinBox>
+#include <QToolButton>
+
+#include <fstream>
+
+namespace kestrune {
+namespace {
+
+using namespace uitest;
+using handset::VirtualHandset;
+
+struct JobWindow : ::testing::Test {
+  TempXdg Xdg;
+  std::vector<uint8_t> Image = std::vector<uint8_t>(2 * 32768 + 300, 0x5A);
+  std::unique_ptr<VirtualHandset> Handset;
+  std::unique_ptr<ScopedEnv> Ports;
+  std::unique_ptr<TKestruneUiForm> Form;
+  // What the window's questions are answered with, in order; nothing more:
+  // cancelled.
+  std::vector<QString> Answers;
+  std::vector<QString> Questions;
+
+  void SetUp() override {
+    QFile out(Path("image.bin"));
+    ASSERT_TRUE(out.open(QIODevice::WriteOnly));
+    out.write(reinterpret_cast<const char *>(Image.data()), qint64(Image.size()));
+    out.close();
+    const QString keys = Xdg.ConfigHome() + "/Orv/Kestrune/trusted-keys";
+    ASSERT_TRUE(QDir().mkpath(keys));
+    ASSERT_EQ(job::MakeKeyPair(Path("key.pem").toStdString(),
+                               (keys + "/line.pem").toStdString()),
+              "");
+    Handset = std::make_unique<VirtualHandset>();
+    ASSERT_TRUE(Handset->StartOnPty());
+    Ports = std::make_unique<ScopedEnv>("KESTRUNE_PORTS", Handset->DevicePath());
+  }
+  void TearDown() override {
+    Form.reset();
+    EXPECT_EQ(TCommsThread::LiveWorkers(), 0);
+    UseRamProgram(nullptr);
+  }
+  QString Path(const QString &name) const { return Xdg.Root() + "/" + name; }
+  std::string Digest() const { return Sha256Hex(Image.data(), Image.size()); }
+  nlohmann::json Document() const {
+    return {{"name", "fw-line-a"},
+            {"version", "3"},
+            {"image", {{"path", "image.bin"}, {"sha256", Digest()}}},
+            {"speed", "460K"},
+            {"watchdog", 7}};
+  }
+  QString WriteJob(const nlohmann::json &document, bool sign = true) {
+    const QString path = Path("job.json");
+    std::ofstream(path.toStdString()) << document.dump();
+    if (sign)
+      EXPECT_EQ(job::SignJobFile(path.toStdString(), Path("key.pem").toStdString()), "");
+    return path;
+  }
+  void Open(QStringList arguments = {"kestrune"}) {
+    Form = MakeForm([] { return MotLoaderThread(); }, arguments);
+    Panel()->Ask = [this](const QString &question, bool) -> std::optional<QString> {
+      Questions.push_back(question);
+      if (Answers.empty())
+        return std::nullopt;
+      QString answer = Answers.front();
+      Answers.erase(Answers.begin());
+      return answer;
+    };
+    Control<QComboBox>(Form.get(), "PortCBox")
+        ->setCurrentText(QString::fromStdString(Handset->DevicePath()));
+  }
+  JobModePanel *Panel() { return Control<JobModePanel>(Form.get(), "JobModePanel"); }
+  // The controls a job pins, each as the operator would reach it.
+  std::vector<QWidget *> Pinned() {
+    return {Control<QRadioButton>(Form.get(), "Radio230Button"),
+            Control<QRadioButton>(Form.get(), "Radio920Button"),
+            Control<QToolButton>(Form.get(), "FlashFileButton"),
+            Control<QLineEdit>(Form.get(), "FlashFileEdit"),
+            Control<QWidget>(Form.get(), "RunOptionsPanel"),
+            Control<QWidget>(Form.get(), "SerialSchemePanel"),
+            Control<QCheckBox>(Form.get(), "RepeatCheckBox"),
+            Control<QDoubleSpinBox>(Form.get(), "SwapSilenceSpinBox")};
+  }
+  void ExpectLocked(bool locked) {
+    // Unlocked, the swap silence follows the repeat box, as it always has.
+    const bool repeat = Control<QCheckBox>(Form.get(), "RepeatCheckBox")->isChecked();
+    for (QWidget *control : Pinned())
+      EXPECT_EQ(control->isEnabled(),
+                !locked && (control->objectName() != "SwapSilenceSpinBox" || repeat))
+          << control->objectName().toStdString();
+  }
+  QString SettingsText() {
+    QFile file(Xdg.SettingsFile());
+    EXPECT_TRUE(file.open(QIODevice::ReadOnly));
+    return QString::fromUtf8(file.readAll());
+  }
+};
+
+TEST_F(JobWindow, PinnedControlsAreLockedAndOnlyTheSupervisorsPasswordClosesTheJob) {
+  Open();
+  Answers = {"Line-A supervisor"};
+  Panel()->SetPasswordAsked(); // the first time: no current password asked
+  ASSERT_TRUE(Panel()->HasPassword()) << Panel()->Refusal().toStdString();
+  // Kept as a salted hash, never as the password.
+  const QString settings = SettingsText();
+  EXPECT_TRUE(settings.contains("pbkdf2-sha256$")) << settings.toStdString();
+  EXPECT_FALSE(settings.contains("Line-A supervisor")) << settings.toStdString();
+
+  ExpectLocked(false);
+  nlohmann::json repeating = Document();
+  repeating["repeat"] = 0;
+  repeating["swap_silence"] = 0.5;
+  ASSERT_EQ(Form->OpenJob(WriteJob(repeating)), "");
+  ASSERT_TRUE(WaitForLoad(*Form));
+  ASSERT_EQ(Form->ImageReadyValue(), 1);
+  ExpectLocked(true);
+  EXPECT_TRUE(Control<QCheckBox>(Form.get(), "RepeatCheckBox")->isChecked());
+  EXPECT_DOUBLE_EQ(Control<QDoubleSpinBox>(Form.get(), "SwapSilenceSpinBox")->value(), 0.5);
+  EXPECT_TRUE(Control<QRadioButton>(Form.get(), "Radio460Button")->isChecked());
+  EXPECT_EQ(Control<QSpinBox>(Form.get(), "WatchdogSpinBox")->value(), 7);
+  EXPECT_EQ(Control<QLineEdit>(Form.get(), "FlashFileEdit")->text(), Path("image.bin"));
+  const QString label = Control<QLabel>(Form.get(), "JobLabel")->text();
+  EXPECT_TRUE(label.contains("fw-line-a")) << label.toStdString();
+  EXPECT_TRUE(label.contains("version 3")) << label.toStdString();
+  EXPECT_TRUE(label.contains(QString::fromStdString(Digest().substr(0, 8))))
+      << label.toStdString();
+  EXPECT_FALSE(Control<QPushButton>(Form.get(), "OpenJobButton")->isEnabled());
+  EXPECT_EQ(Form->OpenJob(WriteJob(Document())), "a job is open: the supervisor closes it first");
+
+  Answers = {"line-a supervisor"};
+  EXPECT_FALSE(Form->CloseJob());
+  EXPECT_EQ(Panel()->Refusal(), "Wrong password: the job stays open");
+  ExpectLocked(true);
+  Answers = {}; // cancelled
+  EXPECT_FALSE(Form->CloseJob());
+  ExpectLocked(true);
+  Answers = {"Line-A supervisor"};
+  EXPECT_TRUE(Form->CloseJob());
+  ExpectLocked(false);
+  EXPECT_TRUE(Control<QPushButton>(Form.get(), "OpenJobButton")->isEnabled());
+
+  // Changing the password needs the current one.
+  Answers = {"guess", "new one"};
+  Panel()->SetPasswordAsked();
+  EXPECT_FALSE(Panel()->PasswordMatches("new one"));
+  EXPECT_TRUE(Panel()->PasswordMatches("Line-A supervisor"));
+}
+
+TEST_F(JobWindow, UnsignedJobsOpenOnlyOnceTheSupervisorAllowsThem) {
+  Open();
+  Answers = {"pw"};
+  Panel()->SetPasswordAsked();
+  const QString job = WriteJob(Document(), false);
+  EXPECT_EQ(Form->OpenJob(job), "job refused: job fw-line-a 3 is not signed");
+  Answers = {"wrong"};
+  Panel()->ToggleUnsignedAsked(true);
+  EXPECT_FALSE(Panel()->AllowsUnsigned());
+  EXPECT_FALSE(Control<QCheckBox>(Form.get(), "AllowUnsignedJobsBox")->isChecked());
+  Answers = {"pw"};
+  Panel()->ToggleUnsignedAsked(true);
+  EXPECT_TRUE(Panel()->AllowsUnsigned());
+  EXPECT_TRUE(SettingsText().contains("AllowUnsignedJobs=1")) << SettingsText().toStdString();
+  EXPECT_EQ(Form->OpenJob(job), "");
+  ASSERT_TRUE(WaitForLoad(*Form));
+  ExpectLocked(true);
+
+  // A job whose image is not the one it pins opens, but starts nothing.
+  Answers = {"pw"};
+  ASSERT_TRUE(Form->CloseJob());
+  nlohmann::json wrong = Document();
+  wrong["image"]["sha256"] = std::string(64, 'e');
+  ASSERT_EQ(Form->OpenJob(WriteJob(wrong)), "");
+  ASSERT_TRUE(WaitForLoad(*Form));
+  QTest::mouseClick(Control<QPushButton>(Form.get(), "StartButton"), Qt::LeftButton);
+  EXPECT_TRUE(StatusText(Form.get(), 0).startsWith("ERROR job fw-line-a 3 refused: image '"))
+      << StatusText(Form.get(), 0).toStdString();
+  EXPECT_TRUE(Form->AllChannelsIdle());
+  EXPECT_TRUE(Handset->Runs().empty());
+}
+
+TEST_F(JobWindow, TheDigestPromptRefusesAWrongEntryAndTheRightOneFlashes) {
+  nlohmann::json document = Document();
+  document["confirm_digest"] = true;
+  const QString job = WriteJob(document);
+  Open({"kestrune", "--job", job}); // named on the window's command line
+  ASSERT_TRUE(WaitForLoad(*Form));
+  ASSERT_TRUE(Panel()->IsOpen());
+  ExpectLocked(true);
+
+  Answers = {"00000000"};
+  QTest::mouseClick(Control<QPushButton>(Form.get(), "StartButton"), Qt::LeftButton);
+  EXPECT_EQ(StatusText(Form.get(), 0),
+            "ERROR the digest typed is not job fw-line-a 3's image's: no unit starts");
+  ASSERT_EQ(Questions.size(), 1u);
+  EXPECT_TRUE(Questions[0].contains("first 8 hex digits")) << Questions[0].toStdString();
+  EXPECT_TRUE(Form->AllChannelsIdle());
+
+  Answers = {QString::fromStdString(Digest().substr(0, 8)).toUpper()};
+  QTest::mouseClick(Control<QPushButton>(Form.get(), "StartButton"), Qt::LeftButton);
+  ASSERT_TRUE(QTest::qWaitFor([&] { return Form->AllChannelsIdle(); }, 30000));
+  EXPECT_EQ(Handset->CompletedRuns(), 1);
+  // Asked once: before the first unit only.
+  QTest::mouseClick(Control<QPushButton>(Form.get(), "StartButton"), Qt::LeftButton);
+  EXPECT_EQ(Questions.size(), 2u);
+  ASSERT_TRUE(QTest::qWaitFor([&] { return Form->AllChannelsIdle(); }, 30000));
+}
+
+TEST_F(JobWindow, AJobsCountOfUnitsStopsTheWindowOnceItsUnitsAreBuilt) {
+  VirtualHandset second;
+  ASSERT_TRUE(second.StartOnPty());
+  ScopedEnv ports("KESTRUNE_PORTS", Handset->DevicePath() + ":" + second.DevicePath());
+  nlohmann::json document = Document();
+  document["units"] = 2;
+  Open();
+  Control<QComboBox>(Form.get(), ChannelControlName(1, "PortCBox"))
+      ->setCurrentText(QString::fromStdString(second.DevicePath()));
+  ASSERT_EQ(Form->OpenJob(WriteJob(document)), "");
+  ASSERT_TRUE(WaitForLoad(*Form));
+  for (int channel : {0, 1, 0}) {
+    QTest::mouseClick(Control<QPushButton>(Form.get(), ChannelControlName(channel, "StartButton")),
+                      Qt::LeftButton);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return Form->AllChannelsIdle(); }, 30000));
+  }
+  EXPECT_EQ(Handset->CompletedRuns() + second.CompletedRuns(), 2);
+  EXPECT_EQ(Handset->Runs().size(), 1u); // the third start touched no unit
+  EXPECT_EQ(StatusText(Form.get(), 0), "Job fw-line-a: all 2 units built")
+      << StatusText(Form.get(), 0).toStdString();
+}
+
+} // namespace
+} // namespace kestrune
