@@ -50,7 +50,31 @@ started=$(date +%s)
 timings=$work/timings.txt
 
 step_done() { [[ -f $work/done-$1 ]]; }
-finish_step() {
+finish_# A CMake project that asks for every package the window and the records
+# use: a part that was built but not installed shows here, not later in the
+# Windows build.
+check_prefix() {
+  local check=$work/check
+  rm -rf "$check" && mkdir -p "$check"
+  cat >"$check/CMakeLists.txt" <<'EOF'
+cmake_minimum_required(VERSION 3.21)
+project(windows_deps_check CXX)
+find_package(Qt6 REQUIRED COMPONENTS Core Gui Widgets Test)
+find_package(PkgConfig REQUIRED)
+pkg_check_modules(SQLITE3 REQUIRED sqlite3)
+pkg_check_modules(PQXX REQUIRED libpqxx)
+EOF
+  PKG_CONFIG_LIBDIR=$prefix/lib/pkgconfig cmake -S "$check" -B "$check/build" \
+    -DCMAKE_TOOLCHAIN_FILE="$work/toolchain.cmake" \
+    -DQT_HOST_PATH=/usr -DQT_HOST_PATH_CMAKE_DIR=/usr/lib/x86_64-linux-gnu/cmake \
+    >"$check/log" 2>&1 || {
+    cat "$check/log"
+    echo "windows deps: the libraries in $prefix are not whole (log above)" >&2
+    exit 1
+  }
+}
+
+step() {
   local took=$(( $(date +%s) - $2 ))
   echo "$1: ${took} s" >>"$timings"
   echo "windows deps: $1 took ${took} s"
@@ -112,7 +136,10 @@ EOF
 # are off (Qt's switches are the FEATURE_... cache variables).
 qt_targets=(Core Gui Widgets Test EntryPointImplementation QWindowsIntegrationPlugin
   QWindowsVistaStylePlugin QICOPlugin)
+# The bundled third-party parts install the CMake packages that Core and
+# Gui name as their dependencies (zlib, libpng, HarfBuzz, PCRE2).
 qt_install_dirs=(. src src/corelib src/entrypoint src/gui src/widgets src/testlib
+  src/3rdparty/zlib src/3rdparty/libpng src/3rdparty/harfbuzz-ng src/3rdparty/pcre2
   src/plugins src/plugins/platforms src/plugins/platforms/windows
   src/plugins/styles src/plugins/styles/windowsvista
   src/plugins/imageformats src/plugins/imageformats/ico)
@@ -239,8 +266,10 @@ parts=("$@")
 for part in "${parts[@]}"; do step "$part"; done
 for part in qt sqlite libpq pqxx; do step_done "$part" || exit 0; done
 
-# Whole: record what went in, then rename into place.
+# Whole: checked as a user of it sees it, then what went in is recorded and
+# it is renamed into place.
 write_pkgconfig
+check_prefix
 {
   echo "Built by scripts/windows-deps.sh (recipe $recipe) with $($cxx --version | head -1)"
   echo "Sources (apt-get source, Debian bookworm main):"
