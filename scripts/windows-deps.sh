@@ -50,31 +50,7 @@ started=$(date +%s)
 timings=$work/timings.txt
 
 step_done() { [[ -f $work/done-$1 ]]; }
-finish_# A CMake project that asks for every package the window and the records
-# use: a part that was built but not installed shows here, not later in the
-# Windows build.
-check_prefix() {
-  local check=$work/check
-  rm -rf "$check" && mkdir -p "$check"
-  cat >"$check/CMakeLists.txt" <<'EOF'
-cmake_minimum_required(VERSION 3.21)
-project(windows_deps_check CXX)
-find_package(Qt6 REQUIRED COMPONENTS Core Gui Widgets Test)
-find_package(PkgConfig REQUIRED)
-pkg_check_modules(SQLITE3 REQUIRED sqlite3)
-pkg_check_modules(PQXX REQUIRED libpqxx)
-EOF
-  PKG_CONFIG_LIBDIR=$prefix/lib/pkgconfig cmake -S "$check" -B "$check/build" \
-    -DCMAKE_TOOLCHAIN_FILE="$work/toolchain.cmake" \
-    -DQT_HOST_PATH=/usr -DQT_HOST_PATH_CMAKE_DIR=/usr/lib/x86_64-linux-gnu/cmake \
-    >"$check/log" 2>&1 || {
-    cat "$check/log"
-    echo "windows deps: the libraries in $prefix are not whole (log above)" >&2
-    exit 1
-  }
-}
-
-step() {
+finish_step() {
   local took=$(( $(date +%s) - $2 ))
   echo "$1: ${took} s" >>"$timings"
   echo "windows deps: $1 took ${took} s"
@@ -243,6 +219,30 @@ Requires: $4
 Libs: -L\${libdir} $3
 Cflags: -I\${includedir}
 EOF
+}
+
+# A CMake project that asks for every package the window and the records
+# use: a part that was built but not installed shows here, not later in the
+# Windows build.
+check_prefix() {
+  local check=$work/check
+  rm -rf "$check" && mkdir -p "$check"
+  cat >"$check/CMakeLists.txt" <<'EOF'
+cmake_minimum_required(VERSION 3.21)
+project(windows_deps_check CXX)
+find_package(Qt6 REQUIRED COMPONENTS Core Gui Widgets Test)
+find_package(PkgConfig REQUIRED)
+pkg_check_modules(SQLITE3 REQUIRED sqlite3)
+pkg_check_modules(PQXX REQUIRED libpqxx)
+EOF
+  PKG_CONFIG_LIBDIR=$prefix/lib/pkgconfig cmake -S "$check" -B "$check/build" \
+    -DCMAKE_TOOLCHAIN_FILE="$work/toolchain.cmake" \
+    -DQT_HOST_PATH=/usr -DQT_HOST_PATH_CMAKE_DIR=/usr/lib/x86_64-linux-gnu/cmake \
+    >"$check/log" 2>&1 || {
+    cat "$check/log"
+    echo "windows deps: the libraries in $prefix are not whole (log above)" >&2
+    exit 1
+  }
 }
 
 step() {
