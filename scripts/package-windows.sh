@@ -45,11 +45,16 @@ sed 's/$/\r/' "$readme" >"$dir/README.txt"
 
 # Every DLL named by a program, plugin or DLL of the zip: one Windows has,
 # or one copied beside the programs from the libraries or the MinGW runtime.
-system_dlls='^(kernel32|user32|gdi32|advapi32|shell32|ole32|oleaut32|comdlg32|imm32|winmm|ws2_32|msvcrt|bcrypt|secur32|crypt32|rpcrt4|shlwapi|uxtheme|dwmapi|version|netapi32|userenv|wtsapi32|setupapi|mpr|authz|d3d9|d3d11|d3d12|dxgi|dwrite|d2d1|opengl32|api-ms-win-.*)\.dll$'
+system_dlls='^(kernel32|user32|gdi32|advapi32|shell32|ole32|oleaut32|comdlg32|imm32|winmm|ws2_32|msvcrt|bcrypt|secur32|crypt32|rpcrt4|shlwapi|uxtheme|dwmapi|version|netapi32|userenv|wtsapi32|setupapi|mpr|authz|d3d9|d3d11|d3d12|dxgi|dwrite|d2d1|opengl32|shcore|api-ms-win-.*)\.dll$'
 runtime_dirs=()
 [ -n "$deps" ] && runtime_dirs+=("$deps/bin")
 runtime_dirs+=("$(dirname "$(x86_64-w64-mingw32-g++-posix -print-file-name=libstdc++-6.dll)")"
   /usr/x86_64-w64-mingw32/lib)
+# Windows matches DLL names without regard to case (a program may name
+# LIBPQ.dll, the file being libpq.dll).
+find_dll() { # folder, name
+  find "$1" -maxdepth 1 -type f -iname "$2" -print -quit 2>/dev/null
+}
 queue=("$dir"/*.exe "$dir"/*/*.dll)
 while [ ${#queue[@]} -gt 0 ]; do
   file=${queue[0]}
@@ -57,19 +62,24 @@ while [ ${#queue[@]} -gt 0 ]; do
   while read -r dll; do
     lower=$(echo "$dll" | tr 'A-Z' 'a-z')
     echo "$lower" | grep -qE "$system_dlls" && continue
-    [ -e "$dir/$dll" ] && continue
+    [ -n "$(find_dll "$dir" "$dll")" ] && continue
     found=""
     for d in "${runtime_dirs[@]}"; do
-      [ -f "$d/$dll" ] && found=$d/$dll && break
+      found=$(find_dll "$d" "$dll")
+      [ -n "$found" ] && break
     done
     if [ -z "$found" ]; then
       echo "package-windows: $(basename "$file") needs $dll, which neither Windows nor the zip has" >&2
       exit 1
     fi
-    cp "$found" "$dir/$dll"
-    queue+=("$dir/$dll")
+    cp "$found" "$dir/"
+    queue+=("$dir/$(basename "$found")")
   done < <(x86_64-w64-mingw32-objdump -p "$file" | sed -n 's/.*DLL Name: //p')
 done
+
+# Debug symbols stay out of the zip (the MinGW runtime's libstdc++ alone
+# carries 20 MB of them).
+find "$dir" -type f \( -name '*.exe' -o -name '*.dll' \) -exec x86_64-w64-mingw32-strip --strip-unneeded {} +
 
 zip=$PWD/$build/$name.zip
 rm -f "$zip"

@@ -64,6 +64,10 @@ wineboot=$(command -v wineboot || echo /usr/lib/wine/wineboot)
 # connection is reset. The first program waits until it answers.
 "$wineserver" -p >/dev/null 2>&1
 "$wine" cmd.exe /c exit 0 >/dev/null 2>&1
+# A program that crashes prints its backtrace and ends; Wine's crash dialog
+# would wait for a click that never comes.
+"$wine" reg add 'HKCU\Software\Wine\WineDbg' /v ShowCrashDialog /t REG_DWORD /d 0 /f \
+  >/dev/null 2>&1
 
 status=0
 ctest --preset windows -j "$jobs" || status=$?

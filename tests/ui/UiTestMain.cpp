@@ -1,6 +1,7 @@
 // The window's tests run on Qt's offscreen platform: no display needed.
-// Under Wine, where Qt has no offscreen platform, QT_QPA_PLATFORM names the
-// windows one.
+// The Windows build has no offscreen platform; under Wine its tests use
+// the windows one, on the X display the test command gives Wine (Wine
+// passes no QT_ variable on to Windows programs, so it is decided here).
 #include "ui/Application.h"
 
 #include <gtest/gtest.h>
@@ -8,8 +9,10 @@
 #include <QApplication>
 
 int main(int argc, char **argv) {
+#ifndef _WIN32
   if (!qEnvironmentVariableIsSet("QT_QPA_PLATFORM"))
     qputenv("QT_QPA_PLATFORM", "offscreen");
+#endif
   ::testing::InitGoogleTest(&argc, argv);
   QApplication application(argc, argv);
   kestrune::PrepareApplication(application);
