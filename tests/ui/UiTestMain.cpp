@@ -9,7 +9,9 @@
 #include <QApplication>
 
 int main(int argc, char **argv) {
-#ifndef _WIN32
+#ifdef _WIN32
+  kestrune::ChoosePlatform();
+#else
   if (!qEnvironmentVariableIsSet("QT_QPA_PLATFORM"))
     qputenv("QT_QPA_PLATFORM", "offscreen");
 #endif

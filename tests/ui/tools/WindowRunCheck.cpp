@@ -137,6 +137,7 @@ int ShowSettings(TKestruneUiForm &form) {
 } // namespace
 
 int main(int argc, char **argv) {
+  ChoosePlatform();
   KestruneApplication application(argc, argv);
   PrepareApplication(application);
   QStringList args = application.arguments();
