@@ -8,6 +8,7 @@
 #include <exception>
 
 int main(int argc, char **argv) {
+  kestrune::ChoosePlatform();
   kestrune::KestruneApplication application(argc, argv);
   try {
     kestrune::PrepareApplication(application);

@@ -5,6 +5,8 @@
 function(gtest_discover_tests target)
   cmake_parse_arguments(arg "" "" "PROPERTIES" ${ARGN})
   add_test(NAME ${target} COMMAND ${target})
+  # A program that hangs under Wine fails within minutes, not ctest's 25.
+  set_tests_properties(${target} PROPERTIES TIMEOUT 300)
   if(arg_PROPERTIES)
     set_tests_properties(${target} PROPERTIES ${arg_PROPERTIES})
   endif()

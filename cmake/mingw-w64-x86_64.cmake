@@ -17,8 +17,47 @@ set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
 
 set(CMAKE_EXE_LINKER_FLAGS_INIT "-static -static-libgcc -static-libstdc++")
 
-# Test programs run under Wine (ctest, test discovery off: see tests/).
+
+# The libraries Debian ships no MinGW builds of (Qt, SQLite, libpq, libpqxx),
+# cross-built from Debian's sources by scripts/windows-deps.sh into a cache
+# outside the clone. Without it the window and the run records are left out.
+if(NOT KESTRUNE_WINDOWS_DEPS)
+  execute_process(COMMAND ${CMAKE_CURRENT_LIST_DIR}/../scripts/windows-deps.sh --print
+    OUTPUT_VARIABLE deps OUTPUT_STRIP_TRAILING_WHITESPACE)
+  # Only a whole cache has this file (the script renames it into place).
+  if(EXISTS ${deps}/BUILD-INFO.txt)
+    set(KESTRUNE_WINDOWS_DEPS ${deps} CACHE PATH "The Windows libraries (scripts/windows-deps.sh)"
+      FORCE)
+  endif()
+endif()
+# Test projects (try_compile) read this file again: they get the same.
+list(APPEND CMAKE_TRY_COMPILE_PLATFORM_VARIABLES KESTRUNE_WINDOWS_DEPS)
+if(KESTRUNE_WINDOWS_DEPS)
+  list(APPEND CMAKE_FIND_ROOT_PATH ${KESTRUNE_WINDOWS_DEPS})
+  # Qt's code generators are the host's own (Debian's qt6-base-dev-tools).
+  set(QT_HOST_PATH /usr)
+  set(QT_HOST_PATH_CMAKE_DIR /usr/lib/x86_64-linux-gnu/cmake)
+  set(ENV{PKG_CONFIG_LIBDIR} ${KESTRUNE_WINDOWS_DEPS}/lib/pkgconfig)
+else()
+  # Never the host's libraries.
+  set(ENV{PKG_CONFIG_LIBDIR} /usr/${triple}/lib/pkgconfig)
+endif()
+
+# Test programs run under Wine (ctest, test discovery off: see tests/), with
+# the libraries' DLLs on Wine's path.
 find_program(KESTRUNE_WINE64 NAMES wine64 wine PATHS /usr/lib/wine)
-if(KESTRUNE_WINE64)
+if(KESTRUNE_WINE64 AND KESTRUNE_WINDOWS_DEPS)
+  # Qt's DLLs load the compiler's runtime DLLs (libstdc++, libgcc, winpthread).
+  set(dll_path "Z:${KESTRUNE_WINDOWS_DEPS}/bin")
+  foreach(dll libstdc++-6.dll libwinpthread-1.dll)
+    execute_process(COMMAND ${triple}-g++-posix -print-file-name=${dll}
+      OUTPUT_VARIABLE file OUTPUT_STRIP_TRAILING_WHITESPACE)
+    get_filename_component(file ${file} REALPATH)
+    get_filename_component(dir ${file} DIRECTORY)
+    string(APPEND dll_path "\\;Z:${dir}") # one value: the semicolon is Windows'
+  endforeach()
+  string(REPLACE "/" "\\" dll_path "${dll_path}")
+  set(CMAKE_CROSSCOMPILING_EMULATOR env "WINEPATH=${dll_path}" ${KESTRUNE_WINE64})
+elseif(KESTRUNE_WINE64)
   set(CMAKE_CROSSCOMPILING_EMULATOR ${KESTRUNE_WINE64})
 endif()

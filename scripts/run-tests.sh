@@ -23,11 +23,11 @@ phase "default build done"
 tsan_targets=(engine_tests platform_tests cli_tests cli_view_tests handset_tests e2e_tests
   image_thread_tests ui_channels_test ui_download_test ui_ports_test ramprogram_tests
   records_tests serial_tests serial_ledger_tests jobcount_tests)
-cmake --preset windows
 cmake --preset tsan -DKESTRUNE_BUILD_UI=ON
 
 # The two builds run one after the other behind the tests, Windows first
-# (the Wine tests need it sooner). Each writes its exit status to
+# (the Wine tests need it sooner; on a machine's first run it includes the
+# Windows libraries). Each writes its exit status to
 # build/<preset>-build.status when it ends.
 rm -f build/windows-build.status build/tsan-build.status
 # Job control puts the builds in a process group of their own, so that
@@ -35,7 +35,13 @@ rm -f build/windows-build.status build/tsan-build.status
 set -m
 (
   status=0
-  nice -n 19 cmake --build --preset windows -j "$jobs" >build/windows-build.log 2>&1 || status=$?
+  # The Windows libraries (Qt, SQLite, libpq, libpqxx) first: cross-built
+  # from Debian's sources into ~/.cache/kestrune once per machine, at once
+  # when they are there. The Windows build finds them when configured.
+  {
+    nice -n 19 scripts/windows-deps.sh && cmake --preset windows &&
+      nice -n 19 cmake --build --preset windows -j "$jobs"
+  } >build/windows-build.log 2>&1 || status=$?
   echo "$status" >build/windows-build.status
   status=0
   nice -n 19 cmake --build --preset tsan -j "$jobs" --target "${tsan_targets[@]}" \
@@ -71,8 +77,9 @@ phase "default tests passed"
 FUZZ_SECONDS=${FUZZ_SECONDS:-15} scripts/fuzz-smoke.sh
 phase "fuzz smoke passed"
 
-# The Windows programs and portable suites under Wine, then kestrune-cli.exe
-# flashing the virtual handset.
+# The Windows programs and portable suites under Wine, kestrune-cli.exe
+# flashing the virtual handset and keeping run records, the window, and
+# the zip in a new prefix.
 finish_build windows
 scripts/wine-tests.sh build/default
 phase "wine tests passed"

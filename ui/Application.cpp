@@ -26,6 +26,13 @@ bool KestruneApplication::notify(QObject *receiver, QEvent *event) {
   return false;
 }
 
+void ChoosePlatform() {
+#ifdef _WIN32
+  if (!qEnvironmentVariableIsSet("QT_QPA_PLATFORM"))
+    qputenv("QT_QPA_PLATFORM", "windows:fontengine=directwrite");
+#endif
+}
+
 void PrepareApplication(QApplication &application) {
   InitIconResource();
   application.setOrganizationName("Orv");

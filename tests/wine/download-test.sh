@@ -97,7 +97,7 @@ ln -sfn "$(head -n 1 "$out")" "$WINEPREFIX/dosdevices/com5"
 "$wine" "$win/cli/kestrune-cli.exe" --image "$windows_image" COM5 >"$work/cli-stop.out" 2>&1 &
 cli_pid=$!
 stop_status=0
-if poll 'grep -q "전원 On/Reset Mobile" "$work/cli-stop.out"' 60; then
+if poll 'grep -qs "전원 On/Reset Mobile" "$work/cli-stop.out"' 60; then
   kill -INT "$cli_pid"
   poll '! kill -0 "$cli_pid" 2>/dev/null' 20 || kill "$cli_pid" 2>/dev/null || true
 fi
