@@ -4,9 +4,14 @@
 #include "records/Record.h"
 #include "records/SqliteStore.h"
 #include "records/Uuid.h"
-#include "ui/IniSettingsStore.h"
 #include "ui/RecordsDialog.h"
 #include "tests/ui/UiTestSupport.h"
+#ifdef _WIN32
+#include "platform/RegistrySettingsStore.h"
+#include "tests/ui/InMemoryRegistry.h"
+#else
+#include "ui/IniSettingsStore.h"
+#endif
 
 #include <gtest/gtest.h>
 
@@ -34,9 +39,18 @@ struct KeptRun {
 };
 
 struct RecordsDialogFixture : ::testing::Test {
+#ifdef _WIN32
+  // Under Wine: a registry of the test's own and a temporary folder.
+  QTemporaryDir Dir;
+  RegistrySettingsStore Settings{
+      std::make_unique<InMemoryRegistry>(std::make_shared<RegistryContents>())};
+  QString Root() const { return Dir.path(); }
+#else
   TempXdg Xdg;
   IniSettingsStore Settings{UserXdgDirectories()};
-  std::string Path = (Xdg.Root() + "/records.sqlite").toStdString();
+  QString Root() const { return Xdg.Root(); }
+#endif
+  std::string Path = (Root() + "/records.sqlite").toStdString();
   QDateTime Now = QDateTime::currentDateTime();
 
   records::Record Make(const KeptRun &run) const {
@@ -200,8 +214,8 @@ TEST_F(RecordsDialogFixture, ExportWritesTheRunsShownAsOneTableAndTheSummaryBesi
   Keep(Line);
   auto dialog = Open();
   Choose(dialog.get(), "RecordsChannelFilter", 2);
-  const QString path = Xdg.Root() + "/line 2.csv";
-  const QString summaryPath = Xdg.Root() + "/line 2-summary.csv";
+  const QString path = Root() + "/line 2.csv";
+  const QString summaryPath = Root() + "/line 2-summary.csv";
   const QString message = dialog->ExportTo(path);
   EXPECT_EQ(message, "Wrote 3 runs to " + path + " and their summary to " + summaryPath);
   QLabel *note = Control<QLabel>(dialog.get(), "RecordsExportNote");
@@ -234,7 +248,7 @@ TEST_F(RecordsDialogFixture, ExportWritesTheRunsShownAsOneTableAndTheSummaryBesi
 TEST_F(RecordsDialogFixture, ExportThatCannotWriteSaysSoAndWhere) {
   Keep(Line);
   auto dialog = Open();
-  const QString path = Xdg.Root() + "/no such folder/runs.csv";
+  const QString path = Root() + "/no such folder/runs.csv";
   const QString message = dialog->ExportTo(path);
   EXPECT_EQ(message, "Could not create " + path);
   EXPECT_EQ(Control<QLabel>(dialog.get(), "RecordsExportNote")->text(), message);
