@@ -120,6 +120,7 @@ struct SqliteLedger::Call {
 
   std::string Error;
   bool Done = false; // under QueueMutex
+  std::condition_variable Woken; // its batch is done, or it is to lead
 
   // When it reached each leg, for the observer.
   using Clock = std::chrono::steady_clock;
@@ -303,7 +304,7 @@ void SqliteLedger::RunQueued(Call &call, bool first) {
   Queue.insert(first ? Queue.begin() : Queue.end(), &call);
   while (!call.Done) {
     if (Leading) {
-      QueueDone.wait(lock);
+      call.Woken.wait(lock);
       continue;
     }
     // No batch under way: this call leads the next, with all that waits.
@@ -314,9 +315,15 @@ void SqliteLedger::RunQueued(Call &call, bool first) {
     RunBatch(batch);
     lock.lock();
     Leading = false;
-    for (Call *done : batch)
+    // Only the channels whose calls are done are woken, and the first of
+    // those waiting, to lead the next batch: on a busy processor every
+    // channel woken for nothing delays the others.
+    for (Call *done : batch) {
       done->Done = true;
-    QueueDone.notify_all();
+      done->Woken.notify_one();
+    }
+    if (!Queue.empty())
+      Queue.front()->Woken.notify_one();
   }
 }
 

@@ -160,7 +160,6 @@ private:
 
   std::function<void(const CallTiming &)> Observer;
   std::mutex QueueMutex;
-  std::condition_variable QueueDone;
   std::vector<Call *> Queue; // calls not yet taken into a batch
   bool Leading = false;      // a batch is under way
 
