@@ -13,18 +13,20 @@
 namespace kestrune {
 
 std::string TKestruneUiForm::FollowRecordsPlace() {
-  if (!Registry || !Records || !AllChannelsIdle())
+  if (Registry && Records && AllChannelsIdle() && Records->FollowSettings(*Registry)) {
+    LiveState->Stop();
+    LiveState.reset();
+    StartLiveState();
+    Serials->SetLedgerPlace(Records->Target(), Records->StationSetting());
+    JobMode->SetRecordsPlace(Records->Target(), Records->StationSetting());
+    // The open job's units are counted where its records now go.
+    JobGate.reset();
+  }
+  // No unit of a job with a count starts uncounted: a count that could not
+  // be opened at the new place is tried again at each Start, which is
+  // refused until it opens.
+  if (!JobMode->IsOpen() || !JobMode->Job().Units || JobGate)
     return {};
-  if (!Records->FollowSettings(*Registry))
-    return {};
-  LiveState->Stop();
-  LiveState.reset();
-  StartLiveState();
-  Serials->SetLedgerPlace(Records->Target(), Records->StationSetting());
-  JobMode->SetRecordsPlace(Records->Target(), Records->StationSetting());
-  if (!JobMode->IsOpen())
-    return {};
-  // The open job's units are counted where its records now go.
   if (std::string problem = OpenJobCount(JobMode->Job()); !problem.empty())
     return "job " + JobMode->Job().Name + " " + problem;
   return {};
