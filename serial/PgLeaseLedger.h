@@ -37,6 +37,11 @@ public:
   bool Settle(const serial::Claim &claim, ClaimEnd end, std::string &error) override;
   std::vector<PoolStatus> Status(const std::vector<PoolRequest> &requests) override;
 
+  // The station's calls as SqliteLedger::ObserveCalls tells them.
+  void ObserveCalls(std::function<void(const CallTiming &)> observer) {
+    Local->ObserveCalls(std::move(observer));
+  }
+
   // True once the server was told of every value settled so far, within wait.
   bool WaitReported(std::chrono::milliseconds wait);
 

@@ -120,6 +120,13 @@ struct SqliteLedger::Call {
 
   std::string Error;
   bool Done = false; // under QueueMutex
+  std::condition_variable Woken; // its batch is done, or it is to lead
+
+  // When it reached each leg, for the observer.
+  using Clock = std::chrono::steady_clock;
+  Clock::time_point Queued, BatchStart, Locked, Committed;
+  size_t BatchSize = 0;
+  bool WaitedForDisk = false;
 };
 
 std::string RangeUsedUpText(const PoolRequest &request) {
@@ -268,11 +275,36 @@ SqliteLedger::Outcome SqliteLedger::TryClaim(const std::vector<PoolRequest> &req
 }
 
 void SqliteLedger::Run(Call &call) {
+  if (Observer)
+    call.Queued = Call::Clock::now();
+  RunQueued(call);
+  // A claim that needs the disk waits for it on its own, after its batch:
+  // the other calls of the batch are done and go on meanwhile.
+  if (call.IsClaim && (call.Result == Outcome::Durable || call.Result == Outcome::Dry))
+    ClaimDurably(call);
+  if (!Observer)
+    return;
+  const auto woken = Call::Clock::now();
+  CallTiming timing;
+  timing.IsClaim = call.IsClaim;
+  timing.Durable = call.WaitedForDisk;
+  timing.BatchSize = call.BatchSize;
+  if (call.Committed != Call::Clock::time_point()) {
+    timing.Queued = call.BatchStart - call.Queued;
+    timing.WriteLock = call.Locked - call.BatchStart;
+    timing.Written = call.Committed - call.Locked;
+    timing.After = woken - call.Committed;
+  }
+  Observer(timing);
+}
+
+void SqliteLedger::RunQueued(Call &call, bool first) {
   std::unique_lock lock(QueueMutex);
-  Queue.push_back(&call);
+  call.Done = false;
+  Queue.insert(first ? Queue.begin() : Queue.end(), &call);
   while (!call.Done) {
     if (Leading) {
-      QueueDone.wait(lock);
+      call.Woken.wait(lock);
       continue;
     }
     // No batch under way: this call leads the next, with all that waits.
@@ -283,27 +315,43 @@ void SqliteLedger::Run(Call &call) {
     RunBatch(batch);
     lock.lock();
     Leading = false;
-    for (Call *done : batch)
+    // Only the channels whose calls are done are woken, and the first of
+    // those waiting, to lead the next batch: on a busy processor every
+    // channel woken for nothing delays the others.
+    for (Call *done : batch) {
       done->Done = true;
-    QueueDone.notify_all();
+      done->Woken.notify_one();
+    }
+    if (!Queue.empty())
+      Queue.front()->Woken.notify_one();
   }
 }
 
 void SqliteLedger::RunBatch(const std::vector<Call *> &batch) {
   std::lock_guard lock(Mutex);
-  std::vector<Call *> durable;
   {
     // Most claims take a position reserved ahead and need not wait for the
     // disk: a power cut losing one leaves its position reserved, withheld
     // at the next start. A settle lost to a power cut leaves its values
     // claimed or reserved, and so spent or withheld at the next start:
     // never handed out twice. Taking a position given back, or reserving,
-    // must be on the disk before the block leaves: those claims follow the
-    // batch, one by one.
+    // must be on the disk before the block leaves: those claims are left
+    // to their own channels, after the batch.
     LightSync light(Db);
     Transaction t(Db);
     std::string why;
-    if (!t.Begin(why)) {
+    const bool timed = bool(Observer);
+    const auto batchStart = timed ? Call::Clock::now() : Call::Clock::time_point();
+    const bool begun = t.Begin(why);
+    if (timed) {
+      const auto locked = Call::Clock::now();
+      for (Call *call : batch) {
+        call->BatchStart = batchStart;
+        call->Locked = locked;
+        call->BatchSize = batch.size();
+      }
+    }
+    if (!begun) {
       for (Call *call : batch) {
         call->Error = Failure(call->IsClaim ? "Serial values cannot be claimed"
                                             : "The serial values of a unit cannot be settled");
@@ -323,8 +371,6 @@ void SqliteLedger::RunBatch(const std::vector<Call *> &batch) {
         call->Result = ClaimInTransaction(*call->Requests, *call->Who, false, *call->Claimed,
                                           call->Error, call->Pool);
         keep = call->Result == Outcome::Claimed;
-        if (call->Result == Outcome::Durable)
-          durable.push_back(call);
       } else {
         bool storeFailed = false;
         call->SettledOk = SettleInTransaction(*call->Settled, call->End, call->Error, storeFailed);
@@ -334,7 +380,13 @@ void SqliteLedger::RunBatch(const std::vector<Call *> &batch) {
         Savepoint(Db, "ROLLBACK TO call");
       Savepoint(Db, "RELEASE call");
     }
-    if (!t.Commit(why)) {
+    const bool committed = t.Commit(why);
+    if (timed) {
+      const auto now = Call::Clock::now();
+      for (Call *call : batch)
+        call->Committed = now;
+    }
+    if (!committed) {
       for (Call *call : batch) {
         if (call->IsClaim && call->Result == Outcome::Claimed) {
           call->Result = Outcome::Failed;
@@ -345,11 +397,8 @@ void SqliteLedger::RunBatch(const std::vector<Call *> &batch) {
           call->Error = Failure("The serial values of a unit cannot be settled");
         }
       }
-      durable.clear();
     }
   }
-  for (Call *call : durable)
-    ClaimDurably(*call);
   // Reserving ahead is asked once a batch for each pool it claimed from.
   std::vector<PoolRequest> claimed;
   std::set<std::string> seen;
@@ -365,18 +414,34 @@ void SqliteLedger::RunBatch(const std::vector<Call *> &batch) {
 void SqliteLedger::ClaimDurably(Call &call) {
   const std::vector<PoolRequest> &requests = *call.Requests;
   call.Error.clear();
-  Outcome outcome = Outcome::Durable;
-  if (AwaitTopUps(requests)) {
-    // The reserve ran dry while the next positions were on their way to
-    // the disk: reserve more at a time from now on.
-    int ahead = Ahead.load();
-    while (ahead < MostAhead && !Ahead.compare_exchange_weak(ahead, ahead * 2)) {
+  call.WaitedForDisk = true;
+  // Nothing reserved: the reservation asked for (or one asked for now) is
+  // waited for with no lock held, so that the other channels' claims and
+  // settles are written meanwhile, and the claim joins the next batch
+  // ahead of the calls waiting there, so that it takes the first of the
+  // new positions. Should it still find none, it tries again, and in the
+  // end reserves for itself.
+  for (int round = 0; call.Result == Outcome::Dry && round < 3; ++round) {
+    AskTopUp(requests);
+    if (!AwaitTopUps(requests))
+      break;
+    if (round == 0) {
+      // The reserve ran dry before the next positions were on the disk:
+      // reserve more at a time from now on.
+      int ahead = Ahead.load();
+      while (ahead < MostAhead && !Ahead.compare_exchange_weak(ahead, ahead * 2)) {
+      }
     }
-    outcome = ClaimAll(requests, *call.Who, false, *call.Claimed, call.Error, call.Pool);
+    call.Error.clear();
+    RunQueued(call, true);
+    if (call.Result != Outcome::Durable && call.Result != Outcome::Dry)
+      return;
   }
-  if (outcome == Outcome::Durable)
-    outcome = ClaimAll(requests, *call.Who, true, *call.Claimed, call.Error, call.Pool);
-  call.Result = outcome;
+  call.Error.clear();
+  std::lock_guard lock(Mutex);
+  call.Result = ClaimAll(requests, *call.Who, true, *call.Claimed, call.Error, call.Pool);
+  if (call.Result == Outcome::Claimed)
+    TopUpIfLow(requests);
 }
 
 bool SqliteLedger::AwaitTopUps(const std::vector<PoolRequest> &requests) {
@@ -394,21 +459,29 @@ bool SqliteLedger::AwaitTopUps(const std::vector<PoolRequest> &requests) {
 }
 
 void SqliteLedger::TopUpIfLow(const std::vector<PoolRequest> &requests) {
-  Statement count(*Cached, "SELECT count(*) FROM serial_values WHERE pool = ? AND session = ? AND "
-                           "state = 'reserved'");
+  // The reserving thread counts what is left on its own connection: the
+  // channels' path never waits for that.
+  std::lock_guard lock(TopMutex);
   for (const PoolRequest &request : requests) {
-    count.Reset();
-    count.Text(1, request.Pool).Int(2, Session);
-    if (count.Step() != SQLITE_ROW || count.ColumnInt(0) >= Ahead.load())
+    if (TopBusy.count(request.Pool) != 0)
       continue;
-    std::lock_guard lock(TopMutex);
+    PoolRequest bare = request;
+    bare.TextAt = nullptr;
+    TopCheck[request.Pool] = std::move(bare);
+  }
+  TopChanged.notify_all();
+}
+
+void SqliteLedger::AskTopUp(const std::vector<PoolRequest> &requests) {
+  std::lock_guard lock(TopMutex);
+  for (const PoolRequest &request : requests) {
     if (!TopBusy.insert(request.Pool).second)
       continue;
     PoolRequest bare = request;
     bare.TextAt = nullptr; // the source need not outlive the run
     TopWanted[request.Pool] = std::move(bare);
-    TopChanged.notify_all();
   }
+  TopChanged.notify_all();
 }
 
 void SqliteLedger::TopUpMain() {
@@ -424,9 +497,24 @@ void SqliteLedger::TopUpMain() {
   }
   std::unique_lock lock(TopMutex);
   for (;;) {
-    TopChanged.wait(lock, [this] { return TopStopping || !TopWanted.empty(); });
+    TopChanged.wait(lock, [this] {
+      return TopStopping || !TopWanted.empty() || !TopCheck.empty();
+    });
     if (TopStopping)
       break;
+    if (TopWanted.empty()) {
+      // Asked to look: more only once fewer than a block are left.
+      PoolRequest request = TopCheck.begin()->second;
+      TopCheck.erase(TopCheck.begin());
+      if (TopBusy.count(request.Pool) != 0)
+        continue;
+      lock.unlock();
+      const bool low = db && ReservedLeft(db, request.Pool) < Ahead.load();
+      lock.lock();
+      if (low && TopBusy.insert(request.Pool).second)
+        TopWanted[request.Pool] = std::move(request);
+      continue;
+    }
     PoolRequest request = TopWanted.begin()->second;
     TopWanted.erase(TopWanted.begin());
     lock.unlock();
@@ -441,6 +529,13 @@ void SqliteLedger::TopUpMain() {
   TopDb = nullptr;
   TopCached.reset();
   sqlite3_close(db);
+}
+
+int64_t SqliteLedger::ReservedLeft(sqlite3 *db, const std::string &pool) {
+  Statement count(CacheOf(db), "SELECT count(*) FROM serial_values WHERE pool = ? AND "
+                               "session = ? AND state = 'reserved'");
+  count.Text(1, pool).Int(2, Session);
+  return count.Step() == SQLITE_ROW ? count.ColumnInt(0) : 0;
 }
 
 bool SqliteLedger::TopUp(sqlite3 *db, const PoolRequest &request) {
@@ -665,7 +760,7 @@ SqliteLedger::Outcome SqliteLedger::ClaimOne(const PoolRequest &request, const C
       found = &reserved;
       if (rc == SQLITE_DONE) {
         if (!durable)
-          return Outcome::Durable;
+          return Outcome::Dry;
         Outcome outcome = Reserve(Db, request, "reserved", error);
         if (outcome != Outcome::Claimed)
           return outcome;

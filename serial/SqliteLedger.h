@@ -10,7 +10,9 @@
 #include "serial/SerialLedger.h"
 
 #include <atomic>
+#include <chrono>
 #include <condition_variable>
+#include <functional>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -46,12 +48,26 @@ struct UnreportedValue {
   std::string When;
 };
 
+// Where one claim or settle spent its time, for measuring the channels'
+// path: queued behind the batch under way, waiting for the database's
+// write lock, writing its batch (to the commit), and after its batch
+// (claims that need the disk, the reserve's top-up, being woken).
+struct CallTiming {
+  bool IsClaim = true;
+  bool Durable = false; // a claim that waited for the disk itself
+  size_t BatchSize = 0;
+  std::chrono::nanoseconds Queued{0};
+  std::chrono::nanoseconds WriteLock{0};
+  std::chrono::nanoseconds Written{0};
+  std::chrono::nanoseconds After{0};
+};
+
 class SqliteLedger : public SerialLedger {
 public:
   enum class Source { Counter, Leases };
-  // Durable: only within a claim, which then starts again waiting for the
-  // disk.
-  enum class Outcome { Claimed, NeedLease, Failed, Durable };
+  // Durable and Dry: only within a claim, which then starts again waiting
+  // for the disk (Dry: this program had nothing reserved).
+  enum class Outcome { Claimed, NeedLease, Failed, Durable, Dry };
 
   // Creates the file when missing, migrates the ledger's tables, and marks
   // spent the claims of programs on this machine that ended without
@@ -83,6 +99,12 @@ public:
 
   const std::string &Path() const { return FilePath; }
 
+  // Told of every claim and settle on the caller's thread as it returns.
+  // Set before the first call; for benchmarks.
+  void ObserveCalls(std::function<void(const CallTiming &)> observer) {
+    Observer = std::move(observer);
+  }
+
 private:
   SqliteLedger(sqlite3 *db, std::string path, Source source);
   bool StartSession(std::string &why);
@@ -108,8 +130,13 @@ private:
   // own call.
   struct Call;
   void Run(Call &call);
+  // Waits for the batch that holds call; first puts it ahead of the others.
+  void RunQueued(Call &call, bool first = false);
   void RunBatch(const std::vector<Call *> &batch);
-  // The claims of a batch that need the disk, one by one after it.
+  // A claim that needs the disk, on its own channel after its batch: waits
+  // for the reservation under way with no lock held and joins the next
+  // batch, or else claims in a transaction of its own that waits for the
+  // disk.
   void ClaimDurably(Call &call);
   Outcome ClaimOne(const PoolRequest &request, const Claimant &who, int64_t claimId,
                    const std::string &now, bool durable, ClaimedValue &value, std::string &error);
@@ -117,9 +144,13 @@ private:
   Outcome Reserve(sqlite3 *db, const PoolRequest &request, const char *state, std::string &error);
   bool NextFresh(sqlite3 *db, const PoolRequest &request, uint64_t &position, Outcome &outcome,
                  std::string &error);
-  // Asks the reserving thread for more of a pool once this program's
-  // reserved positions run low.
+  // Asks the reserving thread to look whether this program's reserved
+  // positions of these pools run low, and to reserve more if so.
   void TopUpIfLow(const std::vector<PoolRequest> &requests);
+  // This program's reserved positions of pool, read on db.
+  int64_t ReservedLeft(sqlite3 *db, const std::string &pool);
+  // Asks the reserving thread for more of these pools, whatever is left.
+  void AskTopUp(const std::vector<PoolRequest> &requests);
   // Waits for the reserving thread's work on these pools; true when some
   // was under way and is done.
   bool AwaitTopUps(const std::vector<PoolRequest> &requests);
@@ -127,8 +158,8 @@ private:
   bool TopUp(sqlite3 *db, const PoolRequest &request);
   std::string Failure(const std::string &what) const;
 
+  std::function<void(const CallTiming &)> Observer;
   std::mutex QueueMutex;
-  std::condition_variable QueueDone;
   std::vector<Call *> Queue; // calls not yet taken into a batch
   bool Leading = false;      // a batch is under way
 
@@ -160,6 +191,7 @@ private:
   // channels ran through them before the next were on the disk.
   std::atomic<int> Ahead{64};
   std::map<std::string, PoolRequest> TopWanted; // pools to top up, without texts
+  std::map<std::string, PoolRequest> TopCheck;  // pools to look at, topped up when low
   std::set<std::string> TopBusy;                // asked for or under way
   bool TopStopping = false;
 };

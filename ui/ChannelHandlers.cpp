@@ -89,7 +89,9 @@ bool TKestruneUiForm::ReloadBeforeStart(const std::vector<int> &channels) {
 }
 
 bool TKestruneUiForm::RunOptionsReady(int channel) {
-  std::string problem = RunOptions->PrepareStart();
+  std::string problem = FollowRecordsPlace();
+  if (problem.empty())
+    problem = RunOptions->PrepareStart();
   if (problem.empty())
     problem = Serials->CheckScheme();
   if (problem.empty())

@@ -115,7 +115,7 @@ void TKestruneUiForm::StartRecords() {
   action->setShortcut(QKeySequence("Ctrl+R"));
   connect(action, &QAction::triggered, this, [this] {
     if (Registry)
-      Records->ShowDialog(*Registry);
+      Records->ShowDialog(*Registry, !AllChannelsIdle());
   });
   addAction(action);
   setContextMenuPolicy(Qt::ActionsContextMenu);
@@ -169,7 +169,18 @@ void TKestruneUiForm::FlashDestroy() {
   // the controls it reports to.
   WaitForQuiet();
   LiveState->Stop();
-  Records->Close();
+  // The line's server is not waited for: what it has not taken stays in
+  // the station's database, is said here, and goes at the next start.
+  QStringList told;
+  for (const std::string &text : Records->CloseNow())
+    told << QString::fromStdString(text);
+  if (!told.isEmpty()) {
+    const QString text = told.join('\n');
+    if (Environment.TellAtClose)
+      Environment.TellAtClose(text);
+    else
+      QMessageBox::information(this, "Run records", text);
+  }
   SaveSettings();
   Registry.reset();
   // Past their end handlers the workers only free themselves.

@@ -81,6 +81,10 @@ struct FormEnvironment {
   // run, with the question's text; true stops them and closes. A Yes/No
   // message box when empty.
   std::function<bool(const QString &question)> AskToClose;
+  // Told on the window's thread as the window closes, once the records are
+  // written: what the line's server has not taken (kept in the station's
+  // database for the next start). A message box when empty.
+  std::function<void(const QString &text)> TellAtClose;
 };
 
 // The caption and the file dialog's texts.
@@ -179,6 +183,9 @@ private:
   void AddStationShortcuts();
   void FlashCreate();
   void StartRecords();
+  // Moves records, ledger and job count to the place the settings now name
+  // (FormRecordsPlace.cpp); empty when the start may go on.
+  std::string FollowRecordsPlace();
   // The channels' live state for the line's dashboard (FormLiveState.cpp).
   void StartLiveState();
   std::vector<records::ChannelState> LiveChannels() const;

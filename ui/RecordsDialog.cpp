@@ -145,14 +145,22 @@ RecordsDialog::RecordsDialog(const std::string &databasePath, bool keeping,
   auto *keep = new QCheckBox("Keep run records");
   std::string target = ReadSetting(settings, RecordsValue);
   keep->setChecked(target != "none");
+  keep->setObjectName("RecordsKeepBox");
   auto *where = new QLineEdit(QString::fromStdString(target == "none" ? "" : target));
+  where->setObjectName("RecordsPlaceEdit");
   where->setPlaceholderText("postgresql://host/db to send to a server; a file; empty: default");
   auto *station = new QLineEdit(QString::fromStdString(ReadSetting(settings, StationValue)));
+  station->setObjectName("RecordsStationEdit");
   station->setPlaceholderText(QString::fromStdString(records::HostStationName()));
   form->addRow(keep);
   form->addRow("Server or file:", where);
   form->addRow("Station:", station);
-  form->addRow(new QLabel("Changes apply at the next start."));
+  form->addRow(new QLabel("Changes apply at the next Start while no channel runs."));
+  PlaceNote = new QLabel;
+  PlaceNote->setObjectName("RecordsPlaceNote");
+  PlaceNote->setWordWrap(true);
+  PlaceNote->hide();
+  form->addRow(PlaceNote);
   layout->addLayout(form);
 
   auto *buttons = new QDialogButtonBox(QDialogButtonBox::Save | QDialogButtonBox::Close);
@@ -295,12 +303,20 @@ void RecordsDialog::AskAndExport() {
 
 void RecordsDialog::SaveSettings(SettingsStore &settings, bool keep, const QString &where,
                                  const QString &station) {
+  const std::string target = keep ? where.trimmed().toStdString() : "none";
+  const std::string name = station.trimmed().toStdString();
+  if (ChannelsRunning && (target != ReadSetting(settings, RecordsValue) ||
+                          name != ReadSetting(settings, StationValue))) {
+    PlaceNote->setText(PlaceChangeWhileRunningText);
+    PlaceNote->show();
+    return;
+  }
   if (!settings.OpenSettings(SettingsUse::Save)) {
     QMessageBox::warning(this, "Run records", "Could not save the settings");
     return;
   }
-  settings.WriteString(RecordsValue, keep ? where.trimmed().toStdString() : "none");
-  settings.WriteString(StationValue, station.trimmed().toStdString());
+  settings.WriteString(RecordsValue, target);
+  settings.WriteString(StationValue, name);
   settings.CloseSettings();
   accept();
 }

@@ -49,6 +49,10 @@ public:
   // The summary file that goes with an export to path.
   static QString SummaryPathFor(const QString &path);
 
+  // While channels run, a change of where records go (or of the station)
+  // is refused on Save, with the reason under the settings.
+  void SetChannelsRunning(bool running) { ChannelsRunning = running; }
+
   // The moment the time choice counts back from; tests set their own.
   std::function<QDateTime()> Now = [] { return QDateTime::currentDateTime(); };
 
@@ -74,7 +78,14 @@ private:
   QLabel *ListNote = nullptr;
   QPlainTextEdit *Summary = nullptr;
   QLabel *ExportNote = nullptr;
+  QLabel *PlaceNote = nullptr;
+  bool ChannelsRunning = false;
 };
+
+// Told on Save when channels run and the place of the records would change.
+constexpr const char *PlaceChangeWhileRunningText =
+    "Channels are running: where records go, and the station's name, can change only while no "
+    "channel runs. Stop every channel, then save again.";
 
 // Whether a record falls under the outcome choice: a run that reached no
 // unit is under "no unit" only.

@@ -22,26 +22,54 @@ std::string ReadSetting(SettingsStore &settings, const char *name) {
 } // namespace
 
 WindowRecords::WindowRecords(SettingsStore &settings, QWidget *window) : Window(window) {
-  records::RecorderOptions options{ReadSetting(settings, RecordsValue),
-                                   ReadSetting(settings, StationValue),
-                                   [this](const std::string &text) {
+  NoticeTimer = new QTimer(this);
+  connect(NoticeTimer, &QTimer::timeout, this, [this] { ShowNotices(); });
+  Open(ReadSetting(settings, RecordsValue), ReadSetting(settings, StationValue));
+}
+
+WindowRecords::~WindowRecords() { Close(); }
+
+void WindowRecords::Open(std::string target, std::string station) {
+  PlaceTarget = std::move(target);
+  PlaceStation = std::move(station);
+  records::RecorderOptions options{PlaceTarget, PlaceStation, [this](const std::string &text) {
                                      std::lock_guard lock(NoticesMutex);
                                      Notices.push_back(text);
                                    }};
   Keeper = std::make_unique<records::Recorder>(std::move(options));
-  NoticeTimer = new QTimer(this);
-  connect(NoticeTimer, &QTimer::timeout, this, [this] { ShowNotices(); });
   NoticeTimer->start(250);
   ShowNotices();
 }
 
-WindowRecords::~WindowRecords() { Close(); }
+bool WindowRecords::FollowSettings(SettingsStore &settings) {
+  std::string target = ReadSetting(settings, RecordsValue);
+  std::string station = ReadSetting(settings, StationValue);
+  if (target == PlaceTarget && station == PlaceStation)
+    return false;
+  // No channel runs, so nothing more comes to the old recorder. Its server
+  // is not waited for: the window would stand still meanwhile, and what it
+  // has not taken is sent from that database when it is used again.
+  Keeper->CutShort();
+  Keeper->Close();
+  Open(std::move(target), std::move(station));
+  return true;
+}
 
 void WindowRecords::Record(const RunReport &report) { Keeper->Keep(report); }
 
 void WindowRecords::Close() {
   NoticeTimer->stop();
   Keeper->Close();
+}
+
+std::vector<std::string> WindowRecords::CloseNow() {
+  NoticeTimer->stop();
+  Keeper->CutShort();
+  Keeper->Close();
+  std::vector<std::string> taken;
+  std::lock_guard lock(NoticesMutex);
+  taken.swap(Notices);
+  return taken;
 }
 
 void WindowRecords::ShowNotices() {
@@ -61,10 +89,11 @@ void WindowRecords::ShowNotices() {
   }
 }
 
-void WindowRecords::ShowDialog(SettingsStore &settings) {
+void WindowRecords::ShowDialog(SettingsStore &settings, bool channelsRun) {
   const std::string path = Keeper->DatabasePath().empty() ? records::DefaultRecordsPath()
                                                           : Keeper->DatabasePath();
   RecordsDialog dialog(path, Keeper->Keeping(), settings, Window);
+  dialog.SetChannelsRunning(channelsRun);
   dialog.exec();
 }
 

@@ -3,7 +3,11 @@
 // and on leases from a private PostgreSQL server. One channel alone, then
 // eight at once, back to back and then paced by 100 ms between a channel's
 // units. Prints the mean, the 99th percentile and the worst time a
-// channel waits, and the wall time per unit.
+// channel waits, and the wall time per unit; then where the time went, for
+// every unit and for the slowest 1%: queued behind the batch under way,
+// waiting for the database's write lock, writing the batch, and after it
+// (claims waiting for the disk, the reserve's top-up, being woken), with
+// the load average at the start of each case.
 //
 //   bench_serial [units per channel]   (default 500)
 #include "serial/PgLeaseLedger.h"
@@ -42,29 +46,79 @@ constexpr std::chrono::milliseconds Gap{100};
 
 double Ms(Clock::duration d) { return std::chrono::duration<double, std::milli>(d).count(); }
 
+// One unit's claim and settle, leg by leg.
+struct UnitLegs {
+  double Total = 0, Queued = 0, WriteLock = 0, Written = 0, After = 0;
+  int Durable = 0;
+  size_t Batches = 0, InBatches = 0;
+};
+thread_local UnitLegs CurrentUnit;
+
+void Observe(const CallTiming &timing) {
+  CurrentUnit.Queued += Ms(timing.Queued);
+  CurrentUnit.WriteLock += Ms(timing.WriteLock);
+  CurrentUnit.Written += Ms(timing.Written);
+  CurrentUnit.After += Ms(timing.After);
+  CurrentUnit.Durable += timing.Durable ? 1 : 0;
+  CurrentUnit.Batches += 1;
+  CurrentUnit.InBatches += timing.BatchSize;
+}
+
+double LoadAverage() {
+  double load[1] = {0};
+  return getloadavg(load, 1) == 1 ? load[0] : -1;
+}
+
+void PrintLegs(const char *what, const std::vector<UnitLegs> &units) {
+  if (units.empty())
+    return;
+  UnitLegs sum;
+  for (const UnitLegs &u : units) {
+    sum.Total += u.Total;
+    sum.Queued += u.Queued;
+    sum.WriteLock += u.WriteLock;
+    sum.Written += u.Written;
+    sum.After += u.After;
+    sum.Durable += u.Durable;
+    sum.Batches += u.Batches;
+    sum.InBatches += u.InBatches;
+  }
+  const double n = double(units.size());
+  std::printf("    %-14s mean %7.3f ms = queued %7.3f + write lock %7.3f + writing %7.3f + "
+              "after %7.3f; claims waiting for the disk %d, calls per batch %.2f\n",
+              what, sum.Total / n, sum.Queued / n, sum.WriteLock / n, sum.Written / n,
+              sum.After / n, sum.Durable, sum.Batches ? double(sum.InBatches) / sum.Batches : 0.0);
+}
+
 // Returns false when a claim or a settle failed.
 // gap: the time between a channel's units (its flashing stands in by a
 // sleep); zero for units back to back.
 bool Measure(const char *name, SerialLedger &ledger, int channels, int units,
              std::chrono::milliseconds gap = std::chrono::milliseconds(0)) {
   const PoolRequest pool = Pool();
+  const double load = LoadAverage();
   std::mutex mutex;
   std::vector<double> waits;
+  std::vector<UnitLegs> legs;
   bool failed = false;
   const Clock::time_point start = Clock::now();
   std::vector<std::thread> threads;
   for (int channel = 1; channel <= channels; ++channel)
     threads.emplace_back([&, channel] {
       std::vector<double> mine;
+      std::vector<UnitLegs> myLegs;
       for (int unit = 0; unit < units; ++unit) {
         if (gap.count())
           std::this_thread::sleep_for(gap);
+        CurrentUnit = {};
         const Clock::time_point begin = Clock::now();
         Claim claim;
         std::string error;
         bool ok = ledger.Claim({pool}, {"bench", channel}, claim, error) &&
                   ledger.Settle(claim, unit % 20 == 0 ? ClaimEnd::Spent : ClaimEnd::Passed, error);
         mine.push_back(Ms(Clock::now() - begin));
+        CurrentUnit.Total = mine.back();
+        myLegs.push_back(CurrentUnit);
         if (!ok) {
           std::lock_guard lock(mutex);
           if (!failed)
@@ -75,6 +129,7 @@ bool Measure(const char *name, SerialLedger &ledger, int channels, int units,
       }
       std::lock_guard lock(mutex);
       waits.insert(waits.end(), mine.begin(), mine.end());
+      legs.insert(legs.end(), myLegs.begin(), myLegs.end());
     });
   for (std::thread &t : threads)
     t.join();
@@ -88,9 +143,16 @@ bool Measure(const char *name, SerialLedger &ledger, int channels, int units,
   mean /= double(waits.size());
   const double p99 = waits[std::min(waits.size() - 1, waits.size() * 99 / 100)];
   std::printf("%-26s %d channel%s %s  %5zu units  wait mean %6.3f ms  p99 %7.3f ms  "
-              "worst %7.3f ms  wall per unit %6.3f ms\n",
+              "worst %7.3f ms  wall per unit %6.3f ms  (load average %.2f)\n",
               name, channels, channels == 1 ? " " : "s", gap.count() ? "paced" : "back ",
-              waits.size(), mean, p99, waits.back(), gap.count() ? 0.0 : wall / double(waits.size()));
+              waits.size(), mean, p99, waits.back(), gap.count() ? 0.0 : wall / double(waits.size()),
+              load);
+  std::vector<UnitLegs> slowest;
+  for (const UnitLegs &u : legs)
+    if (u.Total >= p99)
+      slowest.push_back(u);
+  PrintLegs("every unit", legs);
+  PrintLegs("slowest 1%", slowest);
   return true;
 }
 
@@ -110,6 +172,7 @@ int main(int argc, char **argv) {
       std::fprintf(stderr, "%s\n", why.c_str());
       return 1;
     }
+    ledger->ObserveCalls(Observe);
     ok = Measure("SQLite, station alone", *ledger, 1, units) && ok;
     ok = Measure("SQLite, station alone", *ledger, 8, units) && ok;
     ok = Measure("SQLite, station alone", *ledger, 8, units / 4, Gap) && ok;
@@ -130,6 +193,7 @@ int main(int argc, char **argv) {
       std::fprintf(stderr, "%s\n", why.c_str());
       return 1;
     }
+    ledger->ObserveCalls(Observe);
     ok = Measure("PostgreSQL leases of 1000", *ledger, 1, units) && ok;
     ok = Measure("PostgreSQL leases of 1000", *ledger, 8, units) && ok;
     ok = Measure("PostgreSQL leases of 1000", *ledger, 8, units / 4, Gap) && ok;

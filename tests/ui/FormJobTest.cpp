@@ -11,7 +11,9 @@
 #include "image/MotLoaderThread.h"
 #include "job/JobSignature.h"
 #include "tests/ui/UiTestSupport.h"
+#include "ui/IniSettingsStore.h"
 #include "ui/JobModePanel.h"
+#include "ui/WindowRecords.h"
 
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
@@ -252,6 +254,33 @@ TEST_F(JobWindow, AJobsCountOfUnitsStopsTheWindowOnceItsUnitsAreBuilt) {
   EXPECT_EQ(Handset->Runs().size(), 1u); // the third start touched no unit
   EXPECT_EQ(StatusText(Form.get(), 0), "Job fw-line-a: all 2 units built")
       << StatusText(Form.get(), 0).toStdString();
+}
+
+// The records moved, while a job with a count of units is open, to a place
+// where no count can be kept: every Start is refused, none flashes a unit
+// that is not counted.
+TEST_F(JobWindow, ACountThatCannotBeKeptWhereTheRecordsMovedRefusesEveryStart) {
+  nlohmann::json document = Document();
+  document["units"] = 2;
+  Open();
+  ASSERT_EQ(Form->OpenJob(WriteJob(document)), "");
+  ASSERT_TRUE(WaitForLoad(*Form));
+  const QString folder = Path("not-a-database");
+  ASSERT_TRUE(QDir().mkpath(folder));
+  {
+    IniSettingsStore settings{UserXdgDirectories()};
+    ASSERT_TRUE(settings.OpenSettings(SettingsUse::Save));
+    settings.WriteString(RecordsValue, folder.toStdString());
+    ASSERT_TRUE(settings.CloseSettings());
+  }
+  for (int attempt = 0; attempt < 2; ++attempt) {
+    QTest::mouseClick(Control<QPushButton>(Form.get(), "StartButton"), Qt::LeftButton);
+    EXPECT_TRUE(StatusText(Form.get(), 0).startsWith("ERROR job fw-line-a cannot count its units"))
+        << StatusText(Form.get(), 0).toStdString();
+    EXPECT_TRUE(Form->AllChannelsIdle());
+  }
+  QTest::qWait(300);
+  EXPECT_EQ(Handset->Runs().size(), 0u);
 }
 
 } // namespace

@@ -166,6 +166,7 @@ std::unique_ptr<TKestruneUiForm> MakeForm(std::function<int()> loader, QStringLi
   // Tests close the window while channels run unless they ask otherwise.
   environment.AskToClose =
       askToClose ? std::move(askToClose) : [](const QString &) { return true; };
+  environment.TellAtClose = [](const QString &) {};
   environment.Arguments = std::move(arguments);
   environment.ProgramPath = "/opt/kestrune/bin/kestrune";
   environment.LoaderRoutine = std::move(loader);
