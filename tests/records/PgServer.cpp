@@ -120,8 +120,12 @@ std::vector<int> PgServer::Processes() const {
     if (name.find_first_not_of("0123456789") != std::string::npos)
       continue;
     // The parent is the fourth field of stat, after the name in brackets.
+    // A process may end between the listing and the read; the stream then
+    // reads nothing (read through the stream, whose failure is a state,
+    // never through its buffer, which throws).
     std::ifstream stat(entry.path() / "stat");
-    std::string text((std::istreambuf_iterator<char>(stat)), std::istreambuf_iterator<char>());
+    std::string text;
+    std::getline(stat, text);
     const size_t close = text.rfind(')');
     if (close == std::string::npos)
       continue;
