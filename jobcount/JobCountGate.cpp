@@ -1,5 +1,7 @@
 #include "jobcount/JobCountGate.h"
 
+#include <chrono>
+
 namespace kestrune::jobcount {
 
 JobCountGate::JobCountGate(const JobKey &key, std::unique_ptr<JobUnitStore> store)
@@ -9,8 +11,22 @@ std::string JobCountGate::BuiltText() const {
   return "Job " + Key.Name + ": all " + std::to_string(Key.Units) + " units built";
 }
 
-UnitAdmission JobCountGate::Admit(int channel, std::string &text) {
-  std::lock_guard lock(Lock);
+std::string JobCountGate::StoppedText() const {
+  return "Job " + Key.Name + ": stopped while asking for a place: no place taken";
+}
+
+UnitAdmission JobCountGate::Admit(int channel, std::string &text,
+                                  const std::atomic<bool> *stop) {
+  std::unique_lock lock(Lock, std::defer_lock);
+  while (!lock.try_lock_for(std::chrono::milliseconds(20)))
+    if (stop && *stop) {
+      text = StoppedText();
+      return UnitAdmission::Stopped;
+    }
+  if (stop && *stop) {
+    text = StoppedText();
+    return UnitAdmission::Stopped;
+  }
   if (!Broken.empty()) {
     text = Broken;
     return UnitAdmission::Refused;
@@ -23,7 +39,11 @@ UnitAdmission JobCountGate::Admit(int channel, std::string &text) {
   }
   UnitPlace place;
   std::string why;
-  if (!Store->Take(channel, place, why)) {
+  if (!Store->Take(channel, place, why, stop)) {
+    if (place.Stopped) {
+      text = StoppedText();
+      return UnitAdmission::Stopped;
+    }
     text = "Job " + Key.Name + ": cannot count its units, so no unit starts: " + why;
     return UnitAdmission::Refused;
   }
