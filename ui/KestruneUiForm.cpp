@@ -170,6 +170,8 @@ void TKestruneUiForm::FlashDestroy() {
   WaitForQuiet();
   LiveState->Stop();
   Records->Close();
+  if (JobRecords)
+    JobRecords->Close();
   SaveSettings();
   Registry.reset();
   // Past their end handlers the workers only free themselves.

@@ -21,9 +21,14 @@ std::string ReadSetting(SettingsStore &settings, const char *name) {
 
 } // namespace
 
-WindowRecords::WindowRecords(SettingsStore &settings, QWidget *window) : Window(window) {
-  records::RecorderOptions options{ReadSetting(settings, RecordsValue),
-                                   ReadSetting(settings, StationValue),
+WindowRecords::WindowRecords(SettingsStore &settings, QWidget *window)
+    : WindowRecords(ReadSetting(settings, RecordsValue), ReadSetting(settings, StationValue),
+                    window) {}
+
+WindowRecords::WindowRecords(const std::string &records, const std::string &station,
+                             QWidget *window)
+    : Window(window) {
+  records::RecorderOptions options{records, station,
                                    [this](const std::string &text) {
                                      std::lock_guard lock(NoticesMutex);
                                      Notices.push_back(text);
