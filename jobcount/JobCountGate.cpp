@@ -15,15 +15,41 @@ std::string JobCountGate::StoppedText() const {
   return "Job " + Key.Name + ": stopped while asking for a place: no place taken";
 }
 
+// One channel's turn at the store; Held() false when its stop came first.
+class JobCountGate::Turn {
+public:
+  Turn(JobCountGate &gate, const std::atomic<bool> *stop) : Gate(gate) {
+    std::unique_lock lock(Gate.TurnMutex);
+    while (Gate.Asking) {
+      if (stop && *stop)
+        return;
+      Gate.TurnFree.wait_for(lock, std::chrono::milliseconds(20));
+    }
+    Gate.Asking = true;
+    Taken = true;
+  }
+  ~Turn() {
+    if (!Taken)
+      return;
+    {
+      std::lock_guard lock(Gate.TurnMutex);
+      Gate.Asking = false;
+    }
+    Gate.TurnFree.notify_one();
+  }
+  Turn(const Turn &) = delete;
+  Turn &operator=(const Turn &) = delete;
+  bool Held() const { return Taken; }
+
+private:
+  JobCountGate &Gate;
+  bool Taken = false;
+};
+
 UnitAdmission JobCountGate::Admit(int channel, std::string &text,
                                   const std::atomic<bool> *stop) {
-  std::unique_lock lock(Lock, std::defer_lock);
-  while (!lock.try_lock_for(std::chrono::milliseconds(20)))
-    if (stop && *stop) {
-      text = StoppedText();
-      return UnitAdmission::Stopped;
-    }
-  if (stop && *stop) {
+  Turn turn(*this, stop);
+  if (!turn.Held() || (stop && *stop)) {
     text = StoppedText();
     return UnitAdmission::Stopped;
   }
@@ -67,7 +93,7 @@ UnitAdmission JobCountGate::Admit(int channel, std::string &text,
 }
 
 void JobCountGate::Finish(int channel, bool passed) {
-  std::lock_guard lock(Lock);
+  Turn turn(*this, nullptr);
   auto it = Places.find(channel);
   if (it == Places.end())
     return;

@@ -8,6 +8,7 @@
 #include "jobcount/JobUnitStore.h"
 
 #include <atomic>
+#include <condition_variable>
 #include <cstdint>
 #include <map>
 #include <memory>
@@ -37,9 +38,14 @@ public:
 
 private:
   const JobKey Key;
-  // The store is one connection: one channel asks it at a time. Timed, so
-  // that a channel stopped while another asks need not wait for it.
-  std::timed_mutex Lock;
+  // The store is one connection: one channel asks it at a time, holding
+  // the turn (Asking, under TurnMutex) while it does; a channel waiting for
+  // its turn looks at its stop flag, so a stop need not wait for another
+  // channel's ask. The members below are used only with the turn held.
+  class Turn;
+  std::mutex TurnMutex;
+  std::condition_variable TurnFree;
+  bool Asking = false;
   std::unique_ptr<JobUnitStore> Store;
   std::map<int, int64_t> Places; // channel: the place its unit holds
   std::string Broken;            // set once a passed unit could not be counted
