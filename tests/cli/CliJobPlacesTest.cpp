@@ -2,6 +2,7 @@
 // units left by programs that ended are shown, and given back by the
 // supervisor, in the station's database and on the line's server; a place
 // of a program still running is never given back.
+#include "handset/VirtualHandset.h"
 #include "image/ImageDigest.h"
 #include "tests/cli/CliProcess.h"
 #include "tests/records/PgServer.h"
@@ -10,10 +11,13 @@
 #include <nlohmann/json.hpp>
 #include <sqlite3.h>
 
+#include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <filesystem>
+#include <thread>
 #include <fstream>
 #include <sstream>
 #include <string>
@@ -46,7 +50,7 @@ protected:
   void SetUp() override {
     char pattern[] = "/tmp/kestrune-cli-places-XXXXXX";
     Directory = ::mkdtemp(pattern);
-    const std::string image(1000, 'x');
+    const std::string image(2 * 32768 + 17, 'x');
     std::ofstream(Directory / "image.bin", std::ios::binary) << image;
     Document = {{"name", "fw-line-a"},
                 {"version", "1"},
@@ -203,4 +207,98 @@ TEST_F(JobPlaces, OnTheLinesServerAnotherStationHasOnlyThePlacesItFoundEndedGive
                           "line's server: "),
             std::string::npos)
       << down.Out;
+}
+
+namespace {
+
+int Count(const std::string &path, const std::string &sql) {
+  sqlite3 *db = nullptr;
+  sqlite3_open(path.c_str(), &db);
+  sqlite3_busy_timeout(db, 2000);
+  sqlite3_stmt *s = nullptr;
+  int value = -1;
+  if (sqlite3_prepare_v2(db, sql.c_str(), -1, &s, nullptr) == SQLITE_OK &&
+      sqlite3_step(s) == SQLITE_ROW)
+    value = sqlite3_column_int(s, 0);
+  sqlite3_finalize(s);
+  sqlite3_close(db);
+  return value;
+}
+
+std::string ReadFile(const std::string &path) {
+  std::stringstream text;
+  text << std::ifstream(path).rdbuf();
+  return text.str();
+}
+
+template <class Done> bool WaitFor(Done done, std::chrono::milliseconds limit) {
+  const auto end = std::chrono::steady_clock::now() + limit;
+  while (!done()) {
+    if (std::chrono::steady_clock::now() > end)
+      return false;
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  }
+  return true;
+}
+
+} // namespace
+
+// One program holds the job's only place (its unit's boot ROM stays
+// silent); a second waits for a place and asks the database again and
+// again. With the database held by a third, Ctrl-C ends the second at once,
+// its handset untouched and no place taken.
+TEST_F(JobPlaces, CtrlCEndsAnAskThatWaitsForTheDatabaseAndTakesNoPlace) {
+  Document["units"] = 1;
+  // No records: the count is kept in the station's database all the same,
+  // and no record waits for the database once the ask has ended.
+  Document["records"] = "none";
+  const std::string job = Job();
+  const std::string db = Path("data/Orv/Kestrune/records.sqlite");
+  kestrune::handset::HandsetOptions silent;
+  silent.PowerOnDelayMs = 120000;
+  kestrune::handset::VirtualHandset first(silent);
+  ASSERT_TRUE(first.StartOnPty());
+  pid_t holder = kestrune::testing::StartCli(
+      {"--job", job, "--allow-unsigned-jobs", first.DevicePath()}, Path("holder.out"), Path("data"));
+  ASSERT_TRUE(WaitFor([&] { return Count(db, "SELECT count(*) FROM job_units") == 1; },
+                      std::chrono::seconds(20)))
+      << ReadFile(Path("holder.out"));
+
+  kestrune::handset::VirtualHandset second;
+  ASSERT_TRUE(second.StartOnPty());
+  pid_t asker = kestrune::testing::StartCli(
+      {"--job", job, "--allow-unsigned-jobs", second.DevicePath()}, Path("asker.out"), Path("data"));
+  ASSERT_TRUE(WaitFor([&] { return ReadFile(Path("asker.out")).find("under way") !=
+                                   std::string::npos; },
+                      std::chrono::seconds(20)))
+      << ReadFile(Path("asker.out"));
+  sqlite3 *other = nullptr;
+  ASSERT_EQ(sqlite3_open(db.c_str(), &other), SQLITE_OK);
+  ASSERT_EQ(sqlite3_exec(other, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr), SQLITE_OK);
+  // The asker's next ask (every 200 ms) now waits for the database.
+  std::this_thread::sleep_for(std::chrono::milliseconds(600));
+  const auto stopped = std::chrono::steady_clock::now();
+  ASSERT_EQ(kill(asker, SIGINT), 0);
+  int status = 0;
+  const bool ended = WaitFor([&] { return waitpid(asker, &status, WNOHANG) == asker; },
+                             std::chrono::seconds(8));
+  const auto took = std::chrono::steady_clock::now() - stopped;
+  sqlite3_exec(other, "ROLLBACK", nullptr, nullptr, nullptr);
+  sqlite3_close(other);
+  if (!ended) {
+    kill(asker, SIGKILL);
+    waitpid(asker, &status, 0);
+  }
+  EXPECT_TRUE(ended);
+  EXPECT_LT(took, std::chrono::milliseconds(700))
+      << std::chrono::duration_cast<std::chrono::milliseconds>(took).count() << " ms";
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 1) << ReadFile(Path("asker.out"));
+  EXPECT_TRUE(second.Runs().empty());
+  for (const std::string &line : second.Trace())
+    EXPECT_EQ(line.find("host opened the line"), std::string::npos) << line;
+
+  ASSERT_EQ(kill(holder, SIGINT), 0);
+  waitpid(holder, &status, 0);
+  // The holder's stopped unit gave its place back; the asker took none.
+  EXPECT_EQ(Count(db, "SELECT count(*) FROM job_units"), 0);
 }
