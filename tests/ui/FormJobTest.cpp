@@ -17,6 +17,7 @@
 
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
+#include <sqlite3.h>
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -31,6 +32,7 @@
 #include <QSpinBox>
 #include <QToolButton>
 
+#include <chrono>
 #include <fstream>
 
 namespace kestrune {
@@ -412,6 +414,41 @@ TEST_F(JobWindow, AJobOfANumberOfRunsEndsTheChannelAfterThem) {
       << StatusText(Form.get(), 0).toStdString();
   EXPECT_EQ(Form->Tally(0), (RunTally{.Passed = 2, .Failed = 0}));
   EXPECT_EQ(Handset->CompletedRuns(), 2);
+}
+
+// A channel asking for a place while another program holds the station's
+// database: Stop ends it within a fraction of a second, the unit untouched
+// and no place taken.
+TEST_F(JobWindow, StopEndsAnAskForAPlaceWhileTheDatabaseIsHeld) {
+  Open();
+  nlohmann::json document = Document();
+  document["units"] = 3;
+  document["records"] = "none"; // no record of the stopped run waits for the database
+  ASSERT_EQ(Form->OpenJob(WriteJob(document)), "");
+  ASSERT_TRUE(WaitForLoad(*Form));
+  const std::string db = (Xdg.DataHome() + "/Orv/Kestrune/records.sqlite").toStdString();
+  sqlite3 *other = nullptr;
+  ASSERT_EQ(sqlite3_open(db.c_str(), &other), SQLITE_OK);
+  ASSERT_EQ(sqlite3_exec(other, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr), SQLITE_OK);
+  QTest::mouseClick(Control<QPushButton>(Form.get(), "StartButton"), Qt::LeftButton);
+  QTest::qWait(400);
+  EXPECT_FALSE(Form->AllChannelsIdle());
+  const auto stopped = std::chrono::steady_clock::now();
+  QTest::mouseClick(Control<QPushButton>(Form.get(), "StopButton"), Qt::LeftButton);
+  const bool ended = QTest::qWaitFor([&] { return Form->AllChannelsIdle(); }, 5000);
+  const auto took = std::chrono::steady_clock::now() - stopped;
+  sqlite3_exec(other, "ROLLBACK", nullptr, nullptr, nullptr);
+  ASSERT_TRUE(ended);
+  EXPECT_LT(took, std::chrono::milliseconds(700))
+      << std::chrono::duration_cast<std::chrono::milliseconds>(took).count() << " ms";
+  EXPECT_TRUE(Handset->Runs().empty());
+  sqlite3_stmt *count = nullptr;
+  ASSERT_EQ(sqlite3_prepare_v2(other, "SELECT count(*) FROM job_units", -1, &count, nullptr),
+            SQLITE_OK);
+  ASSERT_EQ(sqlite3_step(count), SQLITE_ROW);
+  EXPECT_EQ(sqlite3_column_int(count, 0), 0);
+  sqlite3_finalize(count);
+  sqlite3_close(other);
 }
 
 } // namespace
