@@ -1,6 +1,9 @@
 #include "cli/JobCommand.h"
 
 #include "job/TrustedKeys.h"
+#ifdef KESTRUNE_HAVE_JOB_COUNT
+#include "cli/JobUnits.h"
+#endif
 
 namespace kestrune {
 
@@ -22,6 +25,22 @@ CLI::App *AddJobCommand(CLI::App &app, JobCliOptions &options) {
   options.Verify->add_flag("--allow-unsigned-jobs", options.AllowUnsigned,
                            "Accept a job without a signature");
   options.Verify->add_option("JOB", options.File, "Job file")->required();
+#ifdef KESTRUNE_HAVE_JOB_COUNT
+  options.Status = command->add_subcommand(
+      "status", "The job's count of units: built, under way, held by programs that ended, left");
+  options.Release = command->add_subcommand(
+      "release", "Give back the places that programs of this station left under way when they "
+                 "ended (counted as built until then), once their units were checked");
+  for (CLI::App *sub : {options.Status, options.Release}) {
+    sub->add_option("--job", options.File, "Job file")->required();
+    sub->add_option("--records", options.Records,
+                    "Where the count is kept: the line's server (postgresql://...) or the "
+                    "station's database file (default: the job's, else the data folder's "
+                    "records.sqlite)");
+    sub->add_option("--station", options.Station,
+                    "The station (default: the job's, else the host name)");
+  }
+#endif
   return command;
 }
 
@@ -82,6 +101,11 @@ int RunJobCommand(const JobCliOptions &options, std::ostream &out, std::ostream 
     errors << "kestrune-cli: " << problem << '\n';
     return 1;
   }
+#ifdef KESTRUNE_HAVE_JOB_COUNT
+  if (options.Status->parsed() || options.Release->parsed())
+    return RunJobPlaces(job, options.Records, options.Station, options.Release->parsed(), out,
+                        errors);
+#endif
   if (!SignatureAllowsJob(job, TrustedFolders(options.TrustedKeys), options.AllowUnsigned,
                           errors))
     return 1;

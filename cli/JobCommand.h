@@ -20,13 +20,18 @@ struct JobCliOptions {
   std::string File;                  // sign, verify
   std::string TrustedKeys; // empty: the station's own folders
   bool AllowUnsigned = false;
+  // status, release: where the job's count is kept and the station; empty:
+  // the job's own, else the station's database and the host's name.
+  std::string Records, Station;
   CLI::App *Keygen = nullptr, *Sign = nullptr, *Verify = nullptr;
+  CLI::App *Status = nullptr, *Release = nullptr; // null without a count of units
 };
 
 CLI::App *AddJobCommand(CLI::App &app, JobCliOptions &options);
 
-// Exit status 0, 1 when the job is refused or a step failed, 2 for a usage
-// error.
+// Exit status 0, 1 when the job is refused or a step failed (for status and
+// release: the job sets no count, or its count cannot be asked), 2 for a
+// usage error.
 int RunJobCommand(const JobCliOptions &options, std::ostream &out, std::ostream &errors);
 
 // The trusted-key folders: the one given, else the station's own.

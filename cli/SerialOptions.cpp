@@ -1,14 +1,10 @@
 #include "cli/SerialOptions.h"
 
-#include "image/ImageDigest.h"
-#include "platform/Utf8Paths.h"
 #include "records/RecordsLocation.h"
 #include "records/ServerAddress.h"
+#include "serial/JobScheme.h"
 #include "serial/OpenLedger.h"
 #include "serial/UnitSerials.h"
-
-#include <fstream>
-#include <iterator>
 
 namespace kestrune {
 
@@ -22,35 +18,6 @@ void AddSerialOptions(CLI::App &app, SerialCliOptions &options) {
 }
 
 namespace {
-
-// The job's scheme, read and checked; false with the operator's text.
-bool ReadJobScheme(const job::JobFile &job, serial::SerialScheme &scheme, std::string &error) {
-  if (job.SerialPath.empty()) {
-    scheme.Path = "of job " + job::JobTitle(job);
-    return serial::ParseScheme(job.Serial.dump(), job.Folder.empty() ? "." : job.Folder, scheme,
-                               error);
-  }
-  std::ifstream in(PathFromUtf8(job.SerialPath), std::ios::binary);
-  if (!in) {
-    error = "cannot open its serial scheme '" + job.SerialPath + "'";
-    return false;
-  }
-  const std::string bytes{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-  if (in.bad()) {
-    error = "cannot read its serial scheme '" + job.SerialPath + "'";
-    return false;
-  }
-  const std::string digest =
-      Sha256Hex(reinterpret_cast<const uint8_t *>(bytes.data()), bytes.size());
-  if (digest != job.SerialSha256) {
-    error = "serial scheme '" + job.SerialPath + "' has SHA-256 " + digest +
-            ", the job pins " + job.SerialSha256;
-    return false;
-  }
-  scheme.Path = job.SerialPath;
-  const std::string folder = Utf8FromPath(PathFromUtf8(job.SerialPath).parent_path());
-  return serial::ParseScheme(bytes, folder.empty() ? "." : folder, scheme, error);
-}
 
 std::string PrepareScheme(std::shared_ptr<serial::SerialScheme> scheme,
                           const SerialCliOptions &options, const RecordsCliOptions &records,
@@ -109,7 +76,7 @@ std::string PrepareJobSerials(const job::JobFile &job, const SerialCliOptions &o
     return {};
   auto scheme = std::make_shared<serial::SerialScheme>();
   std::string error;
-  if (!ReadJobScheme(job, *scheme, error))
+  if (!serial::ReadJobScheme(job, *scheme, error))
     return error;
   return PrepareScheme(std::move(scheme), options, records, notes, maker);
 }

@@ -64,6 +64,10 @@ int main(int argc, char **argv) {
              "       kestrune-cli --job JOB.json [--trusted-keys DIR] [--allow-unsigned-jobs] PORT...\n"
              "       kestrune-cli convert FILE\n"
              "       kestrune-cli job keygen|sign|verify ...\n"
+#ifdef KESTRUNE_HAVE_JOB_COUNT
+             "       kestrune-cli job status|release --job JOB.json [--records URL|FILE] "
+             "[--station S]\n"
+#endif
 #ifdef KESTRUNE_HAVE_RECORDS
              "       kestrune-cli records [--records URL|FILE] [--since TIME] [--station S] "
              "[--serial-value V] [--job NAME [--job-version V]] [--format table|csv|json]\n"

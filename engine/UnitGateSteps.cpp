@@ -11,7 +11,9 @@ bool TCommsThread::AdmitUnit() {
   std::string shown;
   for (;;) {
     std::string text;
-    UnitAdmission admission = Plan.Gate->Admit(ChannelRowRef.Number, text);
+    UnitAdmission admission = Plan.Gate->Admit(ChannelRowRef.Number, text, &StopRequested);
+    if (admission == UnitAdmission::Stopped)
+      return false;
     if (admission == UnitAdmission::Admitted) {
       UnitAdmitted = true;
       return true;

@@ -1,5 +1,7 @@
 #include "jobcount/JobCountGate.h"
 
+#include <chrono>
+
 namespace kestrune::jobcount {
 
 JobCountGate::JobCountGate(const JobKey &key, std::unique_ptr<JobUnitStore> store)
@@ -9,8 +11,48 @@ std::string JobCountGate::BuiltText() const {
   return "Job " + Key.Name + ": all " + std::to_string(Key.Units) + " units built";
 }
 
-UnitAdmission JobCountGate::Admit(int channel, std::string &text) {
-  std::lock_guard lock(Lock);
+std::string JobCountGate::StoppedText() const {
+  return "Job " + Key.Name + ": stopped while asking for a place: no place taken";
+}
+
+// One channel's turn at the store; Held() false when its stop came first.
+class JobCountGate::Turn {
+public:
+  Turn(JobCountGate &gate, const std::atomic<bool> *stop) : Gate(gate) {
+    std::unique_lock lock(Gate.TurnMutex);
+    while (Gate.Asking) {
+      if (stop && *stop)
+        return;
+      Gate.TurnFree.wait_for(lock, std::chrono::milliseconds(20));
+    }
+    Gate.Asking = true;
+    Taken = true;
+  }
+  ~Turn() {
+    if (!Taken)
+      return;
+    {
+      std::lock_guard lock(Gate.TurnMutex);
+      Gate.Asking = false;
+    }
+    Gate.TurnFree.notify_one();
+  }
+  Turn(const Turn &) = delete;
+  Turn &operator=(const Turn &) = delete;
+  bool Held() const { return Taken; }
+
+private:
+  JobCountGate &Gate;
+  bool Taken = false;
+};
+
+UnitAdmission JobCountGate::Admit(int channel, std::string &text,
+                                  const std::atomic<bool> *stop) {
+  Turn turn(*this, stop);
+  if (!turn.Held() || (stop && *stop)) {
+    text = StoppedText();
+    return UnitAdmission::Stopped;
+  }
   if (!Broken.empty()) {
     text = Broken;
     return UnitAdmission::Refused;
@@ -23,7 +65,11 @@ UnitAdmission JobCountGate::Admit(int channel, std::string &text) {
   }
   UnitPlace place;
   std::string why;
-  if (!Store->Take(channel, place, why)) {
+  if (!Store->Take(channel, place, why, stop)) {
+    if (place.Stopped) {
+      text = StoppedText();
+      return UnitAdmission::Stopped;
+    }
     text = "Job " + Key.Name + ": cannot count its units, so no unit starts: " + why;
     return UnitAdmission::Refused;
   }
@@ -47,7 +93,7 @@ UnitAdmission JobCountGate::Admit(int channel, std::string &text) {
 }
 
 void JobCountGate::Finish(int channel, bool passed) {
-  std::lock_guard lock(Lock);
+  Turn turn(*this, nullptr);
   auto it = Places.find(channel);
   if (it == Places.end())
     return;

@@ -8,6 +8,7 @@
 #include "jobcount/JobUnitStore.h"
 
 #include <atomic>
+#include <condition_variable>
 #include <cstdint>
 #include <map>
 #include <memory>
@@ -20,7 +21,8 @@ class JobCountGate : public UnitGate {
 public:
   JobCountGate(const JobKey &key, std::unique_ptr<JobUnitStore> store);
 
-  UnitAdmission Admit(int channel, std::string &text) override;
+  UnitAdmission Admit(int channel, std::string &text,
+                      const std::atomic<bool> *stop = nullptr) override;
   void Finish(int channel, bool passed) override;
 
   // Whether the count was found reached: no further unit may pass.
@@ -31,11 +33,19 @@ public:
 
   // "Job fw-line-a: all 500 units built"
   std::string BuiltText() const;
+  // "Job fw-line-a: stopped while asking for a place: no place taken"
+  std::string StoppedText() const;
 
 private:
   const JobKey Key;
-  // The store is one connection: one channel asks it at a time.
-  std::mutex Lock;
+  // The store is one connection: one channel asks it at a time, holding
+  // the turn (Asking, under TurnMutex) while it does; a channel waiting for
+  // its turn looks at its stop flag, so a stop need not wait for another
+  // channel's ask. The members below are used only with the turn held.
+  class Turn;
+  std::mutex TurnMutex;
+  std::condition_variable TurnFree;
+  bool Asking = false;
   std::unique_ptr<JobUnitStore> Store;
   std::map<int, int64_t> Places; // channel: the place its unit holds
   std::string Broken;            // set once a passed unit could not be counted

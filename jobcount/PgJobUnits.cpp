@@ -1,5 +1,7 @@
 #include "jobcount/JobUnitStore.h"
 
+#include "jobcount/CutOnStop.h"
+
 #include "records/BoundedConnection.h"
 #include "records/PgRecords.h"
 #include "records/ServerAddress.h"
@@ -41,11 +43,15 @@ public:
   // Makes the table where missing. Places this station's programs that no
   // longer run left under way are counted as built from then on: whether
   // their unit passed cannot be known, and the count must not be passed.
-  void Prepare() {
+  void Prepare(bool findEnded = true) {
     records::BoundedConnection connection(Url, nullptr);
     pqxx::work work(connection);
     work.exec("SELECT pg_advisory_xact_lock(" + std::to_string(TableLock) + ")");
     work.exec(CreateTable);
+    if (!findEnded) {
+      work.commit();
+      return;
+    }
     pqxx::result rows = work.exec("SELECT id, process FROM kestrune_job_units WHERE state = "
                                   "'flight' AND station = " +
                                   work.quote(Key.Station));
@@ -56,10 +62,15 @@ public:
     work.commit();
   }
 
-  bool Take(int channel, UnitPlace &place, std::string &why) override {
+  bool Take(int channel, UnitPlace &place, std::string &why,
+            const std::atomic<bool> *stop) override {
     place = UnitPlace{};
+    // A stop shuts the connection: the server ends the transaction with
+    // it, so nothing taken in it stays.
+    records::ServerCut cut;
+    CutOnStop watch(cut, stop);
     try {
-      records::BoundedConnection connection(Url, nullptr);
+      records::BoundedConnection connection(Url, &cut);
       pqxx::work work(connection);
       // One job's places are taken one at a time, by every station.
       work.exec("SELECT pg_advisory_xact_lock(hashtext(" + work.quote(Key.Name + "\n" + Key.Version) +
@@ -85,7 +96,9 @@ public:
       place.Ticket = ticket;
       return true;
     } catch (const std::exception &failure) {
-      why = Failure(failure);
+      place = UnitPlace{};
+      place.Stopped = watch.Cut();
+      why = place.Stopped ? "stopped" : Failure(failure);
       return false;
     }
   }
@@ -106,6 +119,50 @@ public:
     }
   }
 
+  bool Count(JobPlaces &places, std::string &why) override {
+    places = JobPlaces{};
+    try {
+      records::BoundedConnection connection(Url, nullptr);
+      pqxx::work work(connection);
+      pqxx::row row = work.exec1(
+          "SELECT count(*) FILTER (WHERE state = 'passed'), count(*) FILTER (WHERE state = "
+          "'flight'), count(*) FILTER (WHERE state = 'lost'), count(*) FILTER (WHERE state = "
+          "'lost' AND station = " +
+          work.quote(Key.Station) + ") FROM kestrune_job_units WHERE job_name = " +
+          work.quote(Key.Name) + " AND job_version = " + work.quote(Key.Version));
+      work.commit();
+      places.Built = row[0].as<uint64_t>();
+      places.UnderWay = row[1].as<uint64_t>();
+      places.Ended = row[2].as<uint64_t>();
+      places.EndedHere = row[3].as<uint64_t>();
+      return true;
+    } catch (const std::exception &failure) {
+      why = Failure(failure);
+      return false;
+    }
+  }
+
+  bool ReleaseEnded(bool findEnded, uint64_t &released, std::string &why) override {
+    released = 0;
+    try {
+      // The places of this station's programs that ended since the store
+      // was opened are found first; one still under way is never touched.
+      Prepare(findEnded);
+      records::BoundedConnection connection(Url, nullptr);
+      pqxx::work work(connection);
+      pqxx::result gone = work.exec(
+          "DELETE FROM kestrune_job_units WHERE state = 'lost' AND station = " +
+          work.quote(Key.Station) + " AND job_name = " + work.quote(Key.Name) +
+          " AND job_version = " + work.quote(Key.Version));
+      work.commit();
+      released = uint64_t(gone.affected_rows());
+      return true;
+    } catch (const std::exception &failure) {
+      why = Failure(failure);
+      return false;
+    }
+  }
+
 private:
   std::string Url;
   std::string Given;
@@ -115,10 +172,10 @@ private:
 } // namespace
 
 std::unique_ptr<JobUnitStore> OpenPgJobUnits(const std::string &url, const JobKey &key,
-                                             std::string &why) {
+                                             std::string &why, bool findEnded) {
   auto store = std::make_unique<PgJobUnits>(url, key);
   try {
-    store->Prepare();
+    store->Prepare(findEnded);
   } catch (const std::exception &failure) {
     why = store->Failure(failure);
     return nullptr;

@@ -9,6 +9,7 @@
 #include <sqlite3.h>
 
 #include <chrono>
+#include <thread>
 #include <vector>
 
 namespace kestrune::jobcount {
@@ -48,8 +49,26 @@ public:
     return Exec(Db, "COMMIT", why) || Fail(why);
   }
 
-  bool Take(int channel, UnitPlace &place, std::string &why) override {
+  // Waits for a database another program holds as sqlite3_busy_timeout
+  // would, but gives up at once when the asking channel is stopped.
+  void WaitWhileBusy() { sqlite3_busy_handler(Db, &SqliteJobUnits::Busy, this); }
+
+  bool Take(int channel, UnitPlace &place, std::string &why,
+            const std::atomic<bool> *stop) override {
     place = UnitPlace{};
+    Stop = stop;
+    StoppedWhileBusy = false;
+    const bool taken = TakeOnce(channel, place, why);
+    Stop = nullptr;
+    if (!taken && StoppedWhileBusy) {
+      place = UnitPlace{};
+      place.Stopped = true;
+      why = "stopped";
+    }
+    return taken;
+  }
+
+  bool TakeOnce(int channel, UnitPlace &place, std::string &why) {
     if (!Exec(Db, "BEGIN IMMEDIATE", why))
       return false;
     {
@@ -106,7 +125,68 @@ public:
     return false;
   }
 
+  bool Count(JobPlaces &places, std::string &why) override {
+    places = JobPlaces{};
+    Statement s(Db, "SELECT coalesce(sum(state = 'passed'), 0), coalesce(sum(state = 'flight'), "
+                    "0), coalesce(sum(state = 'lost'), 0), coalesce(sum(state = 'lost' AND "
+                    "station = ?), 0) FROM job_units WHERE job_name = ? AND job_version = ?");
+    if (!s) {
+      why = sqlite3_errmsg(Db);
+      return false;
+    }
+    s.Text(1, Key.Station);
+    s.Text(2, Key.Name);
+    s.Text(3, Key.Version);
+    if (sqlite3_step(s.get()) != SQLITE_ROW) {
+      why = sqlite3_errmsg(Db);
+      return false;
+    }
+    places.Built = uint64_t(sqlite3_column_int64(s.get(), 0));
+    places.UnderWay = uint64_t(sqlite3_column_int64(s.get(), 1));
+    places.Ended = uint64_t(sqlite3_column_int64(s.get(), 2));
+    places.EndedHere = uint64_t(sqlite3_column_int64(s.get(), 3));
+    return true;
+  }
+
+  bool ReleaseEnded(bool findEnded, uint64_t &released, std::string &why) override {
+    released = 0;
+    // The places of programs that ended since this store was opened are
+    // found first; a place still under way is never touched.
+    if (findEnded && !FreeLeftBehind(why))
+      return false;
+    Statement s(Db, "DELETE FROM job_units WHERE state = 'lost' AND station = ? AND job_name = ? "
+                    "AND job_version = ?");
+    if (!s) {
+      why = sqlite3_errmsg(Db);
+      return false;
+    }
+    s.Text(1, Key.Station);
+    s.Text(2, Key.Name);
+    s.Text(3, Key.Version);
+    if (sqlite3_step(s.get()) != SQLITE_DONE) {
+      why = sqlite3_errmsg(Db);
+      return false;
+    }
+    released = uint64_t(sqlite3_changes(Db));
+    return true;
+  }
+
 private:
+  static int Busy(void *self, int count) {
+    auto *store = static_cast<SqliteJobUnits *>(self);
+    const auto now = std::chrono::steady_clock::now();
+    if (count == 0)
+      store->BusySince = now;
+    if (store->Stop && *store->Stop) {
+      store->StoppedWhileBusy = true;
+      return 0;
+    }
+    if (now - store->BusySince >= std::chrono::milliseconds(records::SqliteBusyTimeoutMs))
+      return 0;
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    return 1;
+  }
+
   bool Drop(int64_t id, std::string &why) {
     Statement s(Db, "DELETE FROM job_units WHERE id = ? AND state = 'flight'");
     if (!s)
@@ -128,6 +208,9 @@ private:
 
   sqlite3 *Db;
   JobKey Key;
+  const std::atomic<bool> *Stop = nullptr; // of the channel asking now
+  bool StoppedWhileBusy = false;
+  std::chrono::steady_clock::time_point BusySince;
 };
 
 } // namespace
@@ -144,6 +227,7 @@ std::unique_ptr<JobUnitStore> OpenSqliteJobUnits(const std::string &path, const 
     why = path + ": " + detail;
     return nullptr;
   }
+  store->WaitWhileBusy();
   return store;
 }
 

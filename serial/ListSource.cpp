@@ -4,6 +4,8 @@
 #include <cerrno>
 #include <cstring>
 #include <fstream>
+#include <iterator>
+#include <sstream>
 
 namespace kestrune::serial {
 namespace {
@@ -38,7 +40,7 @@ std::unique_ptr<ValueSource> ListSource(std::string name, std::vector<std::strin
 }
 
 bool ReadListFile(const std::filesystem::path &path, std::vector<std::string> &lines,
-                  std::string &error) {
+                  std::string &error, std::string *bytes) {
   std::ifstream in(path, std::ios::binary);
   if (!in) {
     int code = errno;
@@ -46,17 +48,22 @@ bool ReadListFile(const std::filesystem::path &path, std::vector<std::string> &l
             std::to_string(code) + ")";
     return false;
   }
-  lines.clear();
-  std::string line;
-  while (std::getline(in, line)) {
-    std::string value = Trimmed(line);
-    if (!value.empty() && value[0] != '#')
-      lines.push_back(value);
-  }
+  // Read whole first: the values are those of exactly the bytes read.
+  std::string text{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
   if (in.bad()) {
     error = "Cannot read the list file " + Utf8FromPath(path);
     return false;
   }
+  lines.clear();
+  std::istringstream read(text);
+  std::string line;
+  while (std::getline(read, line)) {
+    std::string value = Trimmed(line);
+    if (!value.empty() && value[0] != '#')
+      lines.push_back(value);
+  }
+  if (bytes)
+    *bytes = std::move(text);
   return true;
 }
 

@@ -1,9 +1,12 @@
 // Reading a scheme's JSON: every key known, every value of its type.
 #include "serial/SerialScheme.h"
+#include "image/ImageDigest.h"
 #include "platform/Utf8Paths.h"
 
 #include <nlohmann/json.hpp>
 
+#include <algorithm>
+#include <cctype>
 #include <cerrno>
 #include <cstring>
 #include <filesystem>
@@ -101,19 +104,38 @@ std::shared_ptr<const ValueSource> Mac(const json &c, const std::string &where) 
   return MacSource(first, last);
 }
 
-std::shared_ptr<const ValueSource> List(const json &c, const std::string &baseDir,
-                                        const std::string &where) {
-  std::string name = Text(c, where + " list");
+void List(const json &c, const std::string &baseDir, const std::string &where,
+          SchemeField &field) {
+  std::string name, pinned;
+  if (c.is_object()) {
+    OnlyKeys(c, {"path", "sha256"}, where + " list");
+    name = Text(Member(c, "path", where + " list"), where + " list path");
+    pinned = Text(Member(c, "sha256", where + " list"), where + " list sha256");
+    if (pinned.size() != 64 ||
+        pinned.find_first_not_of("0123456789abcdefABCDEF") != std::string::npos)
+      Refuse(where + ": list sha256 \"" + pinned + "\" is not 64 hex digits");
+    std::transform(pinned.begin(), pinned.end(), pinned.begin(),
+                   [](unsigned char ch) { return char(std::tolower(ch)); });
+  } else {
+    name = Text(c, where + " list");
+  }
   std::filesystem::path path = PathFromUtf8(name);
   if (path.is_relative())
     path = PathFromUtf8(baseDir) / path;
   std::vector<std::string> lines;
-  std::string error;
-  if (!ReadListFile(path, lines, error))
+  std::string error, bytes;
+  if (!ReadListFile(path, lines, error, &bytes))
     Refuse(where + ": " + error);
+  field.ListFile = Utf8FromPath(path);
+  field.ListSha256 = Sha256Hex(reinterpret_cast<const uint8_t *>(bytes.data()), bytes.size());
+  field.ListPinned = !pinned.empty();
+  if (field.ListPinned && field.ListSha256 != pinned)
+    Refuse(where + ": list file " + field.ListFile + " has SHA-256 " + field.ListSha256 +
+           ", the scheme pins " + pinned);
   if (lines.empty())
-    Refuse(where + ": the list file " + Utf8FromPath(path) + " holds no values");
-  return ListSource(name, std::move(lines));
+    Refuse(where + ": the list file " + field.ListFile + " holds no values");
+  // The pool is named by the file's name as written, pinned or not.
+  field.Source = ListSource(name, std::move(lines));
 }
 
 SchemeField Field(const json &f, const std::string &baseDir, size_t index) {
@@ -153,7 +175,7 @@ SchemeField Field(const json &f, const std::string &baseDir, size_t index) {
   else if (f.contains("mac"))
     field.Source = Mac(f["mac"], where);
   else
-    field.Source = List(f["list"], baseDir, where);
+    List(f["list"], baseDir, where, field);
   return field;
 }
 

@@ -6,7 +6,8 @@
 // the image's range, or "offset": bytes from the image's first byte; a
 // number or a "0x" hex text), a length in bytes, an encoding (ascii, hex,
 // bcd, le, be) and one source: "counter", "list" (a file of values, named
-// relative to the scheme file), "imei" or "mac".
+// relative to the scheme file: its name, or {"path": NAME, "sha256": HEX}
+// to pin its bytes), "imei" or "mac".
 #pragma once
 
 #include "serial/FieldEncoding.h"
@@ -27,6 +28,12 @@ struct SchemeField {
   uint32_t Length = 0;
   Encoding Encode = Encoding::Ascii;
   std::shared_ptr<const ValueSource> Source;
+  // A list source: the file its values were read from, the SHA-256 of the
+  // bytes read, and whether the scheme pins that digest ("list": {"path":
+  // ..., "sha256": ...}); a pinned digest that differs refuses the scheme.
+  std::string ListFile;
+  std::string ListSha256;
+  bool ListPinned = false;
 
   // The pool the field's positions are drawn from.
   std::string Pool() const { return Name + ":" + Source->Origin(); }

@@ -41,7 +41,8 @@ int LuhnDigit(const std::string &digits);
 bool ParseMac(const std::string &text, uint64_t &value);
 std::string MacText(uint64_t value);
 // A list file's values: its lines without blank and '#' lines, trimmed.
+// bytes, when given: the file's bytes as read, the values taken from them.
 bool ReadListFile(const std::filesystem::path &path, std::vector<std::string> &lines,
-                  std::string &error);
+                  std::string &error, std::string *bytes = nullptr);
 
 } // namespace kestrune::serial

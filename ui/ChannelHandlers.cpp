@@ -122,7 +122,8 @@ void TKestruneUiForm::StartChannel(int channel) {
   // panel below is set up before the worker shows anything.
   Panel[channel]->RunProgressState().Begin();
   // The record is written on the worker's thread before the outcome shows.
-  Panel[channel]->SetRecordKeeper([this](const RunReport &report) { Records->Record(report); });
+  WindowRecords *keeper = &RunRecords();
+  Panel[channel]->SetRecordKeeper([keeper](const RunReport &report) { keeper->Record(report); });
   // The run's plan: the loaded image's bytes and the speed chosen now.
   RunPlan plan = PlanRun(Image, RowForButtons(Panel[channel]->SpeedButtonStates()),
                          Panel[channel]->RepeatChoice());

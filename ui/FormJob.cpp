@@ -10,14 +10,15 @@
 #include "records/RecordsLocation.h"
 #include "records/ServerAddress.h"
 #endif
+#include "serial/JobScheme.h"
 #include "ui/JobModePanel.h"
 #include "ui/KestruneUiForm.h"
 #include "ui/RunOptionsPanel.h"
 #include "ui/SerialSchemePanel.h"
+#include "ui/WindowRecords.h"
 
 #include <QCheckBox>
 #include <QDoubleSpinBox>
-#include <QFile>
 #include <QFileDialog>
 #include <QGroupBox>
 #include <QInputDialog>
@@ -25,27 +26,18 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QSpinBox>
+
+#include <algorithm>
 
 namespace kestrune {
 namespace {
 
-// What the window cannot yet apply of a job; empty when it can apply all.
-std::string WindowCannotApply(const job::JobFile &job) {
-  if (!job.Serial.is_null())
-    return "the window takes a job's serial scheme only as a file ('path' and 'sha256')";
-  if (!job.Records.empty() || !job.Station.empty())
-    return "the window keeps its records where its settings say: run a job that names its "
-           "records or station with kestrune-cli";
-  if (job.Repeat && *job.Repeat != 0)
-    return "the window repeats until stopped: a job of a number of runs needs kestrune-cli";
-  return {};
-}
-
-std::string FileSha256(const std::string &path, bool &read) {
-  QFile file(QString::fromStdString(path));
-  read = file.open(QIODevice::ReadOnly);
-  const QByteArray bytes = read ? file.readAll() : QByteArray();
-  return Sha256Hex(reinterpret_cast<const uint8_t *>(bytes.constData()), size_t(bytes.size()));
+// Whether the job names where its runs are kept or under which station:
+// then that job's runs, values and count go there, as the command line's
+// do; otherwise where the window's settings say.
+bool NamesItsPlace(const job::JobFile &job) {
+  return !job.Records.empty() || !job.Station.empty();
 }
 
 } // namespace
@@ -98,33 +90,46 @@ std::string TKestruneUiForm::OpenJob(const QString &path, bool load) {
 }
 
 std::string TKestruneUiForm::ApplyJob(const job::JobFile &job) {
-  if (std::string problem = WindowCannotApply(job); !problem.empty())
-    return problem;
-  if (!job.SerialPath.empty()) {
-    bool read = false;
-    const std::string digest = FileSha256(job.SerialPath, read);
-    if (!read)
-      return "cannot read its serial scheme '" + job.SerialPath + "'";
-    if (digest != job.SerialSha256)
-      return "serial scheme '" + job.SerialPath + "' has SHA-256 " + digest +
-             ", the job pins " + job.SerialSha256;
-  }
+  // The scheme is read and checked once, here: the runs use what was read,
+  // whatever happens to its files later.
+  auto scheme = std::make_shared<serial::SerialScheme>();
+  std::string error;
+  if (!serial::ReadJobScheme(job, *scheme, error))
+    return error;
   if (std::string problem = OpenJobCount(job); !problem.empty())
     return problem;
   if (!RunOptions->ChooseRamProgram(QString::fromStdString(job.RamProgramPath)))
     return "its RAM program '" + job.RamProgramPath + "' is no RAM program";
-  if (!Serials->ChooseScheme(QString::fromStdString(job.SerialPath)))
-    return "its serial scheme '" + job.SerialPath + "' cannot be used";
+  if (NamesItsPlace(job)) {
+    Serials->PinLedgerPlace(job.Records, job.Station);
+    if (JobRecords)
+      JobRecords->Close();
+    JobRecords = std::make_unique<WindowRecords>(job.Records, job.Station, this);
+  }
+  const std::string label = job.SerialPath.empty()
+                                ? "(the scheme in job " + job::JobTitle(job) + ")"
+                                : job.SerialPath;
+  Serials->PinScheme(job::HasSerialScheme(job) ? std::move(scheme) : nullptr,
+                     QString::fromStdString(label));
   RunOptions->SetLimits(job.WatchdogSeconds, job.ResendLimit);
   (job.Speed == "115K"   ? Radio230Button
    : job.Speed == "460K" ? Radio460Button
                          : Radio920Button)
       ->setChecked(true);
   RepeatCheckBox->setChecked(job.Repeat.has_value());
+  if (job.Repeat)
+    RepeatRunsSpinBox->setValue(
+        int(std::min<uint32_t>(*job.Repeat, uint32_t(RepeatRunsSpinBox->maximum()))));
   if (job.SwapSilenceSeconds)
     SwapSilenceSpinBox->setValue(*job.SwapSilenceSeconds);
   FlashFileEdit->setText(QString::fromStdString(job.ImagePath));
   return {};
+}
+
+WindowRecords &TKestruneUiForm::RunRecords() {
+  if (JobRecords && JobMode->IsOpen() && NamesItsPlace(JobMode->Job()))
+    return *JobRecords;
+  return *Records;
 }
 
 std::string TKestruneUiForm::OpenJobCount(const job::JobFile &job) {
@@ -138,9 +143,10 @@ std::string TKestruneUiForm::OpenJobCount(const job::JobFile &job) {
   key.Name = job.Name;
   key.Version = job.Version;
   key.Units = *job.Units;
-  key.Station = JobMode->StationName().empty() ? records::HostStationName()
-                                                : JobMode->StationName();
-  const std::string &place = JobMode->RecordsPlace();
+  const bool own = NamesItsPlace(job);
+  const std::string &station = own ? job.Station : JobMode->StationName();
+  key.Station = station.empty() ? records::HostStationName() : station;
+  const std::string &place = own ? job.Records : JobMode->RecordsPlace();
   std::string why;
   std::unique_ptr<jobcount::JobUnitStore> store;
   if (records::IsServerUrl(place)) {
@@ -159,8 +165,11 @@ std::string TKestruneUiForm::OpenJobCount(const job::JobFile &job) {
 
 void TKestruneUiForm::LockPinnedControls() {
   const bool free = !JobMode->IsOpen();
-  if (free)
+  if (free) {
     JobGate.reset();
+    // Back to the scheme and the place the operator had before the job.
+    Serials->Unpin();
+  }
   for (QWidget *pinned : std::initializer_list<QWidget *>{RadioGroup1, GroupBox2, Serials,
                                                            RunOptions, RepeatCheckBox})
     pinned->setEnabled(free);

@@ -8,6 +8,7 @@
 #include <QCheckBox>
 #include <QDoubleSpinBox>
 #include <QLabel>
+#include <QSpinBox>
 #include <QVBoxLayout>
 
 #include <algorithm>
@@ -45,6 +46,18 @@ QLayout *TKestruneUiForm::BuildRepeatControls() {
   SwapSilenceSpinBox->setToolTip(tip);
   SwapSilenceLabel->setBuddy(SwapSilenceSpinBox);
 
+  RepeatRunsLabel = new QLabel("Runs", this);
+  RepeatRunsLabel->setObjectName("RepeatRunsLabel");
+  RepeatRunsSpinBox = new QSpinBox(this);
+  RepeatRunsSpinBox->setObjectName("RepeatRunsSpinBox");
+  RepeatRunsSpinBox->setRange(0, 1000000);
+  RepeatRunsSpinBox->setSpecialValueText("until Stop");
+  RepeatRunsSpinBox->setKeyboardTracking(false);
+  const QString runsTip("Repeat: how many runs each channel makes in all, then it ends");
+  RepeatRunsLabel->setToolTip(runsTip);
+  RepeatRunsSpinBox->setToolTip(runsTip);
+  RepeatRunsLabel->setBuddy(RepeatRunsSpinBox);
+
   connect(RepeatCheckBox, &QCheckBox::toggled, this, [this](bool on) {
     ShowSwapSilenceEnabled(on);
     SaveRepeatSetting();
@@ -54,6 +67,7 @@ QLayout *TKestruneUiForm::BuildRepeatControls() {
     SwapSilenceMs = Milliseconds(seconds);
     SaveRepeatSetting();
   });
+  connect(RepeatRunsSpinBox, &QSpinBox::valueChanged, this, [this] { SaveRepeatSetting(); });
   ShowSwapSilenceEnabled(false);
 
   auto *column = new QVBoxLayout;
@@ -61,12 +75,16 @@ QLayout *TKestruneUiForm::BuildRepeatControls() {
   column->addWidget(RepeatCheckBox);
   column->addWidget(SwapSilenceLabel);
   column->addWidget(SwapSilenceSpinBox);
+  column->addWidget(RepeatRunsLabel);
+  column->addWidget(RepeatRunsSpinBox);
   return column;
 }
 
 void TKestruneUiForm::ShowSwapSilenceEnabled(bool on) {
   SwapSilenceLabel->setEnabled(on);
   SwapSilenceSpinBox->setEnabled(on);
+  RepeatRunsLabel->setEnabled(on);
+  RepeatRunsSpinBox->setEnabled(on);
 }
 
 // Asked on the window's thread after every run: the box as it is now, so
@@ -75,6 +93,7 @@ RepeatPlan TKestruneUiForm::RepeatChoice() const {
   RepeatPlan plan;
   plan.On = RepeatCheckBox != nullptr && RepeatCheckBox->isChecked() && State == Lifecycle::Open;
   plan.SwapSilence = std::chrono::milliseconds(SwapSilenceMs.load());
+  plan.Runs = RepeatRunsSpinBox != nullptr ? uint32_t(RepeatRunsSpinBox->value()) : 0;
   return plan;
 }
 
@@ -109,11 +128,16 @@ void TKestruneUiForm::LoadRepeatSetting() {
   SwapSilenceSpinBox->setValue(double(silence) / 1000.0);
   SwapSilenceSpinBox->blockSignals(false);
   SwapSilenceMs = Milliseconds(SwapSilenceSpinBox->value());
+  const int64_t runs = Registry->ReadInteger(RepeatRunsValue).value_or(0);
+  RepeatRunsSpinBox->blockSignals(true);
+  RepeatRunsSpinBox->setValue(int(std::clamp<int64_t>(runs, 0, RepeatRunsSpinBox->maximum())));
+  RepeatRunsSpinBox->blockSignals(false);
 }
 
 void TKestruneUiForm::WriteRepeatSetting() {
   Registry->WriteInteger(RepeatValue, RepeatCheckBox->isChecked() ? 1 : 0);
   Registry->WriteInteger(RepeatSilenceValue, int32_t(SwapSilenceMs.load()));
+  Registry->WriteInteger(RepeatRunsValue, RepeatRunsSpinBox->value());
 }
 
 void TKestruneUiForm::SaveRepeatSetting() {

@@ -172,7 +172,11 @@ void TKestruneUiForm::FlashDestroy() {
   // The line's server is not waited for: what it has not taken stays in
   // the station's database, is said here, and goes at the next start.
   QStringList told;
-  for (const std::string &text : Records->CloseNow())
+  std::vector<std::string> unsent = Records->CloseNow();
+  if (JobRecords)
+    for (std::string &text : JobRecords->CloseNow())
+      unsent.push_back(std::move(text));
+  for (const std::string &text : unsent)
     told << QString::fromStdString(text);
   if (!told.isEmpty()) {
     const QString text = told.join('\n');

@@ -43,6 +43,7 @@ class QProgressBar;
 class QPushButton;
 class QRadioButton;
 class QScrollArea;
+class QSpinBox;
 class QStatusBar;
 class QTabWidget;
 class QTimer;
@@ -102,6 +103,8 @@ constexpr const char *LoadingApplicationTitle = " Flash Downloader ";
 // ROM call must go unanswered before the next handset counts.
 constexpr const char *RepeatValue = "Repeat";
 constexpr const char *RepeatSilenceValue = "Repeat Swap Silence ms";
+// Runs in all per channel while repeating; 0: until Stop.
+constexpr const char *RepeatRunsValue = "Repeat Runs";
 // The swap silence the window offers, in steps of a tenth of a second.
 constexpr std::chrono::milliseconds MinWindowSwapSilence{100};
 constexpr std::chrono::milliseconds MaxWindowSwapSilence{60000};
@@ -274,6 +277,8 @@ private:
   QCheckBox *RepeatCheckBox = nullptr;
   QLabel *SwapSilenceLabel = nullptr;
   QDoubleSpinBox *SwapSilenceSpinBox = nullptr;
+  QLabel *RepeatRunsLabel = nullptr;
+  QSpinBox *RepeatRunsSpinBox = nullptr;
   // The swap silence's box in milliseconds, for the channels' workers: they
   // read it on every call while they wait for the next handset.
   std::atomic<int64_t> SwapSilenceMs{DefaultSwapSilence.count()};
@@ -331,6 +336,12 @@ private:
   bool ReloadBeforeStart(const std::vector<int> &channels);
   // A record of every run; the records dialog on the window's context menu.
   std::unique_ptr<WindowRecords> Records;
+  // An open job's own records place and station (when it names either):
+  // its runs are kept there. Replaced only while no channel runs, and
+  // closed with the window, so a run still going when the job closes keeps
+  // its keeper.
+  std::unique_ptr<WindowRecords> JobRecords;
+  WindowRecords &RunRecords();
   std::unique_ptr<LiveStateFeed> LiveState;
 
   enum class Lifecycle { Open, Closing, Closed };

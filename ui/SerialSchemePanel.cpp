@@ -70,16 +70,58 @@ void SerialSchemePanel::Load(SettingsStore &settings) {
 }
 
 void SerialSchemePanel::Save(SettingsStore &settings) const {
-  settings.WriteString(SerialSchemeFileValue, SchemeEdit->text().toStdString());
+  settings.WriteString(SerialSchemeFileValue,
+                       (Pinned ? FileChoice : SchemeEdit->text()).toStdString());
 }
 
 void SerialSchemePanel::SetLedgerPlace(const std::string &records, const std::string &station) {
-  if (records == Records && station == Station)
-    return;
   Records = records;
   Station = station;
+  // A job's own place stays in use while the job is open.
+  if (!PlacePinned)
+    UsePlace(records, station);
+}
+
+void SerialSchemePanel::UsePlace(const std::string &records, const std::string &station) {
+  if (records == UsedRecords && station == UsedStation && Ledger)
+    return;
+  UsedRecords = records;
+  UsedStation = station;
   Ledger.reset();
   Values.reset();
+}
+
+void SerialSchemePanel::PinScheme(std::shared_ptr<const serial::SerialScheme> scheme,
+                                  const QString &label) {
+  if (!Pinned)
+    FileChoice = SchemeEdit->text();
+  Pinned = true;
+  SchemeEdit->setText(scheme ? label : QString());
+  Scheme = std::move(scheme);
+  Values.reset();
+  ShowProblem({});
+  RefreshStatus();
+}
+
+void SerialSchemePanel::PinLedgerPlace(const std::string &records, const std::string &station) {
+  PlacePinned = true;
+  UsePlace(records, station);
+}
+
+void SerialSchemePanel::Unpin() {
+  if (PlacePinned) {
+    PlacePinned = false;
+    UsePlace(Records, Station);
+  }
+  if (!Pinned)
+    return;
+  Pinned = false;
+  SchemeEdit->setText(FileChoice);
+  FileChoice.clear();
+  Scheme.reset();
+  Values.reset();
+  ShowProblem(CheckScheme());
+  RefreshStatus();
 }
 
 QString SerialSchemePanel::SchemePath() const { return SchemeEdit->text(); }
@@ -108,6 +150,8 @@ bool SerialSchemePanel::ChooseScheme(const QString &path) {
 }
 
 std::string SerialSchemePanel::CheckScheme() {
+  if (Pinned)
+    return {};
   const QString path = SchemeEdit->text();
   if (path.isEmpty()) {
     Scheme.reset();
@@ -139,18 +183,20 @@ std::string SerialSchemePanel::ValuesFor(const std::shared_ptr<const ImageBytes>
   std::string error;
   if (!Ledger) {
     serial::LedgerPlace place;
-    const bool server = records::IsServerUrl(Records);
-    place.StationDatabase =
-        server || Records.empty() || Records == "none" ? records::DefaultRecordsPath() : Records;
+    const bool server = records::IsServerUrl(UsedRecords);
+    place.StationDatabase = server || UsedRecords.empty() || UsedRecords == "none"
+                                ? records::DefaultRecordsPath()
+                                : UsedRecords;
     if (server)
-      place.ServerUrl = Records;
-    place.Station = Station.empty() ? records::HostStationName() : Station;
+      place.ServerUrl = UsedRecords;
+    place.Station = UsedStation.empty() ? records::HostStationName() : UsedStation;
     Ledger = serial::OpenLedger(place, error);
     if (!Ledger)
       return error;
   }
   Values = serial::UnitSerials::Make(Scheme, image->StartAddress, image->DataSize(), Ledger,
-                                     Station.empty() ? records::HostStationName() : Station,
+                                     UsedStation.empty() ? records::HostStationName()
+                                                         : UsedStation,
                                      error);
   if (!Values)
     return error;

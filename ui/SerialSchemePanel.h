@@ -43,8 +43,20 @@ public:
   // current choice; either way the outcome is shown. Empty: no scheme.
   bool ChooseScheme(const QString &path);
   QString SchemePath() const;
-  // Before channels start: reads the chosen file again. Empty when ready.
+  // Before channels start: reads the chosen file again (a pinned scheme
+  // stays as it was read). Empty when ready.
   std::string CheckScheme();
+
+  // An open job's scheme (null: the job writes no values), read and checked
+  // once: every run uses it, whatever file the box names, until Unpin.
+  // The box shows label; the settings keep the file chosen before.
+  void PinScheme(std::shared_ptr<const serial::SerialScheme> scheme, const QString &label);
+  // An open job's place for the values, in place of the settings' one.
+  void PinLedgerPlace(const std::string &records, const std::string &station);
+  // Back to the file and the place chosen before the job.
+  void Unpin();
+  bool IsPinned() const { return Pinned; }
+  bool PlaceIsPinned() const { return PlacePinned; }
   // The values for runs of this image (null without a scheme); empty when
   // ready, else the reason, and then the channel may not start.
   std::string ValuesFor(const std::shared_ptr<const ImageBytes> &image,
@@ -62,8 +74,15 @@ private:
   QLabel *ProblemLabel = nullptr;
   QLabel *StatusLabel = nullptr;
 
+  // The settings' place, and the one in use (a job's while it pins one).
   std::string Records;
   std::string Station;
+  std::string UsedRecords;
+  std::string UsedStation;
+  bool Pinned = false;      // a job's scheme
+  bool PlacePinned = false; // a job's place
+  QString FileChoice; // the box's file while a job's scheme is pinned
+  void UsePlace(const std::string &records, const std::string &station);
   std::shared_ptr<const serial::SerialScheme> Scheme;
   // Opened once and kept: every channel's runs share the one ledger.
   std::shared_ptr<serial::SerialLedger> Ledger;

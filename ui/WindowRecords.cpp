@@ -21,10 +21,16 @@ std::string ReadSetting(SettingsStore &settings, const char *name) {
 
 } // namespace
 
-WindowRecords::WindowRecords(SettingsStore &settings, QWidget *window) : Window(window) {
+WindowRecords::WindowRecords(SettingsStore &settings, QWidget *window)
+    : WindowRecords(ReadSetting(settings, RecordsValue), ReadSetting(settings, StationValue),
+                    window) {}
+
+WindowRecords::WindowRecords(const std::string &records, const std::string &station,
+                             QWidget *window)
+    : Window(window) {
   NoticeTimer = new QTimer(this);
   connect(NoticeTimer, &QTimer::timeout, this, [this] { ShowNotices(); });
-  Open(ReadSetting(settings, RecordsValue), ReadSetting(settings, StationValue));
+  Open(records, station);
 }
 
 WindowRecords::~WindowRecords() { Close(); }

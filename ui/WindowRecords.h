@@ -35,6 +35,9 @@ public:
   // Reads the settings and starts recording; window is the parent of the
   // notices and the dialog.
   WindowRecords(SettingsStore &settings, QWidget *window);
+  // Records kept at the place given (as the settings name one) under the
+  // station's name given: an open job's own.
+  WindowRecords(const std::string &records, const std::string &station, QWidget *window);
   ~WindowRecords() override;
 
   // Where records go now: the settings as read when the recorder started.

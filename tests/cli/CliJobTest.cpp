@@ -290,6 +290,56 @@ TEST_F(Jobs, ASchemeFileWhoseBytesDifferOrASchemeThatDoesNotFitIsRefused) {
   EXPECT_NE(r.Err.find("job member 'serial' needs a 'sha256'"), std::string::npos) << r.Err;
 }
 
+// A list of values is pinned like every other byte a job sends: without its
+// digest, or with one its file does not have, the job is refused before any
+// port opens; pinned, its values go into the units.
+TEST_F(Jobs, AListFileWithoutItsDigestOrWithAnotherIsRefusedAndAPinnedOneIsUsed) {
+  Document["records"] = Path("station.sqlite");
+  const std::string values = "SN-0001\nSN-0002\n";
+  Write("values.txt", std::vector<uint8_t>(values.begin(), values.end()));
+  const std::string digest =
+      kestrune::Sha256Hex(reinterpret_cast<const uint8_t *>(values.data()), values.size());
+  json scheme = {{"fields",
+                  {{{"name", "sn"},
+                    {"offset", "0x1000"},
+                    {"length", 7},
+                    {"encoding", "ascii"},
+                    {"list", "values.txt"}}}}};
+  Document["serial"] = scheme;
+  ExpectRefused(SignedJob(), "job fw-line-a 1 refused: serial field sn: list file " +
+                                 Path("values.txt") + " has SHA-256 " + digest +
+                                 ", and the job's scheme pins no digest for it");
+  const std::string other(64, '7');
+  scheme["fields"][0]["list"] = {{"path", "values.txt"}, {"sha256", other}};
+  Document["serial"] = scheme;
+  ExpectRefused(SignedJob(), "job fw-line-a 1 refused: Serial field sn: list file " +
+                                 Path("values.txt") + " has SHA-256 " + digest +
+                                 ", the scheme pins " + other);
+  // A scheme file the job pins, whose list is not pinned: refused too.
+  scheme["fields"][0]["list"] = "values.txt";
+  std::ofstream(Directory / "scheme.json") << scheme.dump();
+  const std::string schemeText = Read(Directory / "scheme.json");
+  Document["serial"] = {{"path", "scheme.json"},
+                        {"sha256", kestrune::Sha256Hex(
+                                       reinterpret_cast<const uint8_t *>(schemeText.data()),
+                                       schemeText.size())}};
+  ExpectRefused(SignedJob(), "pins no digest for it");
+
+  scheme["fields"][0]["list"] = {{"path", "values.txt"}, {"sha256", digest}};
+  Document["serial"] = scheme;
+  fs::create_directory(Directory / "h");
+  kestrune::handset::HandsetOptions options;
+  options.Model = kestrune::handset::RamModel::Host;
+  options.FlashDumpDir = Path("h");
+  VirtualHandset handset(options);
+  ASSERT_TRUE(handset.StartOnPty());
+  Result r = Run({"--job", SignedJob(), "--trusted-keys", Path("trusted"), handset.DevicePath()});
+  ASSERT_EQ(r.Exit, 0) << r.Out << r.Err;
+  std::vector<uint8_t> flash = Head(Directory / "h" / "run-1.bin", ImageBytes.size());
+  ASSERT_GE(flash.size(), 0x1007u);
+  EXPECT_EQ(std::string(flash.begin() + 0x1000, flash.begin() + 0x1007), "SN-0001");
+}
+
 // Handsets that go away after each run and come back as the next unit.
 std::vector<std::unique_ptr<VirtualHandset>> SwappingHandsets(int count) {
   std::vector<std::unique_ptr<VirtualHandset>> handsets;

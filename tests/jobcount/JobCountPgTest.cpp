@@ -11,7 +11,10 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <filesystem>
+#include <future>
+#include <pqxx/pqxx>
 #include <fstream>
 
 using namespace kestrune;
@@ -110,4 +113,40 @@ TEST_F(JobCountPg, AServerThatCannotBeReachedLetsNoUnitStart) {
   why.clear();
   EXPECT_FALSE(OpenPgJobUnits(Url, key, why));
   EXPECT_FALSE(why.empty());
+}
+
+// The server holds the job's places while another station takes one (its
+// lock not given back): a stop ends the ask within half a second and takes
+// no place, where the server would have made it wait its statement limit.
+TEST_F(JobCountPg, AStopEndsTheAskWhileTheServerMakesItWait) {
+  const JobKey key = Key(2, "station-a");
+  std::string why;
+  auto store = OpenPgJobUnits(Url, key, why);
+  ASSERT_TRUE(store) << why;
+  JobCountGate gate(key, std::move(store));
+  std::atomic<bool> stop{false};
+  {
+    pqxx::connection other(Url);
+    pqxx::work holding(other);
+    holding.exec("SELECT pg_advisory_xact_lock(hashtext(" + holding.quote("fw-line-a\n1") + "))");
+    auto ask = std::async(std::launch::async, [&] {
+      std::string text;
+      UnitAdmission admission = gate.Admit(1, text, &stop);
+      return std::make_pair(admission, text);
+    });
+    EXPECT_EQ(ask.wait_for(std::chrono::milliseconds(500)), std::future_status::timeout);
+    const auto stopped = std::chrono::steady_clock::now();
+    stop = true;
+    ASSERT_EQ(ask.wait_for(std::chrono::seconds(10)), std::future_status::ready);
+    EXPECT_LT(std::chrono::steady_clock::now() - stopped, std::chrono::milliseconds(500));
+    auto [admission, text] = ask.get();
+    EXPECT_EQ(admission, UnitAdmission::Stopped) << text;
+    EXPECT_EQ(text, "Job fw-line-a: stopped while asking for a place: no place taken");
+  }
+  EXPECT_EQ(PgScalar(Url, "SELECT count(*) FROM kestrune_job_units"), "0");
+  std::atomic<bool> running{false};
+  std::string text;
+  EXPECT_EQ(gate.Admit(1, text, &running), UnitAdmission::Admitted) << text;
+  EXPECT_EQ(gate.Admit(2, text, &running), UnitAdmission::Admitted) << text;
+  EXPECT_EQ(gate.Admit(3, text, &running), UnitAdmission::Wait) << text;
 }

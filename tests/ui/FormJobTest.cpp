@@ -10,13 +10,16 @@
 #include "image/ImageDigest.h"
 #include "image/MotLoaderThread.h"
 #include "job/JobSignature.h"
+#include "records/SqliteStore.h"
 #include "tests/ui/UiTestSupport.h"
 #include "ui/IniSettingsStore.h"
 #include "ui/JobModePanel.h"
 #include "ui/WindowRecords.h"
+#include "ui/SerialSchemePanel.h"
 
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
+#include <sqlite3.h>
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -31,12 +34,16 @@
 #include <QSpinBox>
 #include <QToolButton>
 
+#include <chrono>
 #include <fstream>
 
 namespace kestrune {
 namespace {
 
 using namespace uitest;
+using handset::HandsetOptions;
+
+const char *const DownloadDone = "다운로드 완료 !!!!!!!!!!!!!!!!!";
 using handset::VirtualHandset;
 
 struct JobWindow : ::testing::Test {
@@ -108,14 +115,17 @@ struct JobWindow : ::testing::Test {
             Control<QWidget>(Form.get(), "RunOptionsPanel"),
             Control<QWidget>(Form.get(), "SerialSchemePanel"),
             Control<QCheckBox>(Form.get(), "RepeatCheckBox"),
-            Control<QDoubleSpinBox>(Form.get(), "SwapSilenceSpinBox")};
+            Control<QDoubleSpinBox>(Form.get(), "SwapSilenceSpinBox"),
+            Control<QSpinBox>(Form.get(), "RepeatRunsSpinBox")};
   }
   void ExpectLocked(bool locked) {
     // Unlocked, the swap silence follows the repeat box, as it always has.
     const bool repeat = Control<QCheckBox>(Form.get(), "RepeatCheckBox")->isChecked();
     for (QWidget *control : Pinned())
       EXPECT_EQ(control->isEnabled(),
-                !locked && (control->objectName() != "SwapSilenceSpinBox" || repeat))
+                !locked && ((control->objectName() != "SwapSilenceSpinBox" &&
+                             control->objectName() != "RepeatRunsSpinBox") ||
+                            repeat))
           << control->objectName().toStdString();
   }
   QString SettingsText() {
@@ -281,6 +291,193 @@ TEST_F(JobWindow, ACountThatCannotBeKeptWhereTheRecordsMovedRefusesEveryStart) {
   }
   QTest::qWait(300);
   EXPECT_EQ(Handset->Runs().size(), 0u);
+}
+
+// A job's serial scheme, inline or as a pinned file, is the one its runs
+// use: read once when the job opens, whatever happens to its file later,
+// and the operator's own scheme comes back when the job closes.
+struct JobSchemeWindow : JobWindow {
+  static std::string Counter(int start) {
+    return nlohmann::json{{"fields",
+                           {{{"name", "sn"},
+                             {"offset", 256},
+                             {"length", 4},
+                             {"encoding", "ascii"},
+                             {"counter", {{"start", start}, {"last", start + 9}}}}}}}
+        .dump();
+  }
+  QString WriteText(const QString &name, const std::string &text) {
+    std::ofstream(Path(name).toStdString(), std::ios::binary) << text;
+    return Path(name);
+  }
+  std::string UnitSerial() {
+    const std::vector<uint8_t> bytes = Handset->ReadFlash(256, 4);
+    return std::string(bytes.begin(), bytes.end());
+  }
+  void FlashOne() {
+    QTest::mouseClick(Control<QPushButton>(Form.get(), "StartButton"), Qt::LeftButton);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return Form->AllChannelsIdle(); }, 30000));
+    ASSERT_EQ(StatusText(Form.get(), 0), DownloadDone) << StatusText(Form.get(), 0).toStdString();
+  }
+  SerialSchemePanel *Serials() { return Control<SerialSchemePanel>(Form.get(), "SerialSchemePanel"); }
+};
+
+TEST_F(JobSchemeWindow, AnInlineSchemeIsUsedForTheJobAndTheOperatorsComesBackAfter) {
+  Open();
+  Answers = {"pw"};
+  Panel()->SetPasswordAsked();
+  const QString own = WriteText("own.json", Counter(5000));
+  ASSERT_TRUE(Serials()->ChooseScheme(own));
+  nlohmann::json document = Document();
+  document["serial"] = nlohmann::json::parse(Counter(1000));
+  ASSERT_EQ(Form->OpenJob(WriteJob(document)), "");
+  ASSERT_TRUE(WaitForLoad(*Form));
+  const QString shown = Control<QLineEdit>(Form.get(), "SerialSchemeEdit")->text();
+  EXPECT_TRUE(shown.contains("fw-line-a 3")) << shown.toStdString();
+  FlashOne();
+  EXPECT_EQ(UnitSerial(), "1000");
+  FlashOne();
+  EXPECT_EQ(UnitSerial(), "1001");
+
+  Answers = {"pw"};
+  ASSERT_TRUE(Form->CloseJob());
+  EXPECT_EQ(Control<QLineEdit>(Form.get(), "SerialSchemeEdit")->text(), own);
+  FlashOne();
+  EXPECT_EQ(UnitSerial(), "5000");
+
+  // Closed with the job open, the window keeps the operator's file in its
+  // settings, not the job's scheme.
+  ASSERT_EQ(Form->OpenJob(WriteJob(document)), "");
+  ASSERT_TRUE(WaitForLoad(*Form));
+  Form.reset();
+  EXPECT_TRUE(SettingsText().contains("SerialSchemeFile=" + own)) << SettingsText().toStdString();
+}
+
+TEST_F(JobSchemeWindow, AJobsSchemeFileIsReadOnceAndAnInvalidInlineOneRefusesTheJob) {
+  Open();
+  const std::string text = Counter(2000);
+  const QString scheme = WriteText("scheme.json", text);
+  nlohmann::json document = Document();
+  document["serial"] = {{"path", "scheme.json"},
+                        {"sha256", Sha256Hex(reinterpret_cast<const uint8_t *>(text.data()),
+                                             text.size())}};
+  ASSERT_EQ(Form->OpenJob(WriteJob(document)), "");
+  ASSERT_TRUE(WaitForLoad(*Form));
+  // Changed after the job was opened: the runs keep what was checked.
+  WriteText("scheme.json", Counter(7000));
+  FlashOne();
+  EXPECT_EQ(UnitSerial(), "2000");
+  EXPECT_EQ(Control<QLineEdit>(Form.get(), "SerialSchemeEdit")->text(), scheme);
+
+  Answers = {"pw"};
+  Panel()->SetPasswordAsked();
+  ASSERT_TRUE(Panel()->Close("pw"));
+  nlohmann::json broken = Document();
+  broken["serial"] = {{"fields", {{{"name", "sn"}, {"length", 4}, {"counter", {{"start", 1}}}}}}};
+  const std::string refused = Form->OpenJob(WriteJob(broken));
+  EXPECT_TRUE(refused.starts_with("job fw-line-a 3 refused: Serial field")) << refused;
+  EXPECT_FALSE(Panel()->IsOpen());
+  EXPECT_FALSE(Serials()->IsPinned());
+}
+
+TEST_F(JobWindow, AJobNamingItsRecordsAndStationKeepsItsRunsAndCountThere) {
+  Open();
+  Answers = {"pw"};
+  Panel()->SetPasswordAsked();
+  const std::string place = Path("line-a.sqlite").toStdString();
+  nlohmann::json document = Document();
+  document["records"] = place;
+  document["station"] = "line-a-3";
+  document["units"] = 5;
+  ASSERT_EQ(Form->OpenJob(WriteJob(document)), "");
+  ASSERT_TRUE(WaitForLoad(*Form));
+  QTest::mouseClick(Control<QPushButton>(Form.get(), "StartButton"), Qt::LeftButton);
+  ASSERT_TRUE(QTest::qWaitFor([&] { return Form->AllChannelsIdle(); }, 30000));
+  ASSERT_EQ(StatusText(Form.get(), 0), DownloadDone) << StatusText(Form.get(), 0).toStdString();
+  Answers = {"pw"};
+  ASSERT_TRUE(Form->CloseJob());
+  // Back at the settings' place: the next run is kept there.
+  QTest::mouseClick(Control<QPushButton>(Form.get(), "StartButton"), Qt::LeftButton);
+  ASSERT_TRUE(QTest::qWaitFor([&] { return Form->AllChannelsIdle(); }, 30000));
+  Form.reset(); // writes every record taken
+
+  std::string why;
+  auto store = records::SqliteStore::Open(place, why);
+  ASSERT_TRUE(store) << why;
+  std::vector<records::Record> list;
+  ASSERT_TRUE(store->List({}, list, why)) << why;
+  ASSERT_EQ(list.size(), 1u);
+  EXPECT_EQ(list[0].Station, "line-a-3");
+  EXPECT_EQ(list[0].JobName, "fw-line-a");
+  auto own = records::SqliteStore::Open(
+      (Xdg.DataHome() + "/Orv/Kestrune/records.sqlite").toStdString(), why);
+  ASSERT_TRUE(own) << why;
+  list.clear();
+  ASSERT_TRUE(own->List({}, list, why)) << why;
+  ASSERT_EQ(list.size(), 1u);
+  EXPECT_EQ(list[0].JobName, "");
+  EXPECT_NE(list[0].Station, "line-a-3");
+}
+
+TEST_F(JobWindow, AJobOfANumberOfRunsEndsTheChannelAfterThem) {
+  Handset = std::make_unique<VirtualHandset>(
+      HandsetOptions{.Model = handset::RamModel::Host, .SwapAfterRunMs = 700});
+  ASSERT_TRUE(Handset->StartOnPty());
+  Ports.reset(); // gives back the variable before it is set again
+  Ports = std::make_unique<ScopedEnv>("KESTRUNE_PORTS", Handset->DevicePath());
+  Open();
+  nlohmann::json document = Document();
+  document["repeat"] = 2;
+  document["swap_silence"] = 0.3;
+  ASSERT_EQ(Form->OpenJob(WriteJob(document)), "");
+  ASSERT_TRUE(WaitForLoad(*Form));
+  ExpectLocked(true);
+  EXPECT_EQ(Control<QSpinBox>(Form.get(), "RepeatRunsSpinBox")->value(), 2);
+  const RepeatPlan plan = Form->RepeatChoice();
+  EXPECT_TRUE(plan.On);
+  EXPECT_EQ(plan.Runs, 2u);
+  EXPECT_EQ(plan.SwapSilence, std::chrono::milliseconds(300));
+  QTest::mouseClick(Control<QPushButton>(Form.get(), "StartButton"), Qt::LeftButton);
+  // The channel ends by itself after its two units.
+  ASSERT_TRUE(QTest::qWaitFor([&] { return Form->AllChannelsIdle(); }, 60000))
+      << StatusText(Form.get(), 0).toStdString();
+  EXPECT_EQ(Form->Tally(0), (RunTally{.Passed = 2, .Failed = 0}));
+  EXPECT_EQ(Handset->CompletedRuns(), 2);
+}
+
+// A channel asking for a place while another program holds the station's
+// database: Stop ends it within a fraction of a second, the unit untouched
+// and no place taken.
+TEST_F(JobWindow, StopEndsAnAskForAPlaceWhileTheDatabaseIsHeld) {
+  Open();
+  nlohmann::json document = Document();
+  document["units"] = 3;
+  document["records"] = "none"; // no record of the stopped run waits for the database
+  ASSERT_EQ(Form->OpenJob(WriteJob(document)), "");
+  ASSERT_TRUE(WaitForLoad(*Form));
+  const std::string db = (Xdg.DataHome() + "/Orv/Kestrune/records.sqlite").toStdString();
+  sqlite3 *other = nullptr;
+  ASSERT_EQ(sqlite3_open(db.c_str(), &other), SQLITE_OK);
+  ASSERT_EQ(sqlite3_exec(other, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr), SQLITE_OK);
+  QTest::mouseClick(Control<QPushButton>(Form.get(), "StartButton"), Qt::LeftButton);
+  QTest::qWait(400);
+  EXPECT_FALSE(Form->AllChannelsIdle());
+  const auto stopped = std::chrono::steady_clock::now();
+  QTest::mouseClick(Control<QPushButton>(Form.get(), "StopButton"), Qt::LeftButton);
+  const bool ended = QTest::qWaitFor([&] { return Form->AllChannelsIdle(); }, 5000);
+  const auto took = std::chrono::steady_clock::now() - stopped;
+  sqlite3_exec(other, "ROLLBACK", nullptr, nullptr, nullptr);
+  ASSERT_TRUE(ended);
+  EXPECT_LT(took, std::chrono::milliseconds(700))
+      << std::chrono::duration_cast<std::chrono::milliseconds>(took).count() << " ms";
+  EXPECT_TRUE(Handset->Runs().empty());
+  sqlite3_stmt *count = nullptr;
+  ASSERT_EQ(sqlite3_prepare_v2(other, "SELECT count(*) FROM job_units", -1, &count, nullptr),
+            SQLITE_OK);
+  ASSERT_EQ(sqlite3_step(count), SQLITE_ROW);
+  EXPECT_EQ(sqlite3_column_int(count, 0), 0);
+  sqlite3_finalize(count);
+  sqlite3_close(other);
 }
 
 } // namespace
