@@ -30,8 +30,24 @@ if(NOT KESTRUNE_WINDOWS_DEPS)
       FORCE)
   endif()
 endif()
+# OpenSSL's libcrypto (static), in a cache of its own from the same script:
+# the job signatures and the supervisor's password. Without it a station
+# reads jobs but checks no signature.
+if(NOT KESTRUNE_WINDOWS_OPENSSL)
+  execute_process(COMMAND ${CMAKE_CURRENT_LIST_DIR}/../scripts/windows-deps.sh --print-openssl
+    OUTPUT_VARIABLE openssl OUTPUT_STRIP_TRAILING_WHITESPACE)
+  if(EXISTS ${openssl}/BUILD-INFO.txt)
+    set(KESTRUNE_WINDOWS_OPENSSL ${openssl} CACHE PATH
+      "OpenSSL's libcrypto for Windows (scripts/windows-deps.sh)" FORCE)
+  endif()
+endif()
 # Test projects (try_compile) read this file again: they get the same.
-list(APPEND CMAKE_TRY_COMPILE_PLATFORM_VARIABLES KESTRUNE_WINDOWS_DEPS)
+list(APPEND CMAKE_TRY_COMPILE_PLATFORM_VARIABLES KESTRUNE_WINDOWS_DEPS KESTRUNE_WINDOWS_OPENSSL)
+if(KESTRUNE_WINDOWS_OPENSSL)
+  list(APPEND CMAKE_FIND_ROOT_PATH ${KESTRUNE_WINDOWS_OPENSSL})
+  set(OPENSSL_ROOT_DIR ${KESTRUNE_WINDOWS_OPENSSL})
+  set(OPENSSL_USE_STATIC_LIBS ON)
+endif()
 if(KESTRUNE_WINDOWS_DEPS)
   list(APPEND CMAKE_FIND_ROOT_PATH ${KESTRUNE_WINDOWS_DEPS})
   # Qt's code generators are the host's own (Debian's qt6-base-dev-tools).

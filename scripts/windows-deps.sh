@@ -6,8 +6,14 @@
 #   windowsvista style), SQLite, libpq (from PostgreSQL, without SSL: there
 #   is no MinGW OpenSSL in Debian) and libpqxx (static).
 #
-#   scripts/windows-deps.sh          build the cache when it is missing
-#   scripts/windows-deps.sh --print  print the cache's folder and exit
+#   scripts/windows-deps.sh                  build both caches when missing
+#   scripts/windows-deps.sh --print          print the main cache's folder
+#   scripts/windows-deps.sh --print-openssl  print OpenSSL's cache's folder
+#   scripts/windows-deps.sh openssl          build only OpenSSL's cache
+#
+# OpenSSL's libcrypto (static, for the job signatures and the supervisor's
+# password) has a cache of its own beside the main one, with its own work
+# folder, so that adding it never rebuilds Qt.
 #
 # Sources come only through `apt-get source`, with an apt configuration of
 # this script's own (its own deb-src list, state and cache folders), so the
@@ -28,11 +34,25 @@ pg_major=15
 pqxx_version=6.4.5
 name=qt${qt_version}-sqlite${sqlite_version}-pq${pg_major}-pqxx${pqxx_version}-r${recipe}
 
+openssl_recipe=1
+openssl_series=3.0
+openssl_name=openssl${openssl_series}-r${openssl_recipe}
+
 root=${KESTRUNE_DEPS_ROOT:-$HOME/.cache/kestrune/windows-deps}
 cache=$root/$name
-if [[ ${1:-} == --print ]]; then
-  echo "$cache"
-  exit 0
+openssl_cache=$root/$openssl_name
+case ${1:-} in
+  --print) echo "$cache"; exit 0 ;;
+  --print-openssl) echo "$openssl_cache"; exit 0 ;;
+esac
+
+# Only the parts named on the command line (for trying one part), else all.
+parts=("$@")
+[[ ${#parts[@]} -gt 0 ]] || parts=(openssl qt sqlite libpq pqxx)
+if [[ ${parts[0]} == openssl ]]; then
+  "$(dirname "$0")/windows-deps-openssl.sh" "$openssl_cache" "$openssl_series" "$openssl_recipe"
+  parts=("${parts[@]:1}")
+  [[ ${#parts[@]} -gt 0 ]] || exit 0
 fi
 if [[ -f $cache/BUILD-INFO.txt ]]; then
   echo "windows deps: $cache is complete"
@@ -58,29 +78,9 @@ finish_step() {
 }
 
 # --- Sources, through a private apt configuration -------------------------
-apt_dir=$work/apt
-apt_opts=(
-  -o "Dir::Etc::SourceList=$apt_dir/sources.list"
-  -o "Dir::Etc::SourceParts=$apt_dir/sources.list.d"
-  -o "Dir::Etc::Trusted=$apt_dir/trusted.gpg"
-  -o "Dir::Etc::TrustedParts=/etc/apt/trusted.gpg.d"
-  -o "Dir::State=$apt_dir/state"
-  -o "Dir::State::status=$apt_dir/state/status"
-  -o "Dir::Cache=$apt_dir/cache"
-  -o "Debug::NoLocking=1"
-  -o "APT::Sandbox::User=$(id -un)"
-)
-mirror=${KESTRUNE_DEBIAN_MIRROR:-http://deb.debian.org/debian}
-keyring=/usr/share/keyrings/debian-archive-keyring.gpg
-
+source "$(dirname "$0")/windows-deps-apt.sh"
 fetch_sources() {
-  mkdir -p "$apt_dir/sources.list.d" "$apt_dir/state/lists/partial" \
-    "$apt_dir/cache/archives/partial" "$work/src"
-  : >"$apt_dir/state/status"
-  echo "deb-src [signed-by=$keyring] $mirror bookworm main" >"$apt_dir/sources.list"
-  apt-get "${apt_opts[@]}" update
-  (cd "$work/src" && apt-get "${apt_opts[@]}" source qt6-base sqlite3 postgresql-${pg_major} libpqxx)
-  (cd "$work/src" && ls -d */) | tee "$work/src-folders.txt"
+  apt_fetch "$work/apt" "$work/src" qt6-base sqlite3 postgresql-${pg_major} libpqxx
 }
 
 src_of() { (cd "$work/src" && ls -d "$1"-*/ | head -1 | sed "s#/\$##;s#^#$work/src/#"); }
@@ -260,9 +260,6 @@ if ! step_done sources; then
   finish_step sources "$t"
 fi
 write_toolchain
-# Only the parts named on the command line (for trying one part), else all.
-parts=("$@")
-[[ ${#parts[@]} -gt 0 ]] || parts=(qt sqlite libpq pqxx)
 for part in "${parts[@]}"; do step "$part"; done
 for part in qt sqlite libpq pqxx; do step_done "$part" || exit 0; done
 

@@ -2,7 +2,9 @@
 # The Windows part of the test command: cross-builds the Windows programs
 # and portable test suites (preset windows), runs the suites under Wine,
 # then the download test (tests/wine/download-test.sh), in which the
-# Windows kestrune-cli.exe flashes the Linux virtual handset at each speed.
+# Windows kestrune-cli.exe flashes the Linux virtual handset at each speed,
+# and, with OpenSSL's libcrypto (scripts/windows-deps.sh), the signed jobs
+# (tests/wine/job-test.sh).
 #
 #   scripts/wine-tests.sh [LINUX_BUILD_DIR]   (default build/default, built
 #                                              with kestrune-handset in it)
@@ -21,6 +23,7 @@ jobs=${JOBS:-$(nproc)}
 started=$(date +%s)
 
 deps=$(scripts/windows-deps.sh --print)
+openssl=$(scripts/windows-deps.sh --print-openssl)
 full=0
 [ -f "$deps/BUILD-INFO.txt" ] && full=1
 
@@ -72,6 +75,12 @@ wineboot=$(command -v wineboot || echo /usr/lib/wine/wineboot)
 status=0
 ctest --preset windows -j "$jobs" || status=$?
 tests/wine/download-test.sh build/windows "$native" || status=$?
+if [ -f "$openssl/BUILD-INFO.txt" ]; then
+  tests/wine/job-test.sh build/windows "$native" || status=$?
+else
+  echo "wine tests: signed jobs SKIPPED: no libcrypto for Windows in $openssl" \
+    "(scripts/windows-deps.sh builds it)"
+fi
 if [ "$full" = 1 ]; then
   tests/wine/records-test.sh build/windows "$native" || status=$?
   tests/wine/window-test.sh build/windows "$native" build/windows/wine-window.png || status=$?

@@ -1,19 +1,11 @@
 #include "tests/records/RecordsTestSupport.h"
 
 #include "records/Uuid.h"
-
-#include <stdexcept>
-
-#include <stdlib.h>
+#include "tests/support/TestFiles.h"
 
 namespace kestrune::records::test {
 
-TempDir::TempDir() {
-  std::string pattern = (std::filesystem::temp_directory_path() / "kestrune-rec-XXXXXX").string();
-  if (!mkdtemp(pattern.data()))
-    throw std::runtime_error("mkdtemp");
-  Dir = pattern;
-}
+TempDir::TempDir() : Dir(kestrune::test::MakeScratchDirectory("kestrune-rec-")) {}
 
 TempDir::~TempDir() {
   std::error_code ignored;
