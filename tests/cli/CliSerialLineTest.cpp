@@ -182,12 +182,12 @@ TEST(CliSerialLine, TwoStationsOnOneServerKilledAtRandomNeverShareAValue) {
     ++s.Starts;
     s.Pid = Start(args, s.DataHome.string(),
                   (dir / (s.Name + "-" + std::to_string(s.Starts) + ".out")).string());
-    s.KillAt = Clock::now() + std::chrono::milliseconds(7000 + random() % 5000);
+    s.KillAt = Clock::now() + std::chrono::milliseconds(10000 + random() % 5000);
   };
   for (Station &s : stations)
     startStation(s);
 
-  const auto giveUp = Clock::now() + std::chrono::seconds(55);
+  const auto giveUp = Clock::now() + std::chrono::seconds(75);
   int kills = 0;
   while (!(stations[0].Done && stations[1].Done) && Clock::now() < giveUp) {
     std::this_thread::sleep_for(std::chrono::milliseconds(20));
@@ -295,7 +295,10 @@ TEST(CliSerialLine, TwoStationsOnOneServerKilledAtRandomNeverShareAValue) {
       EXPECT_TRUE(kept != stateOfText.end() && kept->second == "spent") << sn;
     }
   }
-  EXPECT_GE(passedRecords + failedWithValue, 150) << "several hundred units in all";
+  // A floor against a ledger that stalls, not a measure of speed (that is
+  // bench_serial's): a loaded machine flashes far fewer units in the time
+  // than the two hundred and more of a quiet one.
+  EXPECT_GE(passedRecords + failedWithValue, 60) << "units in all";
   EXPECT_GE(passed, passedRecords);
   EXPECT_GE(spent, failedWithValue);
   std::printf("serial line: %d kills, %ld passed records, %ld failed with a value; stations "
