@@ -139,13 +139,13 @@ try {
     const s = await shown();
     return s.length === 3 && s.every(x => x.online) &&
       stations.every(st => s.find(x => x.name === st.name)?.tiles.length === st.handsets.length);
-  }, 15000);
+  }, 30000);
 
   // A few units on every channel, then the picture for the docs.
   await until('two judged units on every channel', () => {
     const rows = sql("SELECT count(*) FROM (SELECT station, channel FROM kestrune_records WHERE unit AND outcome IN ('passed','failed') GROUP BY 1, 2 HAVING count(*) >= 2) c");
     return Number(rows[0][0]) === 5;
-  }, 30000);
+  }, 60000);
   await sleep(2500);
   fs.mkdirSync(screenshotDir, { recursive: true });
   await page.screenshot({ path: path.join(screenshotDir, 'line-dashboard.png'), fullPage: true });
@@ -157,7 +157,7 @@ try {
     const s = await shown();
     return s.find(x => x.name === 'station-a')?.online === false &&
       s.find(x => x.name === 'station-b')?.online === true;
-  }, 10000);
+  }, 20000);
 
   // Everything still now: the page must show what the records hold.
   for (const station of stations.slice(1))
