@@ -130,13 +130,8 @@ public:
     Statement s(Db, "SELECT coalesce(sum(state = 'passed'), 0), coalesce(sum(state = 'flight'), "
                     "0), coalesce(sum(state = 'lost'), 0), coalesce(sum(state = 'lost' AND "
                     "station = ?), 0) FROM job_units WHERE job_name = ? AND job_version = ?");
-    if (!s) {
-      why = sqlite3_errmsg(Db);
+    if (!BindStationAndJob(s, why))
       return false;
-    }
-    s.Text(1, Key.Station);
-    s.Text(2, Key.Name);
-    s.Text(3, Key.Version);
     if (sqlite3_step(s.get()) != SQLITE_ROW) {
       why = sqlite3_errmsg(Db);
       return false;
@@ -156,13 +151,8 @@ public:
       return false;
     Statement s(Db, "DELETE FROM job_units WHERE state = 'lost' AND station = ? AND job_name = ? "
                     "AND job_version = ?");
-    if (!s) {
-      why = sqlite3_errmsg(Db);
+    if (!BindStationAndJob(s, why))
       return false;
-    }
-    s.Text(1, Key.Station);
-    s.Text(2, Key.Name);
-    s.Text(3, Key.Version);
     if (sqlite3_step(s.get()) != SQLITE_DONE) {
       why = sqlite3_errmsg(Db);
       return false;
@@ -172,6 +162,18 @@ public:
   }
 
 private:
+  // Binds ?1 to the station and ?2, ?3 to the job's name and version.
+  bool BindStationAndJob(Statement &s, std::string &why) {
+    if (!s) {
+      why = sqlite3_errmsg(Db);
+      return false;
+    }
+    s.Text(1, Key.Station);
+    s.Text(2, Key.Name);
+    s.Text(3, Key.Version);
+    return true;
+  }
+
   static int Busy(void *self, int count) {
     auto *store = static_cast<SqliteJobUnits *>(self);
     const auto now = std::chrono::steady_clock::now();
