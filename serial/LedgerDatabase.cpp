@@ -82,14 +82,28 @@ const std::array<const char *, CurrentLedgerVersion> Steps = {Version1, Version2
 
 // SQLite's own wait sleeps 1, 2, 5, 10 ms and longer between tries, so a
 // claim meeting the short write of the thread that reserves ahead would
-// wait far longer than that write takes. Tried again every 0.2 ms instead,
-// up to the same time.
-constexpr std::chrono::microseconds BusyStep{200};
+// wait far longer than that write takes. Tried again every 0.2 ms instead
+// for the first few milliseconds, then every millisecond, up to the same
+// time. The wait is bounded by the clock, not by a number of tries: on
+// Windows a sleep shorter than a millisecond returns at once, and 50,000
+// tries of nothing gave up within a few milliseconds.
+constexpr std::chrono::microseconds ShortStep{200};
+constexpr std::chrono::milliseconds ShortSteps{5};
+constexpr std::chrono::milliseconds LongStep{1};
 
 int BusyWait(void *, int tries) {
-  if (tries >= int(std::chrono::milliseconds(BusyTimeoutMs) / BusyStep))
+  using Clock = std::chrono::steady_clock;
+  // The handler runs on the thread whose statement met the lock, and a
+  // wait begins again with tries at 0.
+  thread_local Clock::time_point began;
+  const Clock::time_point now = Clock::now();
+  if (tries == 0)
+    began = now;
+  const auto waited = now - began;
+  if (waited >= std::chrono::milliseconds(BusyTimeoutMs))
     return 0;
-  std::this_thread::sleep_for(BusyStep);
+  std::this_thread::sleep_for(waited < ShortSteps ? std::chrono::nanoseconds(ShortStep)
+                                                  : std::chrono::nanoseconds(LongStep));
   return 1;
 }
 
