@@ -36,10 +36,13 @@ SleepingProgram::SleepingProgram(const char *) {
   startup.StartupInfo.hStdError = nul;
   startup.lpAttributeList = list;
   std::wstring command = L"cmd.exe /q /k";
+  // Without a console of its own: a console made for it (even one with no
+  // window) has a console host that under Wine now and then outlived it,
+  // holding the test's output open so that ctest waited for it.
   PROCESS_INFORMATION process{};
   const bool started =
       listed && CreateProcessW(nullptr, command.data(), nullptr, nullptr, TRUE,
-                               CREATE_NO_WINDOW | EXTENDED_STARTUPINFO_PRESENT, nullptr,
+                               DETACHED_PROCESS | EXTENDED_STARTUPINFO_PRESENT, nullptr,
                                nullptr, &startup.StartupInfo, &process);
   if (listed)
     DeleteProcThreadAttributeList(list);
