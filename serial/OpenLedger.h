@@ -5,6 +5,7 @@
 
 #include "serial/SerialLedger.h"
 
+#include <chrono>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -17,6 +18,9 @@ struct LedgerPlace {
   std::optional<std::string> ServerUrl; // the line's PostgreSQL server
   std::string Station;                  // this station's name
   uint64_t LeaseSize = 1000;            // values a lease from the server holds
+  // How long Status waits for the line's figures of a pool not read from
+  // the server yet. The window gives none and shows them once read.
+  std::chrono::milliseconds StatusWait{10000};
   // Told, from any thread, when the line's server is lost (once) and when
   // it answers again.
   std::function<void(const std::string &)> Notice;

@@ -1,13 +1,10 @@
 #include "serial/PgLeaseLedger.h"
 
+#include "records/BoundedConnection.h"
 #include "records/PgRecords.h"
 #include "records/QuietThread.h"
 #include "records/ServerAddress.h"
 #include "serial/PgLeaseServer.h"
-
-#ifndef _WIN32
-#include <sys/socket.h>
-#endif
 
 #include <algorithm>
 
@@ -21,6 +18,8 @@ constexpr std::chrono::milliseconds Interval{500};
 constexpr std::chrono::milliseconds Pace{50};
 constexpr std::chrono::milliseconds LongestRetry{5000};
 constexpr std::chrono::milliseconds StopWait{2000};
+// At the stop, a server that ends no round within this is not waited for.
+constexpr std::chrono::milliseconds SilentAtStop{500};
 constexpr size_t ReportBatch = 500;
 
 std::string ServerText(const std::exception &failure) {
@@ -48,7 +47,28 @@ PgLeaseLedger::PgLeaseLedger(const LedgerPlace &place, std::unique_ptr<SqliteLed
 }
 
 PgLeaseLedger::~PgLeaseLedger() {
-  WaitReported(StopWait);
+  // Settled values are told while the server answers; a server known away,
+  // or one that ends no round for a while, is left to the next start.
+  std::vector<UnreportedValue> untold;
+  std::string why;
+  if (Local->Unreported(1, untold, why) && untold.empty()) {
+    Stop();
+    return;
+  }
+  Wake();
+  std::unique_lock lock(Mutex);
+  Urgent = true;
+  Changed.notify_all();
+  const auto until = std::chrono::steady_clock::now() + StopWait;
+  while (!Down && !AllReported && !Ended) {
+    const uint64_t rounds = Rounds;
+    const bool moved = Changed.wait_for(lock, SilentAtStop, [&] {
+      return Down || AllReported || Ended || Rounds != rounds;
+    });
+    if (!moved || std::chrono::steady_clock::now() >= until)
+      break;
+  }
+  lock.unlock();
   Stop();
 }
 
@@ -62,27 +82,22 @@ void PgLeaseLedger::Wake() {
 }
 
 void PgLeaseLedger::Stop() {
-  std::unique_lock lock(Mutex);
-  Stopping = true;
-  Changed.notify_all();
-  // A call hanging on a server that does not answer is cut off.
-  Changed.wait_for(lock, StopWait, [this] { return Ended; });
-#ifndef _WIN32
-  if (!Ended && ServerSocket >= 0)
-    ::shutdown(ServerSocket, SHUT_RDWR);
-#endif
-  lock.unlock();
+  {
+    std::lock_guard lock(Mutex);
+    Stopping = true;
+    Changed.notify_all();
+  }
+  // A call under way ends at once: what it was telling stays marked untold
+  // here, and telling it again is harmless.
+  Cut.Cut();
   if (Thread.joinable())
     Thread.join();
 }
 
-void PgLeaseLedger::SetSocket(int socket) {
-  std::lock_guard lock(Mutex);
-  ServerSocket = socket;
-}
-
 void PgLeaseLedger::ServerLost(const std::string &why) {
   std::lock_guard lock(Mutex);
+  LastFailure = why;
+  Changed.notify_all();
   if (Down)
     return;
   Down = true;
@@ -218,6 +233,9 @@ void PgLeaseLedger::Cycle(pqxx::connection_base &server) {
     if (!Local->MarkReported(values, why))
       return;
     reportedAll = values.size() < ReportBatch;
+    std::lock_guard lock(Mutex);
+    ++Rounds;
+    Changed.notify_all();
   }
   std::map<std::string, PoolRequest> known;
   {
@@ -248,12 +266,13 @@ void PgLeaseLedger::Cycle(pqxx::connection_base &server) {
     LineState[pool] = std::move(figures);
   if (!Woken)
     AllReported = true;
+  ++Rounds;
   Changed.notify_all();
 }
 
 void PgLeaseLedger::Main() {
   records::BlockProcessSignals();
-  std::unique_ptr<pqxx::connection> server;
+  std::unique_ptr<records::BoundedConnection> server;
   auto retry = Interval;
   for (;;) {
     {
@@ -265,8 +284,7 @@ void PgLeaseLedger::Main() {
     }
     try {
       if (!server) {
-        server = std::make_unique<pqxx::connection>(Url);
-        SetSocket(server->sock());
+        server = std::make_unique<records::BoundedConnection>(Url, &Cut);
         EnsureLeaseTables(*server);
         ServerBack();
       }
@@ -276,51 +294,55 @@ void PgLeaseLedger::Main() {
       Changed.wait_for(lock, Pace, [this] { return Urgent || Stopping; });
       Urgent = false;
     } catch (const std::exception &failure) {
-      SetSocket(-1);
+      Cut.SetSocket(-1);
       server.reset();
+      {
+        std::lock_guard lock(Mutex);
+        if (Stopping)
+          break;
+      }
       ServerLost(ServerText(failure));
       retry = std::min(retry * 2, LongestRetry);
     }
   }
-  SetSocket(-1);
+  Cut.SetSocket(-1);
   server.reset();
   std::lock_guard lock(Mutex);
   Ended = true;
   Changed.notify_all();
 }
 
+bool PgLeaseLedger::LineRead(const std::vector<PoolRequest> &requests) const {
+  return std::all_of(requests.begin(), requests.end(),
+                     [this](const PoolRequest &r) { return LineState.count(r.Pool) > 0; });
+}
+
 std::vector<PoolStatus> PgLeaseLedger::Status(const std::vector<PoolRequest> &requests) {
   std::vector<PoolStatus> out = Local->Status(requests);
-  // The line's figures as the ledger's thread last read them; asked of the
-  // server here only for pools it has not read yet, and never while the
-  // server is known to be away (the window asks often, and must not wait).
+  // The line's figures as the ledger's thread last read them. A pool not
+  // read yet is read at the thread's next round, which is waited for here
+  // no longer than the place allows and never while the server is known
+  // to be away: the window asks often, on its own thread, and must not wait.
   std::map<std::string, ServerPool> line;
   bool down = false;
-  std::vector<size_t> unread;
-  {
-    std::lock_guard lock(Mutex);
-    down = Down;
-    for (size_t i = 0; i < requests.size(); ++i) {
-      auto known = LineState.find(requests[i].Pool);
-      if (known != LineState.end())
-        line[requests[i].Pool] = known->second;
-      else
-        unread.push_back(i);
-      Watched.insert(requests[i].Pool);
-    }
-  }
   std::string why;
-  if (!unread.empty() && !down) {
-    try {
-      pqxx::connection server(Url);
-      EnsureLeaseTables(server);
-      for (size_t i : unread)
-        line[requests[i].Pool] = ServerPoolState(server, requests[i].Pool);
-      ServerBack();
-    } catch (const std::exception &failure) {
-      why = ServerText(failure);
-      ServerLost(why);
-      down = true;
+  {
+    std::unique_lock lock(Mutex);
+    for (const PoolRequest &request : requests)
+      Watched.insert(request.Pool);
+    if (!LineRead(requests) && !Down) {
+      Woken = true;
+      Urgent = true;
+      Changed.notify_all();
+      Changed.wait_for(lock, Place.StatusWait,
+                       [&] { return LineRead(requests) || Down || Ended; });
+    }
+    down = Down;
+    why = down ? LastFailure : "";
+    for (const PoolRequest &request : requests) {
+      auto known = LineState.find(request.Pool);
+      if (known != LineState.end())
+        line[request.Pool] = known->second;
     }
   }
   for (size_t i = 0; i < requests.size(); ++i) {
@@ -328,8 +350,10 @@ std::vector<PoolStatus> PgLeaseLedger::Status(const std::vector<PoolRequest> &re
     auto found = line.find(requests[i].Pool);
     if (found == line.end()) {
       status.Leases.push_back(records::WithoutPassword(
-          "the line's server cannot be reached" + (why.empty() ? "" : " (" + why + ")") +
-              ": these are this station's leases only",
+          down ? "the line's server cannot be reached" + (why.empty() ? "" : " (" + why + ")") +
+                     ": these are this station's leases only"
+               : std::string("the line's figures are not read from its server yet: these are "
+                             "this station's leases only"),
           Url));
       continue;
     }

@@ -6,6 +6,7 @@
 // station that loses the server goes on with its leases and says so once.
 #pragma once
 
+#include "records/ServerCut.h"
 #include "serial/OpenLedger.h"
 #include "serial/PgLeaseServer.h"
 #include "serial/SqliteLedger.h"
@@ -26,8 +27,9 @@ public:
   // Needs no answer from the server: the leases kept here go on. Null with
   // why set when the station's database or the address is unusable.
   static std::unique_ptr<PgLeaseLedger> Open(const LedgerPlace &place, std::string &why);
-  // Tells the server what is settled for a short while, then stops; what
-  // is left is told at the next start.
+  // Tells the server what is settled while it answers, for a short while,
+  // then stops at once, cutting a call to a server that does not answer;
+  // what is left is told at the next start.
   ~PgLeaseLedger() override;
   PgLeaseLedger(const PgLeaseLedger &) = delete;
   PgLeaseLedger &operator=(const PgLeaseLedger &) = delete;
@@ -35,6 +37,9 @@ public:
   bool Claim(const std::vector<PoolRequest> &requests, const Claimant &who, serial::Claim &claim,
              std::string &error) override;
   bool Settle(const serial::Claim &claim, ClaimEnd end, std::string &error) override;
+  // Never asks the server itself: the line's figures are those the ledger's
+  // thread last read. For a pool not read yet it waits for the thread up to
+  // the place's StatusWait.
   std::vector<PoolStatus> Status(const std::vector<PoolRequest> &requests) override;
 
   // The station's calls as SqliteLedger::ObserveCalls tells them.
@@ -53,7 +58,7 @@ private:
   void Remember(const std::vector<PoolRequest> &requests);
   void Wake();
   void Stop();
-  void SetSocket(int socket);
+  bool LineRead(const std::vector<PoolRequest> &requests) const;
   void ServerLost(const std::string &why);
   void ServerBack();
   uint64_t Low() const;
@@ -76,7 +81,9 @@ private:
   bool Ended = false;
   bool Down = false;
   bool AllReported = false;
-  int ServerSocket = -1;
+  std::string LastFailure;  // why the server was last lost
+  uint64_t Rounds = 0;      // the thread's rounds with the server that ended
+  records::ServerCut Cut;   // the thread's connection, cut at the stop
   std::thread Thread;
 };
 

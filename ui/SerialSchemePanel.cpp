@@ -190,6 +190,9 @@ std::string SerialSchemePanel::ValuesFor(const std::shared_ptr<const ImageBytes>
     if (server)
       place.ServerUrl = UsedRecords;
     place.Station = UsedStation.empty() ? records::HostStationName() : UsedStation;
+    // The window's own thread asks for the status: the line's figures are
+    // shown once the ledger has read them, never waited for.
+    place.StatusWait = std::chrono::milliseconds(0);
     Ledger = serial::OpenLedger(place, error);
     if (!Ledger)
       return error;

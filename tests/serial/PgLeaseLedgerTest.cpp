@@ -182,6 +182,50 @@ TEST_F(PgLeaseLedgerTest, ClaimsGoOnFromTheLeaseWhileTheServerIsAway) {
   EXPECT_FALSE(positions.count(PassOne(*ledger, pool)));
 }
 
+TEST_F(PgLeaseLedgerTest, ASilentServerIsNotWaitedForByTheStatusOrTheCloseAndLearnsLater) {
+  const PoolRequest pool = CounterPool("sn:counter:0", "sn", 0, 1000);
+  const PoolRequest other = CounterPool("mac:counter:0", "mac", 0, 1000);
+  auto ledger = Station("A", 100);
+  for (int i = 0; i < 5; ++i)
+    PassOne(*ledger, pool);
+  ASSERT_TRUE(ledger->WaitReported(std::chrono::seconds(10)));
+  // The server takes the connection's bytes and answers nothing.
+  ASSERT_TRUE(Server->Pause());
+  for (int i = 0; i < 5; ++i)
+    PassOne(*ledger, pool);
+
+  // A window's ledger: a pool not read yet is shown with the station's own
+  // figures at once.
+  LedgerPlace place;
+  place.StationDatabase = Dir.File("A/records.sqlite");
+  place.ServerUrl = Server->Url();
+  place.Station = "A";
+  place.StatusWait = std::chrono::milliseconds(0);
+  std::string why;
+  auto window = PgLeaseLedger::Open(place, why);
+  ASSERT_TRUE(window) << why;
+  const auto asked = std::chrono::steady_clock::now();
+  PoolStatus unread = window->Status({other})[0];
+  EXPECT_LT(std::chrono::steady_clock::now() - asked, std::chrono::milliseconds(200));
+  ASSERT_FALSE(unread.Leases.empty());
+  EXPECT_NE(unread.Leases.back().find("not read from its server yet"), std::string::npos)
+      << unread.Leases.back();
+
+  // Each closes within a second, though the server is told nothing.
+  auto closing = std::chrono::steady_clock::now();
+  window.reset();
+  EXPECT_LT(std::chrono::steady_clock::now() - closing, std::chrono::seconds(1));
+  closing = std::chrono::steady_clock::now();
+  ledger.reset();
+  EXPECT_LT(std::chrono::steady_clock::now() - closing, std::chrono::seconds(1));
+
+  // What was settled meanwhile is told at the next start.
+  ASSERT_TRUE(Server->Resume());
+  ledger = Station("A", 100);
+  ASSERT_TRUE(ledger->WaitReported(std::chrono::seconds(20)));
+  EXPECT_EQ(ServerNumber("SELECT count(*) FROM kestrune_serial_values WHERE state = 'passed'"), 10u);
+}
+
 TEST_F(PgLeaseLedgerTest, AReleasedLeaseIsWrittenOffAndNeverHandedOutAgain) {
   const PoolRequest pool = CounterPool("sn:counter:0", "sn", 0, 1000);
   {
