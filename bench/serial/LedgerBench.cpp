@@ -3,7 +3,9 @@
 // and on leases from a private PostgreSQL server. One channel alone, then
 // eight at once, back to back and then paced by 100 ms between a channel's
 // units. Prints the mean, the 99th percentile and the worst time a
-// channel waits, and the wall time per unit; then where the time went, for
+// channel waits, the wall time per unit and the processor time this
+// program spent per unit (every thread: the channels' and the ledger's
+// own; a server's processes are not counted); then where the time went, for
 // every unit and for the slowest 1%: queued behind the batch under way,
 // waiting for the database's write lock, writing the batch, and after it
 // (claims waiting for the disk, the reserve's top-up, being woken), with
@@ -13,6 +15,8 @@
 #include "serial/PgLeaseLedger.h"
 #include "serial/SqliteLedger.h"
 #include "tests/records/PgServer.h"
+
+#include <sys/resource.h>
 
 #include <algorithm>
 #include <chrono>
@@ -64,6 +68,14 @@ void Observe(const CallTiming &timing) {
   CurrentUnit.InBatches += timing.BatchSize;
 }
 
+// User and system time of every thread of this program so far.
+double ProcessorMs() {
+  rusage usage{};
+  getrusage(RUSAGE_SELF, &usage);
+  auto ms = [](const timeval &t) { return double(t.tv_sec) * 1000.0 + double(t.tv_usec) / 1000.0; };
+  return ms(usage.ru_utime) + ms(usage.ru_stime);
+}
+
 double LoadAverage() {
   double load[1] = {0};
   return getloadavg(load, 1) == 1 ? load[0] : -1;
@@ -101,6 +113,7 @@ bool Measure(const char *name, SerialLedger &ledger, int channels, int units,
   std::vector<double> waits;
   std::vector<UnitLegs> legs;
   bool failed = false;
+  const double processorBefore = ProcessorMs();
   const Clock::time_point start = Clock::now();
   std::vector<std::thread> threads;
   for (int channel = 1; channel <= channels; ++channel)
@@ -134,6 +147,7 @@ bool Measure(const char *name, SerialLedger &ledger, int channels, int units,
   for (std::thread &t : threads)
     t.join();
   const double wall = Ms(Clock::now() - start);
+  const double processor = ProcessorMs() - processorBefore;
   if (failed || waits.empty())
     return false;
   std::sort(waits.begin(), waits.end());
@@ -142,10 +156,13 @@ bool Measure(const char *name, SerialLedger &ledger, int channels, int units,
     mean += w;
   mean /= double(waits.size());
   const double p99 = waits[std::min(waits.size() - 1, waits.size() * 99 / 100)];
-  std::printf("%-26s %d channel%s %s  %5zu units  wait mean %6.3f ms  p99 %7.3f ms  "
-              "worst %7.3f ms  wall per unit %6.3f ms  (load average %.2f)\n",
+  const double median = waits[waits.size() / 2];
+  std::printf("%-26s %d channel%s %s  %5zu units  wait mean %6.3f ms  median %6.3f ms  "
+              "p99 %7.3f ms  worst %7.3f ms  wall per unit %6.3f ms  processor per unit %6.3f ms  "
+              "(load average %.2f)\n",
               name, channels, channels == 1 ? " " : "s", gap.count() ? "paced" : "back ",
-              waits.size(), mean, p99, waits.back(), gap.count() ? 0.0 : wall / double(waits.size()),
+              waits.size(), mean, median, p99, waits.back(),
+              gap.count() ? 0.0 : wall / double(waits.size()), processor / double(waits.size()),
               load);
   std::vector<UnitLegs> slowest;
   for (const UnitLegs &u : legs)
