@@ -4,6 +4,7 @@
 #include "records/PgRecords.h"
 #include "records/QuietThread.h"
 #include "records/ServerAddress.h"
+#include "records/SilenceWatch.h"
 #include "serial/PgLeaseServer.h"
 
 #include <algorithm>
@@ -20,6 +21,27 @@ constexpr std::chrono::milliseconds LongestRetry{5000};
 constexpr std::chrono::milliseconds StopWait{2000};
 // At the stop, a server that ends no round within this is not waited for.
 constexpr std::chrono::milliseconds SilentAtStop{500};
+// A call to the server that takes longer is cut: the server's own time
+// limits cannot end it while its processes are stopped, and the network's
+// do not fire while its machine still answers the connection.
+constexpr std::chrono::seconds SilenceLimit{30};
+
+// A connection to the server that can be cut from another thread, from
+// before it connects, and is cut when the server says nothing for too long.
+struct Link {
+  // Throws as the connection does.
+  void Connect(const std::string &url) {
+    Server = std::make_unique<records::BoundedConnection>(url, &Cut);
+    Watch = std::make_unique<records::SilenceWatch>(Cut, SilenceLimit);
+  }
+  ~Link() {
+    Watch.reset();
+    Cut.SetSocket(-1); // no cut reaches the socket once it is closed
+  }
+  records::ServerCut Cut;
+  std::unique_ptr<records::BoundedConnection> Server;
+  std::unique_ptr<records::SilenceWatch> Watch;
+};
 constexpr size_t ReportBatch = 500;
 
 std::string ServerText(const std::exception &failure) {
@@ -86,10 +108,11 @@ void PgLeaseLedger::Stop() {
     std::lock_guard lock(Mutex);
     Stopping = true;
     Changed.notify_all();
+    // A call under way ends at once: what it was telling stays marked
+    // untold here, and telling it again is harmless.
+    if (Current)
+      Current->Cut();
   }
-  // A call under way ends at once: what it was telling stays marked untold
-  // here, and telling it again is harmless.
-  Cut.Cut();
   if (Thread.joinable())
     Thread.join();
 }
@@ -172,9 +195,11 @@ bool PgLeaseLedger::TakeLeaseNow(const PoolRequest &request, std::string &error)
     }
   }
   try {
-    pqxx::connection server(Url);
-    EnsureLeaseTables(server);
-    std::optional<LocalLease> lease = TakeLease(server, request, Place.Station, Place.LeaseSize);
+    Link link;
+    link.Connect(Url);
+    EnsureLeaseTables(*link.Server);
+    std::optional<LocalLease> lease =
+        TakeLease(*link.Server, request, Place.Station, Place.LeaseSize);
     ServerBack();
     if (!lease) {
       error = RangeUsedUpText(request);
@@ -272,7 +297,14 @@ void PgLeaseLedger::Cycle(pqxx::connection_base &server) {
 
 void PgLeaseLedger::Main() {
   records::BlockProcessSignals();
-  std::unique_ptr<records::BoundedConnection> server;
+  std::unique_ptr<Link> link;
+  auto drop = [&] {
+    {
+      std::lock_guard lock(Mutex);
+      Current = nullptr;
+    }
+    link.reset();
+  };
   auto retry = Interval;
   for (;;) {
     {
@@ -283,30 +315,40 @@ void PgLeaseLedger::Main() {
       Woken = false;
     }
     try {
-      if (!server) {
-        server = std::make_unique<records::BoundedConnection>(Url, &Cut);
-        EnsureLeaseTables(*server);
+      if (!link) {
+        link = std::make_unique<Link>();
+        {
+          std::lock_guard lock(Mutex);
+          Current = &link->Cut;
+          // Stopped since the last look: not one more call.
+          if (Stopping)
+            link->Cut.Cut();
+        }
+        link->Connect(Url);
+        EnsureLeaseTables(*link->Server);
         ServerBack();
       }
-      Cycle(*server);
+      link->Watch->Heard();
+      Cycle(*link->Server);
+      link->Watch->Heard();
       retry = Interval;
       std::unique_lock lock(Mutex);
       Changed.wait_for(lock, Pace, [this] { return Urgent || Stopping; });
       Urgent = false;
     } catch (const std::exception &failure) {
-      Cut.SetSocket(-1);
-      server.reset();
+      const bool silent = link && link->Watch && link->Watch->Cut();
+      drop();
       {
         std::lock_guard lock(Mutex);
         if (Stopping)
           break;
       }
-      ServerLost(ServerText(failure));
+      ServerLost(silent ? "it did not answer within " + std::to_string(SilenceLimit.count()) + " s"
+                        : ServerText(failure));
       retry = std::min(retry * 2, LongestRetry);
     }
   }
-  Cut.SetSocket(-1);
-  server.reset();
+  drop();
   std::lock_guard lock(Mutex);
   Ended = true;
   Changed.notify_all();

@@ -83,7 +83,7 @@ private:
   bool AllReported = false;
   std::string LastFailure;  // why the server was last lost
   uint64_t Rounds = 0;      // the thread's rounds with the server that ended
-  records::ServerCut Cut;   // the thread's connection, cut at the stop
+  records::ServerCut *Current = nullptr; // the thread's connection, cut at the stop
   std::thread Thread;
 };
 
