@@ -21,6 +21,9 @@ struct LedgerPlace {
   // How long Status waits for the line's figures of a pool not read from
   // the server yet. The window gives none and shows them once read.
   std::chrono::milliseconds StatusWait{10000};
+  // A call to the line's server that hears nothing for this long is cut:
+  // its own time limits cannot end it while its processes are stopped.
+  std::chrono::milliseconds ServerSilence{30000};
   // Told, from any thread, when the line's server is lost (once) and when
   // it answers again.
   std::function<void(const std::string &)> Notice;

@@ -21,18 +21,34 @@ constexpr std::chrono::milliseconds LongestRetry{5000};
 constexpr std::chrono::milliseconds StopWait{2000};
 // At the stop, a server that ends no round within this is not waited for.
 constexpr std::chrono::milliseconds SilentAtStop{500};
-// A call to the server that takes longer is cut: the server's own time
-// limits cannot end it while its processes are stopped, and the network's
-// do not fire while its machine still answers the connection.
-constexpr std::chrono::seconds SilenceLimit{30};
+constexpr size_t ReportBatch = 500;
+
+std::string ServerText(const std::exception &failure) {
+  return records::ServerFailureText(failure);
+}
+
+std::string SecondsText(std::chrono::milliseconds time) {
+  const auto ms = time.count();
+  if (ms % 1000 == 0)
+    return std::to_string(ms / 1000) + " s";
+  return std::to_string(ms / 1000) + "." + std::to_string(ms % 1000 / 100) + " s";
+}
 
 // A connection to the server that can be cut from another thread, from
-// before it connects, and is cut when the server says nothing for too long.
+// before it connects, and is cut when the server says nothing for too long
+// (the network's limits do not fire while its machine still answers).
 struct Link {
   // Throws as the connection does.
-  void Connect(const std::string &url) {
+  void Connect(const std::string &url, std::chrono::milliseconds silence) {
+    Silence = silence;
     Server = std::make_unique<records::BoundedConnection>(url, &Cut);
-    Watch = std::make_unique<records::SilenceWatch>(Cut, SilenceLimit);
+    Watch = std::make_unique<records::SilenceWatch>(Cut, silence);
+  }
+  // Why the server was lost: its silence, when that cut the call.
+  std::string Failure(const std::exception &failure) const {
+    if (Watch && Watch->Cut())
+      return "it did not answer within " + SecondsText(Silence);
+    return ServerText(failure);
   }
   ~Link() {
     Watch.reset();
@@ -41,12 +57,8 @@ struct Link {
   records::ServerCut Cut;
   std::unique_ptr<records::BoundedConnection> Server;
   std::unique_ptr<records::SilenceWatch> Watch;
+  std::chrono::milliseconds Silence{0};
 };
-constexpr size_t ReportBatch = 500;
-
-std::string ServerText(const std::exception &failure) {
-  return records::ServerFailureText(failure);
-}
 
 } // namespace
 
@@ -194,9 +206,9 @@ bool PgLeaseLedger::TakeLeaseNow(const PoolRequest &request, std::string &error)
       return false;
     }
   }
+  Link link;
   try {
-    Link link;
-    link.Connect(Url);
+    link.Connect(Url, Place.ServerSilence);
     EnsureLeaseTables(*link.Server);
     std::optional<LocalLease> lease =
         TakeLease(*link.Server, request, Place.Station, Place.LeaseSize);
@@ -212,7 +224,7 @@ bool PgLeaseLedger::TakeLeaseNow(const PoolRequest &request, std::string &error)
     }
     return true;
   } catch (const std::exception &failure) {
-    const std::string why = ServerText(failure);
+    const std::string why = link.Failure(failure);
     ServerLost(why);
     error = records::WithoutPassword("Serial values of " + request.Field +
                                          ": this station's leases hold no value left and the "
@@ -324,7 +336,7 @@ void PgLeaseLedger::Main() {
           if (Stopping)
             link->Cut.Cut();
         }
-        link->Connect(Url);
+        link->Connect(Url, Place.ServerSilence);
         EnsureLeaseTables(*link->Server);
         ServerBack();
       }
@@ -336,15 +348,14 @@ void PgLeaseLedger::Main() {
       Changed.wait_for(lock, Pace, [this] { return Urgent || Stopping; });
       Urgent = false;
     } catch (const std::exception &failure) {
-      const bool silent = link && link->Watch && link->Watch->Cut();
+      const std::string why = link ? link->Failure(failure) : ServerText(failure);
       drop();
       {
         std::lock_guard lock(Mutex);
         if (Stopping)
           break;
       }
-      ServerLost(silent ? "it did not answer within " + std::to_string(SilenceLimit.count()) + " s"
-                        : ServerText(failure));
+      ServerLost(why);
       retry = std::min(retry * 2, LongestRetry);
     }
   }

@@ -229,6 +229,48 @@ TEST_F(PgLeaseLedgerTest, ASilentServerIsNotWaitedForByTheStatusOrTheCloseAndLea
   EXPECT_EQ(ServerNumber("SELECT count(*) FROM kestrune_serial_values WHERE state = 'passed'"), 10u);
 }
 
+TEST_F(PgLeaseLedgerTest, AStoppedServerNeverHoldsAChannelWhoseLeaseRunsOut) {
+  const PoolRequest pool = CounterPool("sn:counter:0", "sn", 0, 1000);
+  LedgerPlace place;
+  place.StationDatabase = Dir.File("A/records.sqlite");
+  place.ServerUrl = Server->Url();
+  place.Station = "A";
+  place.LeaseSize = 8;
+  place.ServerSilence = std::chrono::milliseconds(1500);
+  std::string why;
+  auto ledger = PgLeaseLedger::Open(place, why);
+  ASSERT_TRUE(ledger) << why;
+  PassOne(*ledger, pool);
+  ASSERT_TRUE(ledger->WaitReported(std::chrono::seconds(10)));
+  // Its processes stopped, the server's machine still takes the bytes:
+  // neither its own time limits nor the network's end a call.
+  ASSERT_TRUE(Server->Pause());
+  const auto began = std::chrono::steady_clock::now();
+  std::set<uint64_t> positions;
+  Claim claim;
+  std::string error;
+  while (ledger->Claim({pool}, {"A", 1}, claim, error)) {
+    positions.insert(claim.Values[0].Position);
+    ASSERT_TRUE(ledger->Settle(claim, ClaimEnd::Passed, error)) << error;
+    ASSERT_LT(positions.size(), 100u) << "claims went on past the leases";
+  }
+  EXPECT_LT(std::chrono::steady_clock::now() - began, std::chrono::seconds(10));
+  EXPECT_NE(error.find("the line's server cannot be reached"), std::string::npos) << error;
+  // The lease taken at the start held 8; the values it held were all used.
+  EXPECT_EQ(positions.size(), 7u);
+
+  ASSERT_TRUE(Server->Resume());
+  bool back = false;
+  for (int i = 0; i < 100 && !back; ++i) {
+    back = ledger->Claim({pool}, {"A", 1}, claim, error);
+    if (!back)
+      std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  }
+  ASSERT_TRUE(back) << error;
+  EXPECT_FALSE(positions.count(claim.Values[0].Position));
+  EXPECT_TRUE(ledger->Settle(claim, ClaimEnd::Passed, error)) << error;
+}
+
 TEST_F(PgLeaseLedgerTest, AReleasedLeaseIsWrittenOffAndNeverHandedOutAgain) {
   const PoolRequest pool = CounterPool("sn:counter:0", "sn", 0, 1000);
   {
