@@ -154,7 +154,9 @@ TEST_F(DownloadFixture, ClosingWhileAHandsetLeavesABlockUnreadEndsAtOnce) {
   QTest::qWait(300); // block 1 fills the line; the worker's write waits
   const auto closing = std::chrono::steady_clock::now();
   EXPECT_TRUE(Form->close());
-  EXPECT_LT(std::chrono::steady_clock::now() - closing, std::chrono::seconds(1));
+  // Not held by the line, which takes nothing more: the close's own work
+  // (its records among them) took 1.4 s once on a loaded machine.
+  EXPECT_LT(std::chrono::steady_clock::now() - closing, std::chrono::seconds(3));
   EXPECT_EQ(TCommsThread::LiveWorkers(), 0);
   EXPECT_EQ(StatusText(Form.get(), 0).toStdString(), ChannelRows[0].StopText);
 }
