@@ -36,9 +36,12 @@ std::string SerialStatusText(const std::vector<serial::PoolStatus> &pools) {
   std::string out;
   for (const serial::PoolStatus &p : pools) {
     out += p.Field + " (pool " + p.Pool + ")\n";
-    out += "  next value: " + (p.NextText ? *p.NextText : std::string("none, the range is used up")) +
+    const std::string none = p.StationOnly ? "none in this station's leases"
+                                           : "none, the range is used up";
+    out += "  next value: " + (p.NextText ? *p.NextText : none) + "\n";
+    out += "  left: " + std::to_string(p.Left) +
+           (p.StationOnly ? " in this station's leases (the line's figures are not known)" : "") +
            "\n";
-    out += "  left: " + std::to_string(p.Left) + "\n";
     out += "  passed: " + std::to_string(p.Passed) + ", spent: " + std::to_string(p.Spent) +
            ", claimed: " + std::to_string(p.Claimed) + ", skipped: " + std::to_string(p.Skipped);
     if (p.WrittenOff)

@@ -46,8 +46,11 @@ std::string PrepareScheme(std::shared_ptr<serial::SerialScheme> scheme,
       return nullptr;
     for (const serial::PoolStatus &pool : values->Ledger().Status(values->Requests()))
       notes << "kestrune-cli: serial " << pool.Field << ": next "
-            << (pool.NextText ? *pool.NextText : std::string("none (used up)")) << ", "
-            << pool.Left << " left\n";
+            << (pool.NextText         ? *pool.NextText
+                : pool.StationOnly    ? std::string("none in this station's leases")
+                                      : std::string("none (used up)"))
+            << ", " << pool.Left << " left" << (pool.StationOnly ? " in this station's leases" : "")
+            << "\n";
     notes << std::flush;
     return values;
   };

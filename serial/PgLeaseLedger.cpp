@@ -402,6 +402,7 @@ std::vector<PoolStatus> PgLeaseLedger::Status(const std::vector<PoolRequest> &re
     PoolStatus &status = out[i];
     auto found = line.find(requests[i].Pool);
     if (found == line.end()) {
+      status.StationOnly = true;
       status.Leases.push_back(records::WithoutPassword(
           down ? "the line's server cannot be reached" + (why.empty() ? "" : " (" + why + ")") +
                      ": these are this station's leases only"
@@ -411,8 +412,18 @@ std::vector<PoolStatus> PgLeaseLedger::Status(const std::vector<PoolRequest> &re
       continue;
     }
     const ServerPool &pool = found->second;
-    if (pool.Next < requests[i].Capacity)
+    if (pool.Next < requests[i].Capacity) {
       status.Left += requests[i].Capacity - pool.Next;
+      // This station's leases hold nothing: its next value starts the next
+      // lease the line hands out.
+      if (!status.NextText && requests[i].TextAt) {
+        try {
+          status.NextText = requests[i].TextAt(pool.Next);
+        } catch (const std::exception &) {
+          // Said by the claim that meets it, with its reason.
+        }
+      }
+    }
     // The line's figures for all its stations, as far as they reported.
     status.WrittenOff = pool.WrittenOff;
     status.Leases.clear();

@@ -70,6 +70,10 @@ struct PoolStatus {
   std::string Field;
   std::optional<std::string> NextText; // none once the range is used up
   uint64_t Left = 0;                   // positions not yet handed out
+  // A line's figures could not be read: the next value and what is left
+  // are those of this station's leases only, and none says nothing of the
+  // line's range.
+  bool StationOnly = false;
   uint64_t Passed = 0;
   uint64_t Spent = 0;
   uint64_t Claimed = 0; // claimed and not yet settled

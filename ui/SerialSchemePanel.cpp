@@ -10,6 +10,7 @@
 
 #include <QFileDialog>
 #include <QGridLayout>
+#include <QTimer>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
@@ -215,16 +216,28 @@ void SerialSchemePanel::RefreshStatus() {
     return;
   }
   QString text;
+  bool stationOnly = false;
   for (const serial::PoolStatus &pool : Values->Ledger().Status(Values->Requests())) {
+    stationOnly = stationOnly || pool.StationOnly;
     if (!text.isEmpty())
       text += "   ";
-    text += QString("%1: next %2, %3 left")
+    text += QString(pool.StationOnly ? "%1: next %2, %3 left in this station's leases"
+                                     : "%1: next %2, %3 left")
                 .arg(QString::fromStdString(pool.Field),
                      pool.NextText ? QString::fromStdString(*pool.NextText) : QString("none"))
                 .arg(qulonglong(pool.Left));
   }
   StatusLabel->setText(text);
   StatusLabel->setVisible(!text.isEmpty());
+  // The line's figures are read by the ledger's own thread, never waited
+  // for here: looked at again until they come.
+  if (stationOnly && !RefreshDue) {
+    RefreshDue = true;
+    QTimer::singleShot(2000, this, [this] {
+      RefreshDue = false;
+      RefreshStatus();
+    });
+  }
 }
 
 void SerialSchemePanel::ShowProblem(const std::string &problem) {

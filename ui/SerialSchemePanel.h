@@ -81,6 +81,7 @@ private:
   std::string UsedStation;
   bool Pinned = false;      // a job's scheme
   bool PlacePinned = false; // a job's place
+  bool RefreshDue = false;  // a look again at the line's figures is set
   QString FileChoice; // the box's file while a job's scheme is pinned
   void UsePlace(const std::string &records, const std::string &station);
   std::shared_ptr<const serial::SerialScheme> Scheme;

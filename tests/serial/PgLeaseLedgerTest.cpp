@@ -213,6 +213,9 @@ TEST_F(PgLeaseLedgerTest, ASilentServerIsNotWaitedForByTheStatusOrTheCloseAndLea
   ASSERT_FALSE(unread.Leases.empty());
   EXPECT_NE(unread.Leases.back().find("not read from its server yet"), std::string::npos)
       << unread.Leases.back();
+  // Not "used up": the line's range is not known.
+  EXPECT_TRUE(unread.StationOnly);
+  EXPECT_FALSE(unread.NextText);
 
   // Each closes within a second, though the server is told nothing.
   auto closing = std::chrono::steady_clock::now();
@@ -310,6 +313,9 @@ TEST_F(PgLeaseLedgerTest, AStationThatOnlyAsksTheStatusTakesNoLease) {
   EXPECT_NE(status.Leases[0].find("station A, positions 0 to 9, 1 used"), std::string::npos)
       << status.Leases[0];
   EXPECT_EQ(status.Left, 990u);
+  // Holding no lease, its next value is the first of the next lease.
+  EXPECT_FALSE(status.StationOnly);
+  EXPECT_EQ(status.NextText, pool.TextAt(10));
 }
 
 TEST_F(PgLeaseLedgerTest, ALineRangeUsedUpIsRefusedOnEveryStation) {
