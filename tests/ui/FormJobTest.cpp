@@ -88,8 +88,9 @@ struct JobWindow : ::testing::Test {
   QString WriteJob(const nlohmann::json &document, bool sign = true) {
     const QString path = Path("job.json");
     std::ofstream(path.toStdString()) << document.dump();
-    if (sign)
+    if (sign) {
       EXPECT_EQ(job::SignJobFile(path.toStdString(), Path("key.pem").toStdString()), "");
+    }
     return path;
   }
   void Open(QStringList arguments = {"kestrune"}) {
