@@ -72,6 +72,12 @@ void HandsetCore::HostOpened(SimTime now) {
   ResetToBoot();
   PowerOnAt = now;
   SeesHostSessions = true;
+  // A swap under way counts from the host's return to the line: a host
+  // slow to come back after a run would otherwise meet the next unit first,
+  // before it had heard the line go quiet, and take it for the one it had
+  // just flashed.
+  if (SwapEndsAt)
+    SwapEndsAt = now + Ms(Options.SwapAfterRunMs);
   Log("host opened the line");
 }
 

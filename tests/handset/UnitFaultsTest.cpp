@@ -98,6 +98,23 @@ TEST(HandsetLine, ADeadLinePassesNothingUntilTheHungUnitIsTakenOffAndTheNextOneA
   rig.Boot(); // the next unit
 }
 
+TEST(HandsetLine, ASwapCountsFromAHostThatComesBackLate) {
+  CoreRig rig(Swapping());
+  rig.Boot();
+  rig.LoadRamProgram();
+  rig.Core().HostClosed(rig.Now);
+  ASSERT_EQ(rig.Core().Runs().size(), 1u);
+  // Away for longer than the swap takes: the next unit is not yet there
+  // when the host is back, so the host hears the line quiet first.
+  rig.RunFor(Ms(300));
+  rig.Core().HostOpened(rig.Now);
+  rig.Send({0x45});
+  rig.RunFor(Ms(50));
+  EXPECT_TRUE(rig.Take().empty()) << "the next unit came before the host watched the line";
+  rig.RunFor(Ms(200));
+  rig.Boot(); // the next unit
+}
+
 TEST(HandsetLine, ASilentUnitIsTakenOffOnlyWhereUnitsAreSwapped) {
   HandsetOptions swapping = Swapping();
   swapping.SilentAfter = Phase::RamProgram;
