@@ -26,18 +26,23 @@ function check(condition, what) {
   console.error('FAILED: ' + what);
 }
 const sleep = ms => new Promise(resolve => setTimeout(resolve, ms));
+// Said when a wait runs out: what the stations and the records show then.
+let onTimeout = () => '';
 async function until(what, test, limitMs) {
-  const end = Date.now() + limitMs;
+  const began = Date.now();
+  const end = began + limitMs;
   for (;;) {
     try {
-      if (await test())
+      if (await test()) {
+        console.log(`${what}: ${((Date.now() - began) / 1000).toFixed(1)} s`);
         return;
+      }
     } catch (e) {
       if (Date.now() > end)
-        throw new Error(what + ': ' + e.message);
+        throw new Error(what + ': ' + e.message + onTimeout());
     }
     if (Date.now() > end)
-      throw new Error('timed out waiting for ' + what);
+      throw new Error('timed out waiting for ' + what + ' (' + limitMs / 1000 + ' s)' + onTimeout());
     await sleep(200);
   }
 }
@@ -106,6 +111,21 @@ for (const station of stations) {
   station.process = start(cli, ['--image', image, '--repeat', '0', '--swap-silence', '0.1',
     '--records', url, '--station', station.name, ...ports], 'cli-' + handsetCount, { XDG_DATA_HOME: home });
 }
+
+onTimeout = () => {
+  let told = '';
+  try {
+    const rows = sql("SELECT station, channel, outcome, unit, count(*) FROM kestrune_records GROUP BY 1, 2, 3, 4 ORDER BY 1, 2, 3, 4");
+    told += '\nrecords (station, channel, outcome, unit, count):\n' + rows.map(r => '  ' + r.join(' ')).join('\n');
+  } catch (e) {
+    told += '\nrecords cannot be read: ' + e.message;
+  }
+  for (const file of fs.readdirSync(work).filter(f => f.endsWith('.out')).sort()) {
+    const lines = fs.readFileSync(path.join(work, file), 'utf8').trim().split('\n');
+    told += `\n--- ${file}, last lines:\n` + lines.slice(-6).join('\n');
+  }
+  return told;
+};
 
 // --- the dashboard
 const line = start(lineProgram, ['--records', url, '--listen', '127.0.0.1:0', '--offline-after', '3'], 'line');
@@ -216,6 +236,9 @@ try {
   check(names.includes(scriptName), 'the station named with markup is shown by its name');
   check(await page.evaluate(() => document.querySelectorAll('script').length) === 1, 'no script element came from the records');
   check(dialogs === 0, `${dialogs} dialogs fired`);
+} catch (e) {
+  failed = true;
+  console.error(e.stack || String(e));
 } finally {
   await browser.close();
   for (const child of children)
