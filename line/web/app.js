@@ -156,6 +156,8 @@ function showFound(rows) {
 
 async function refresh() {
   const status = document.getElementById('status');
+  // The figures shown are those of the moment they were asked for.
+  const asked = Date.now();
   try {
     const [stations, yields, failures, hourly] = await Promise.all([
       api('/api/stations'), api('/api/yield'), api('/api/failures'), api('/api/hourly')]);
@@ -165,7 +167,7 @@ async function refresh() {
     showHourly(hourly);
     status.className = '';
     status.textContent = 'updated ' + new Date().toLocaleTimeString();
-    document.body.dataset.refreshed = String(Date.now());
+    document.body.dataset.refreshed = String(asked);
   } catch (failure) {
     status.className = 'error';
     status.textContent = String(failure.message || failure);
