@@ -1,12 +1,10 @@
 #include "records/StateWriter.h"
 
-#include "records/BoundedConnection.h"
 #include "records/PgRecords.h"
 #include "records/PgStationState.h"
 #include "records/QuietThread.h"
 #include "records/ServerAddress.h"
-#include "records/ServerCut.h"
-#include "records/SilenceWatch.h"
+#include "records/ServerLink.h"
 
 #include <pqxx/pqxx>
 
@@ -49,22 +47,12 @@ void StateWriter::Main() {
   BlockProcessSignals();
   // One connection at a time, with a cut of its own: a cut connection is
   // never used again.
-  struct Link {
-    std::unique_ptr<ServerCut> Cut = std::make_unique<ServerCut>();
-    std::unique_ptr<SilenceWatch> Watch;
-    std::unique_ptr<BoundedConnection> Server;
-  };
-  std::unique_ptr<Link> link;
+  std::unique_ptr<ServerLink> link;
   auto drop = [&] {
     {
       std::lock_guard lock(Mutex);
       Current = nullptr;
     }
-    if (!link)
-      return;
-    link->Cut->SetSocket(-1);
-    link->Server.reset();
-    link->Watch.reset();
     link.reset();
   };
   bool downTold = false;
@@ -79,16 +67,14 @@ void StateWriter::Main() {
     const std::vector<ChannelState> channels = Board.Snapshot();
     try {
       if (!link) {
-        link = std::make_unique<Link>();
+        link = std::make_unique<ServerLink>();
         {
           std::lock_guard lock(Mutex);
           if (Stopping)
             break;
-          Current = link->Cut.get();
+          Current = &link->Cut;
         }
-        link->Server = std::make_unique<BoundedConnection>(Url, link->Cut.get());
-        link->Cut->SetSocket(link->Server->sock());
-        link->Watch = std::make_unique<SilenceWatch>(*link->Cut, SilenceLimit);
+        link->Connect(Url, SilenceLimit);
         EnsureStateTable(*link->Server);
       }
       link->Watch->Heard();
@@ -100,7 +86,7 @@ void StateWriter::Main() {
         Tell("channel state reaches the server again");
       downTold = false;
     } catch (const std::exception &failure) {
-      const bool silent = link && link->Watch && link->Watch->Cut();
+      const bool silent = link && link->Silent();
       drop();
       FailingNow = true;
       {

@@ -1,10 +1,9 @@
 #include "serial/PgLeaseLedger.h"
 
-#include "records/BoundedConnection.h"
+#include "records/ServerLink.h"
 #include "records/PgRecords.h"
 #include "records/QuietThread.h"
 #include "records/ServerAddress.h"
-#include "records/SilenceWatch.h"
 #include "serial/PgLeaseServer.h"
 
 #include <algorithm>
@@ -34,31 +33,12 @@ std::string SecondsText(std::chrono::milliseconds time) {
   return std::to_string(ms / 1000) + "." + std::to_string(ms % 1000 / 100) + " s";
 }
 
-// A connection to the server that can be cut from another thread, from
-// before it connects, and is cut when the server says nothing for too long
-// (the network's limits do not fire while its machine still answers).
-struct Link {
-  // Throws as the connection does.
-  void Connect(const std::string &url, std::chrono::milliseconds silence) {
-    Silence = silence;
-    Server = std::make_unique<records::BoundedConnection>(url, &Cut);
-    Watch = std::make_unique<records::SilenceWatch>(Cut, silence);
-  }
-  // Why the server was lost: its silence, when that cut the call.
-  std::string Failure(const std::exception &failure) const {
-    if (Watch && Watch->Cut())
-      return "it did not answer within " + SecondsText(Silence);
-    return ServerText(failure);
-  }
-  ~Link() {
-    Watch.reset();
-    Cut.SetSocket(-1); // no cut reaches the socket once it is closed
-  }
-  records::ServerCut Cut;
-  std::unique_ptr<records::BoundedConnection> Server;
-  std::unique_ptr<records::SilenceWatch> Watch;
-  std::chrono::milliseconds Silence{0};
-};
+// Why the server was lost: its silence, when that cut the call.
+std::string FailureText(const records::ServerLink &link, const std::exception &failure) {
+  if (link.Silent())
+    return "it did not answer within " + SecondsText(link.Silence);
+  return ServerText(failure);
+}
 
 } // namespace
 
@@ -206,7 +186,7 @@ bool PgLeaseLedger::TakeLeaseNow(const PoolRequest &request, std::string &error)
       return false;
     }
   }
-  Link link;
+  records::ServerLink link;
   try {
     link.Connect(Url, Place.ServerSilence);
     EnsureLeaseTables(*link.Server);
@@ -224,7 +204,7 @@ bool PgLeaseLedger::TakeLeaseNow(const PoolRequest &request, std::string &error)
     }
     return true;
   } catch (const std::exception &failure) {
-    const std::string why = link.Failure(failure);
+    const std::string why = FailureText(link, failure);
     ServerLost(why);
     error = records::WithoutPassword("Serial values of " + request.Field +
                                          ": this station's leases hold no value left and the "
@@ -309,7 +289,7 @@ void PgLeaseLedger::Cycle(pqxx::connection_base &server) {
 
 void PgLeaseLedger::Main() {
   records::BlockProcessSignals();
-  std::unique_ptr<Link> link;
+  std::unique_ptr<records::ServerLink> link;
   auto drop = [&] {
     {
       std::lock_guard lock(Mutex);
@@ -328,7 +308,7 @@ void PgLeaseLedger::Main() {
     }
     try {
       if (!link) {
-        link = std::make_unique<Link>();
+        link = std::make_unique<records::ServerLink>();
         {
           std::lock_guard lock(Mutex);
           Current = &link->Cut;
@@ -348,7 +328,7 @@ void PgLeaseLedger::Main() {
       Changed.wait_for(lock, Pace, [this] { return Urgent || Stopping; });
       Urgent = false;
     } catch (const std::exception &failure) {
-      const std::string why = link ? link->Failure(failure) : ServerText(failure);
+      const std::string why = link ? FailureText(*link, failure) : ServerText(failure);
       drop();
       {
         std::lock_guard lock(Mutex);
